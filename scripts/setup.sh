@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a fresh Debian machine. Idempotent.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need_apt=()
+[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
+command -v clang-format >/dev/null || need_apt+=(clang-format)
+if [ ${#need_apt[@]} -gt 0 ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
+fi
+python3 -m pip install -q --disable-pip-version-check -r requirements-dev.txt

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "options/record.hpp"
+#include "value/value.hpp"
+
+namespace hexalume::engine {
+
+// Collects the differences of one walk. Every recorded path and value is copied into the
+// accumulator's own arena; `into_value` moves that arena into the report without copying.
+class DiffAccumulator {
+ public:
+  struct Entry {
+    value::Node path;   // a String node in `arena_`
+    value::Node value;  // a copy in `arena_` (Null for the path-only collections)
+  };
+
+  void record_changed_value(std::string_view path, const value::Node& old_value,
+                            const value::Node& new_value);
+  void record_type_change(std::string_view path, const value::Node& old_value,
+                          const value::Node& new_value);
+  void record_item_added(std::string_view path, const value::Node& item);
+  void record_item_removed(std::string_view path, const value::Node& item);
+  void record_key_added(std::string_view path);
+  void record_key_removed(std::string_view path);
+
+  bool empty() const;
+
+  // Consumes the accumulator. Sections are sorted by path bytes; a later record under the same
+  // path replaces an earlier one. `verbose_level` 0 turns "values_changed" into a path list.
+  friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level);
+
+ private:
+  value::Arena arena_;
+  std::vector<Entry> values_changed_;
+  std::vector<Entry> dictionary_item_added_;
+  std::vector<Entry> dictionary_item_removed_;
+  std::vector<Entry> iterable_item_added_;
+  std::vector<Entry> iterable_item_removed_;
+  std::vector<Entry> type_changes_;
+};
+
+value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level);
+
+// One finished comparison: the report and both converted inputs, all owned.
+struct Vesperon {
+  value::Value report;
+  value::Value t1;
+  value::Value t2;
+};
+
+// Compares t1 with t2 under `options` and keeps the report and both trees. Cannot fail.
+Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options);
+
+// An independent deep copy of the report.
+value::Value to_value(const Vesperon& comparison);
+
+// The type name of a node as recorded in a type change: "null", "bool", "int", "float", "str",
+// "list" or "dict".
+std::string_view type_name(const value::Node& node);
+
+}  // namespace hexalume::engine

@@ -1,0 +1,320 @@
+#include "value/value.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace hexalume::value {
+
+struct Arena::Block {
+  Block* next;
+  std::size_t size;  // usable bytes after the header
+};
+
+namespace {
+
+constexpr std::size_t kFirstBlockSize = 256;
+constexpr std::size_t kMaxBlockSize = std::size_t{1} << 20;
+
+char* align_up(char* pointer, std::size_t alignment) {
+  auto address = reinterpret_cast<std::uintptr_t>(pointer);
+  address = (address + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+  return reinterpret_cast<char*>(address);
+}
+
+}  // namespace
+
+Arena::Arena(Arena&& other) noexcept
+    : head_(other.head_),
+      cursor_(other.cursor_),
+      end_(other.end_),
+      next_block_size_(other.next_block_size_) {
+  other.head_ = nullptr;
+  other.cursor_ = other.end_ = nullptr;
+}
+
+Arena& Arena::operator=(Arena&& other) noexcept {
+  if (this != &other) {
+    this->~Arena();
+    new (this) Arena(std::move(other));
+  }
+  return *this;
+}
+
+Arena::~Arena() {
+  for (Block* block = head_; block != nullptr;) {
+    Block* next = block->next;
+    std::free(block);
+    block = next;
+  }
+}
+
+void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
+  char* start = align_up(cursor_, alignment);
+  if (cursor_ != nullptr && start <= end_ && static_cast<std::size_t>(end_ - start) >= bytes) {
+    cursor_ = start + bytes;
+    return start;
+  }
+  // Small trees stay small (a recorded scalar string costs one small block); large ones grow
+  // geometrically so the number of blocks stays logarithmic.
+  if (next_block_size_ < kFirstBlockSize) next_block_size_ = kFirstBlockSize;
+  std::size_t usable = std::max(next_block_size_, bytes + alignment);
+  next_block_size_ = std::min(next_block_size_ * 2, kMaxBlockSize);
+  auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + usable));
+  if (block == nullptr) throw std::bad_alloc();
+  block->size = usable;
+  block->next = head_;
+  head_ = block;
+  char* data = reinterpret_cast<char*>(block + 1);
+  end_ = data + usable;
+  start = align_up(data, alignment);
+  cursor_ = start + bytes;
+  return start;
+}
+
+void Arena::adopt(Arena&& other) {
+  if (other.head_ == nullptr) return;
+  if (head_ == nullptr) {
+    *this = std::move(other);
+    return;
+  }
+  // Splice the other's blocks behind our current one, so we keep filling ours.
+  Block* tail = other.head_;
+  while (tail->next != nullptr) tail = tail->next;
+  tail->next = head_->next;
+  head_->next = other.head_;
+  other.head_ = nullptr;
+  other.cursor_ = other.end_ = nullptr;
+}
+
+double Node::as_double() const {
+  switch (rep) {
+    case NumberRep::Unsigned:
+      return static_cast<double>(unsigned_int);
+    case NumberRep::Signed:
+      return static_cast<double>(signed_int);
+    case NumberRep::Float:
+      return floating;
+  }
+  return floating;
+}
+
+Node make_bool(bool value) {
+  Node node;
+  node.kind = Kind::Bool;
+  node.boolean = value;
+  return node;
+}
+
+Node make_unsigned(std::uint64_t value) {
+  Node node;
+  node.kind = Kind::Number;
+  node.rep = NumberRep::Unsigned;
+  node.unsigned_int = value;
+  return node;
+}
+
+Node make_signed(std::int64_t value) {
+  if (value >= 0) return make_unsigned(static_cast<std::uint64_t>(value));
+  Node node;
+  node.kind = Kind::Number;
+  node.rep = NumberRep::Signed;
+  node.signed_int = value;
+  return node;
+}
+
+Node make_float(double value) {
+  Node node;
+  node.kind = Kind::Number;
+  node.rep = NumberRep::Float;
+  node.floating = value;
+  return node;
+}
+
+Node make_string(Arena& arena, std::string_view text) {
+  Node node;
+  node.kind = Kind::String;
+  node.set_size(text.size());
+  if (text.empty()) {
+    node.chars = "";
+    return node;
+  }
+  char* bytes = static_cast<char*>(arena.allocate(text.size(), 1));
+  std::memcpy(bytes, text.data(), text.size());
+  node.chars = bytes;
+  return node;
+}
+
+Node make_list(const Node* items, std::size_t count) {
+  Node node;
+  node.kind = Kind::List;
+  node.set_size(count);
+  node.items = items;
+  return node;
+}
+
+Node make_object(const Member* members, std::size_t count) {
+  Node node;
+  node.kind = Kind::Object;
+  node.set_size(count);
+  node.members = members;
+  return node;
+}
+
+std::size_t sort_members(Member* members, std::size_t count) {
+  auto by_key = [](const Member& left, const Member& right) {
+    return left.key.string() < right.key.string();
+  };
+  // Dictionaries usually arrive small; insertion sort is stable and cheapest there, and its
+  // first pass is free when the keys already arrive in order.
+  if (count <= 16) {
+    for (std::size_t i = 1; i < count; ++i) {
+      Member current = members[i];
+      std::size_t j = i;
+      while (j > 0 && by_key(current, members[j - 1])) {
+        members[j] = members[j - 1];
+        --j;
+      }
+      members[j] = current;
+    }
+  } else {
+    std::stable_sort(members, members + count, by_key);
+  }
+  // Equal keys are adjacent and in visiting order: keep the last of each run.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (kept > 0 && members[kept - 1].key.string() == members[i].key.string()) {
+      members[kept - 1] = members[i];
+    } else {
+      members[kept++] = members[i];
+    }
+  }
+  return kept;
+}
+
+Node copy_node(const Node& node, Arena& arena) {
+  switch (node.kind) {
+    case Kind::Null:
+    case Kind::Bool:
+    case Kind::Number:
+      return node;
+    case Kind::String:
+      return make_string(arena, node.string());
+    case Kind::List: {
+      std::size_t count = node.size();
+      if (count == 0) return make_list(nullptr, 0);
+      Node* items = arena.allocate_nodes(count);
+      for (std::size_t i = 0; i < count; ++i) items[i] = copy_node(node.items[i], arena);
+      return make_list(items, count);
+    }
+    case Kind::Object: {
+      std::size_t count = node.size();
+      if (count == 0) return make_object(nullptr, 0);
+      Member* members = arena.allocate_members(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        members[i].key = make_string(arena, node.members[i].key.string());
+        members[i].value = copy_node(node.members[i].value, arena);
+      }
+      return make_object(members, count);
+    }
+  }
+  return node;
+}
+
+bool equal(const Node& left, const Node& right) {
+  if (left.kind != right.kind) return false;
+  switch (left.kind) {
+    case Kind::Null:
+      return true;
+    case Kind::Bool:
+      return left.boolean == right.boolean;
+    case Kind::Number:
+      if (left.rep != right.rep) return false;
+      switch (left.rep) {
+        case NumberRep::Unsigned:
+          return left.unsigned_int == right.unsigned_int;
+        case NumberRep::Signed:
+          return left.signed_int == right.signed_int;
+        case NumberRep::Float:
+          return left.floating == right.floating;
+      }
+      return false;
+    case Kind::String:
+      return left.size() == right.size() &&
+             (left.size() == 0 || std::memcmp(left.chars, right.chars, left.size()) == 0);
+    case Kind::List: {
+      std::size_t count = left.size();
+      if (count != right.size()) return false;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!equal(left.items[i], right.items[i])) return false;
+      }
+      return true;
+    }
+    case Kind::Object: {
+      std::size_t count = left.size();
+      if (count != right.size()) return false;
+      for (std::size_t i = 0; i < count; ++i) {
+        const Member& a = left.members[i];
+        const Member& b = right.members[i];
+        if (a.key.string() != b.key.string() || !equal(a.value, b.value)) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+const Node* find_member(const Node& object, std::string_view key) {
+  if (object.kind != Kind::Object) return nullptr;
+  auto members = object.object();
+  auto found = std::lower_bound(
+      members.begin(), members.end(), key,
+      [](const Member& member, std::string_view wanted) { return member.key.string() < wanted; });
+  if (found == members.end() || found->key.string() != key) return nullptr;
+  return &found->value;
+}
+
+Value::Value(const Value& other) : root_(other.root_) {
+  if (other.arena_) {
+    arena_ = std::make_unique<Arena>();
+    root_ = copy_node(other.root_, *arena_);
+  }
+}
+
+Value& Value::operator=(const Value& other) {
+  if (this != &other) *this = Value(other);
+  return *this;
+}
+
+Value Value::copy_of(const Node& node) {
+  if (node.kind != Kind::String && node.kind != Kind::List && node.kind != Kind::Object) {
+    return Value(node);
+  }
+  auto arena = std::make_unique<Arena>();
+  Node root = copy_node(node, *arena);
+  return Value(std::move(arena), root);
+}
+
+Value Value::string(std::string_view text) {
+  auto arena = std::make_unique<Arena>();
+  Node root = make_string(*arena, text);
+  return Value(std::move(arena), root);
+}
+
+Node Value::adopt(Value&& other) {
+  if (other.arena_) {
+    arena().adopt(std::move(*other.arena_));
+    other.arena_.reset();
+  }
+  Node root = other.root_;
+  other.root_ = Node{};
+  return root;
+}
+
+Arena& Value::arena() {
+  if (!arena_) arena_ = std::make_unique<Arena>();
+  return *arena_;
+}
+
+}  // namespace hexalume::value

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace hexalume::value {
+
+enum class Kind : std::uint8_t { Null, Bool, Number, String, List, Object };
+
+// Non-negative integers are always Unsigned, negative integers always Signed; floats are finite.
+enum class NumberRep : std::uint8_t { Unsigned, Signed, Float };
+
+struct Member;
+
+// One tree position in 16 bytes. A Node never owns memory: strings, items and members live in
+// the Arena of the Value that holds the tree, so copying a Node copies a view, not a subtree.
+struct Node {
+  Kind kind = Kind::Null;
+  NumberRep rep = NumberRep::Unsigned;
+  std::uint16_t size_high = 0;  // the size is 48 bits: size_high:size_low
+  std::uint32_t size_low = 0;
+  union {
+    bool boolean;
+    std::uint64_t unsigned_int;
+    std::int64_t signed_int;
+    double floating;
+    const char* chars;
+    const Node* items;
+    const Member* members;
+  };
+
+  Node() : unsigned_int(0) {}
+
+  std::size_t size() const { return (std::size_t{size_high} << 32) | size_low; }
+  void set_size(std::size_t size) {
+    size_low = static_cast<std::uint32_t>(size);
+    size_high = static_cast<std::uint16_t>(size >> 32);
+  }
+  std::string_view string() const { return {chars, size()}; }
+  std::span<const Node> list() const { return {items, size()}; }
+  std::span<const Member> object() const;
+  // The number as a double: integers convert to the nearest float.
+  double as_double() const;
+};
+static_assert(sizeof(Node) == 16);
+
+// An object member; `key` is always a String node. Members of an object are kept in ascending
+// byte order of their keys, with no key twice.
+struct Member {
+  Node key;
+  Node value;
+};
+
+inline std::span<const Member> Node::object() const { return {members, size()}; }
+
+// Bump allocator for the nodes and bytes of one tree. Memory is released only with the arena.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  Arena(Arena&&) noexcept;
+  Arena& operator=(Arena&&) noexcept;
+  ~Arena();
+
+  void* allocate(std::size_t bytes, std::size_t alignment);
+  Node* allocate_nodes(std::size_t count) {
+    return static_cast<Node*>(allocate(count * sizeof(Node), alignof(Node)));
+  }
+  Member* allocate_members(std::size_t count) {
+    return static_cast<Member*>(allocate(count * sizeof(Member), alignof(Member)));
+  }
+  // Takes over every block of `other`, which is left empty; nodes pointing into it stay valid.
+  void adopt(Arena&& other);
+
+ private:
+  struct Block;
+  Block* head_ = nullptr;  // the block being filled; older blocks follow through `next`
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t next_block_size_ = 4096;
+};
+
+// Scalar node makers. Strings copy their bytes into the arena.
+inline Node make_null() { return Node{}; }
+Node make_bool(bool value);
+Node make_unsigned(std::uint64_t value);
+// Stores a non-negative value as Unsigned, so callers need not check the sign.
+Node make_signed(std::int64_t value);
+Node make_float(double value);
+Node make_string(Arena& arena, std::string_view text);
+// Container makers take arrays already allocated in the same arena and filled.
+Node make_list(const Node* items, std::size_t count);
+Node make_object(const Member* members, std::size_t count);
+
+// Sorts members by key bytes (stable) and keeps, for each key, the member that came last.
+// Returns the new count; the array is rearranged in place.
+std::size_t sort_members(Member* members, std::size_t count);
+
+// Deep copy of `node` whose memory lives in `arena`.
+Node copy_node(const Node& node, Arena& arena);
+
+// Same kind; numbers need the same representation and value (floats by IEEE ==, so 0.0 == -0.0,
+// and 1 != 1.0); strings byte for byte; lists item by item; objects same keys, equal values.
+bool equal(const Node& left, const Node& right);
+
+// The member with this key, or nullptr. Binary search over the sorted members.
+const Node* find_member(const Node& object, std::string_view key);
+
+// An owning tree: the root node plus the arena holding everything below it.
+// Copies are deep; moves transfer the arena.
+class Value {
+ public:
+  Value() = default;
+  explicit Value(Node scalar) : root_(scalar) {}  // only for nodes that own no memory
+  Value(std::unique_ptr<Arena> arena, Node root) : arena_(std::move(arena)), root_(root) {}
+  Value(const Value& other);
+  Value& operator=(const Value& other);
+  Value(Value&&) noexcept = default;
+  Value& operator=(Value&&) noexcept = default;
+
+  // Deep copy of `node` (which may belong to any tree) into a new Value.
+  static Value copy_of(const Node& node);
+  static Value string(std::string_view text);
+
+  const Node& root() const { return root_; }
+  Kind kind() const { return root_.kind; }
+
+  // Takes over `other`'s memory and returns its root, to be linked into this tree.
+  Node adopt(Value&& other);
+  // The arena of this tree, created on first use.
+  Arena& arena();
+
+ private:
+  std::unique_ptr<Arena> arena_;
+  Node root_;
+};
+
+inline bool operator==(const Value& left, const Value& right) {
+  return equal(left.root(), right.root());
+}
+
+}  // namespace hexalume::value
