@@ -16,29 +16,38 @@ class DiffAccumulator {
  public:
   struct Entry {
     value::Node path;   // a String node in `arena_`
-    value::Node value;  // a copy in `arena_` (Null for the path-only collections)
+    value::Node value;  // a copy in `arena_`
   };
 
+  DiffAccumulator() = default;
+  DiffAccumulator(const DiffAccumulator&) = delete;
+  DiffAccumulator& operator=(const DiffAccumulator&) = delete;
+  DiffAccumulator(DiffAccumulator&&) noexcept = default;
+  DiffAccumulator& operator=(DiffAccumulator&&) noexcept = default;
+
+  // Keyed records: a later record under the same path replaces an earlier one in the report.
   void record_changed_value(std::string_view path, const value::Node& old_value,
                             const value::Node& new_value);
   void record_type_change(std::string_view path, const value::Node& old_value,
                           const value::Node& new_value);
   void record_item_added(std::string_view path, const value::Node& item);
   void record_item_removed(std::string_view path, const value::Node& item);
+  // Path-only records: every record is kept, duplicates included.
   void record_key_added(std::string_view path);
   void record_key_removed(std::string_view path);
 
   bool empty() const;
 
-  // Consumes the accumulator. Sections are sorted by path bytes; a later record under the same
-  // path replaces an earlier one. `verbose_level` 0 turns "values_changed" into a path list.
+  // Consumes the accumulator. Sections are sorted by path bytes (stable); a later record under
+  // the same path replaces an earlier one. `verbose_level` 0 turns "values_changed" into a
+  // sorted list of its paths. Empty sections are left out, so no difference gives {}.
   friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level);
 
  private:
   value::Arena arena_;
   std::vector<Entry> values_changed_;
-  std::vector<Entry> dictionary_item_added_;
-  std::vector<Entry> dictionary_item_removed_;
+  std::vector<value::Node> dictionary_item_added_;
+  std::vector<value::Node> dictionary_item_removed_;
   std::vector<Entry> iterable_item_added_;
   std::vector<Entry> iterable_item_removed_;
   std::vector<Entry> type_changes_;

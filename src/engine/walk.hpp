@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "engine/report.hpp"
 #include "options/record.hpp"
@@ -13,6 +15,11 @@ namespace hexalume::engine {
 // the same text on return. Cannot fail.
 void diff_values(const value::Node& t1, const value::Node& t2, std::string& path,
                  const options::VesperonOptions& options, DiffAccumulator& accumulator);
+
+// The numeric rules of the walk: true when the two Number nodes count as the same number under
+// `options` (type-change epsilon, tolerances, significant digits, else exact equality).
+bool numbers_equal(const value::Node& t1, const value::Node& t2,
+                   const options::VesperonOptions& options);
 
 // Appends "['key']" (verbatim, no escaping) or "[index]" to a path.
 void append_key_segment(std::string& path, std::string_view key);

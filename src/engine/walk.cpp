@@ -1,0 +1,262 @@
+#include "engine/walk.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/unordered.hpp"
+
+namespace hexalume::engine {
+
+namespace {
+
+using options::ValueType;
+using options::VesperonOptions;
+using value::Kind;
+using value::Node;
+
+// The 64-bit float epsilon, 2^-52.
+constexpr double kFloatEpsilon = 0x1p-52;
+
+// Everything one walk shares, passed by reference so recursive frames stay small.
+struct Walk {
+  const VesperonOptions& options;
+  DiffAccumulator& accumulator;
+  std::string& path;
+};
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Whole-byte prefix tests, no segment boundaries: excluding root['a skips root['ab'] too.
+bool filtered_out(std::string_view path, const VesperonOptions& options) {
+  for (const std::string& entry : options.exclude_paths) {
+    if (starts_with(path, entry)) return true;
+  }
+  if (options.include_paths.empty()) return false;
+  for (const std::string& entry : options.include_paths) {
+    if (starts_with(path, entry) || starts_with(entry, path)) return false;
+  }
+  return true;
+}
+
+ValueType value_type(Kind kind) {
+  switch (kind) {
+    case Kind::Null:
+      return ValueType::Null;
+    case Kind::Bool:
+      return ValueType::Bool;
+    case Kind::Number:
+      return ValueType::Number;
+    case Kind::String:
+      return ValueType::String;
+    case Kind::List:
+      return ValueType::List;
+    case Kind::Object:
+      return ValueType::Dict;
+  }
+  return ValueType::Null;
+}
+
+bool in_one_group(Kind old_kind, Kind new_kind, const VesperonOptions& options) {
+  ValueType old_type = value_type(old_kind);
+  ValueType new_type = value_type(new_kind);
+  for (const auto& group : options.ignore_type_in_groups) {
+    bool has_old = false;
+    bool has_new = false;
+    for (ValueType member : group) {
+      has_old = has_old || member == old_type;
+      has_new = has_new || member == new_type;
+    }
+    if (has_old && has_new) return true;
+  }
+  return false;
+}
+
+double power_of_ten(std::int64_t exponent) { return std::pow(10.0, static_cast<double>(exponent)); }
+
+// x rounded to `digits` significant digits: round(x * 10^k) / 10^k with k = digits - 1 - e and
+// e the decimal exponent of x. Where 10^k or x * 10^k leaves the float range (tiny x, or a huge
+// digit count) the same rounding is reached without overflowing: a double needs at most 17
+// significant digits, so rounding to 17 or more returns x, and below that the scale is applied
+// in two halves, each of which stays finite.
+double round_to_digits(double x, std::uint32_t digits) {
+  auto exponent = static_cast<std::int64_t>(std::floor(std::log10(std::fabs(x))));
+  std::int64_t k = static_cast<std::int64_t>(digits) - 1 - exponent;
+  double scale = power_of_ten(k);
+  if (std::isfinite(scale) && scale != 0.0 && std::isfinite(x * scale)) {
+    return std::round(x * scale) / scale;
+  }
+  if (digits >= 17) return x;
+  double first = power_of_ten(k / 2);
+  double second = power_of_ten(k - k / 2);
+  return std::round(x * first * second) / first / second;
+}
+
+bool equal_to_digits(double a, double b, std::uint32_t digits) {
+  if (a == 0.0 || b == 0.0) {
+    return std::fabs(a - b) <= std::pow(10.0, -static_cast<double>(digits));
+  }
+  const double rounded_a = round_to_digits(a, digits);
+  const double rounded_b = round_to_digits(b, digits);
+  // Two numbers next to the largest float may both round past it, to the same infinity.
+  return rounded_a == rounded_b || std::fabs(rounded_a - rounded_b) <= kFloatEpsilon;
+}
+
+void record_kind_change(const Walk& walk, const Node& t1, const Node& t2) {
+  if (in_one_group(t1.kind, t2.kind, walk.options)) {
+    walk.accumulator.record_changed_value(walk.path, t1, t2);
+  } else {
+    walk.accumulator.record_type_change(walk.path, t1, t2);
+  }
+}
+
+void visit(const Walk& walk, const Node& t1, const Node& t2);
+
+// Only children that differ get a path segment and a visit: an equal child cannot record
+// anything, whatever the options, so it is passed over after one equality test.
+void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
+  // Keys are kept sorted by bytes, so the two objects are compared in one merge pass instead
+  // of one lookup per key.
+  const value::Member* old_member = t1.members;
+  const value::Member* old_end = old_member + t1.size();
+  const value::Member* new_member = t2.members;
+  const value::Member* new_end = new_member + t2.size();
+  std::string& path = walk.path;
+  const std::size_t mark = path.size();
+  while (old_member != old_end || new_member != new_end) {
+    int order;
+    if (old_member == old_end) {
+      order = 1;
+    } else if (new_member == new_end) {
+      order = -1;
+    } else {
+      order = old_member->key.string().compare(new_member->key.string());
+    }
+    if (order == 0) {
+      if (!value::equal(old_member->value, new_member->value)) {
+        append_key_segment(path, old_member->key.string());
+        visit(walk, old_member->value, new_member->value);
+        path.resize(mark);
+      }
+      ++old_member;
+      ++new_member;
+    } else if (order < 0) {
+      append_key_segment(path, old_member->key.string());
+      walk.accumulator.record_key_removed(path);
+      path.resize(mark);
+      ++old_member;
+    } else {
+      append_key_segment(path, new_member->key.string());
+      walk.accumulator.record_key_added(path);
+      path.resize(mark);
+      ++new_member;
+    }
+  }
+}
+
+void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
+  const std::size_t old_size = t1.size();
+  const std::size_t new_size = t2.size();
+  const std::size_t common = old_size < new_size ? old_size : new_size;
+  std::string& path = walk.path;
+  const std::size_t mark = path.size();
+  for (std::size_t i = 0; i < common; ++i) {
+    if (value::equal(t1.items[i], t2.items[i])) continue;
+    append_index_segment(path, i);
+    visit(walk, t1.items[i], t2.items[i]);
+    path.resize(mark);
+  }
+  for (std::size_t i = common; i < old_size; ++i) {
+    append_index_segment(path, i);
+    walk.accumulator.record_item_removed(path, t1.items[i]);
+    path.resize(mark);
+  }
+  for (std::size_t i = common; i < new_size; ++i) {
+    append_index_segment(path, i);
+    walk.accumulator.record_item_added(path, t2.items[i]);
+    path.resize(mark);
+  }
+}
+
+// The comparison of one position whose path has passed the filters.
+void compare(const Walk& walk, const Node& t1, const Node& t2) {
+  if (t1.kind != t2.kind) {
+    record_kind_change(walk, t1, t2);
+    return;
+  }
+  bool same = true;
+  switch (t1.kind) {
+    case Kind::Null:
+      return;
+    case Kind::Bool:
+      same = t1.boolean == t2.boolean;
+      break;
+    case Kind::Number:
+      same = numbers_equal(t1, t2, walk.options);
+      break;
+    case Kind::String:
+      same = t1.string() == t2.string();
+      break;
+    case Kind::List:
+      if (walk.options.ignore_order) {
+        diff_unordered(t1, t2, walk.path, walk.accumulator);
+      } else {
+        diff_lists(walk, t1, t2);
+      }
+      return;
+    case Kind::Object:
+      diff_objects(walk, t1, t2);
+      return;
+  }
+  if (!same) walk.accumulator.record_changed_value(walk.path, t1, t2);
+}
+
+void visit(const Walk& walk, const Node& t1, const Node& t2) {
+  if (filtered_out(walk.path, walk.options)) return;
+  compare(walk, t1, t2);
+}
+
+}  // namespace
+
+bool numbers_equal(const Node& t1, const Node& t2, const VesperonOptions& options) {
+  const double a = t1.as_double();
+  const double b = t2.as_double();
+  const double difference = std::fabs(a - b);
+  if (options.ignore_numeric_type_changes && difference <= kFloatEpsilon) return true;
+
+  const double absolute = options.atol ? *options.atol : options.math_epsilon.value_or(0.0);
+  const double relative = options.rtol.value_or(0.0);
+  if (absolute > 0.0 || relative > 0.0) {
+    // fmax drops a NaN operand, so a NaN tolerance adds nothing; an infinite one takes all.
+    const double tolerance = std::fmax(absolute, relative * std::fmax(std::fabs(a), std::fabs(b)));
+    if (difference <= tolerance) return true;
+  }
+
+  if (options.significant_digits) return equal_to_digits(a, b, *options.significant_digits);
+  return value::equal(t1, t2);
+}
+
+void diff_values(const Node& t1, const Node& t2, std::string& path, const VesperonOptions& options,
+                 DiffAccumulator& accumulator) {
+  if (filtered_out(path, options)) return;
+  if (value::equal(t1, t2)) return;
+  compare(Walk{options, accumulator, path}, t1, t2);
+}
+
+void append_key_segment(std::string& path, std::string_view key) {
+  path.append("['");
+  path.append(key);
+  path.append("']");
+}
+
+void append_index_segment(std::string& path, std::size_t index) {
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, index);
+  path.push_back('[');
+  path.append(digits, result.ptr);
+  path.push_back(']');
+}
+
+}  // namespace hexalume::engine
