@@ -1,0 +1,68 @@
+#include "pretty/compact.hpp"
+
+#include <charconv>
+
+namespace hexalume::pretty {
+
+namespace {
+
+bool is_ascii_letter_or_underscore(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+void append_index(std::string& out, std::uint64_t index) {
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, index);
+  out.push_back('[');
+  out.append(digits, result.ptr);
+  out.push_back(']');
+}
+
+}  // namespace
+
+bool is_simple_identifier(std::string_view key) {
+  if (key.empty() || !is_ascii_letter_or_underscore(key.front())) return false;
+  for (char c : key.substr(1)) {
+    if (!is_ascii_letter_or_underscore(c) && !(c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
+void append_compact_segment(std::string& out, const PathSegment& segment, bool first) {
+  if (!segment.is_key()) {
+    append_index(out, segment.index);
+  } else if (is_simple_identifier(segment.key)) {
+    if (!first) out.push_back('.');
+    out += segment.key;
+  } else {
+    out += "['";
+    out += segment.key;
+    out += "']";
+  }
+}
+
+std::string format_compact_segments(std::span<const PathSegment> segments) {
+  std::string text;
+  bool first = true;
+  for (const PathSegment& segment : segments) {
+    append_compact_segment(text, segment, first);
+    first = false;
+  }
+  return text;
+}
+
+void append_segment_label(std::string& out, const PathSegment& segment) {
+  if (segment.is_key()) {
+    out += segment.key;
+  } else {
+    append_index(out, segment.index);
+  }
+}
+
+std::string segment_label(const PathSegment& segment) {
+  std::string label;
+  append_segment_label(label, segment);
+  return label;
+}
+
+}  // namespace hexalume::pretty

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "value/value.hpp"
+
+namespace hexalume::pretty {
+
+// The payloads of one change. Nodes are views into the report, t1 or t2, and type names views
+// into the report or static text: all of them must outlive the change.
+struct Changed {
+  value::Node old_value;
+  value::Node new_value;
+};
+struct TypeChanged {
+  std::string_view old_type;
+  std::string_view new_type;
+  value::Node old_value;
+  value::Node new_value;
+};
+// An absent value prints the "<added>" / "<removed>" placeholder.
+struct Added {
+  std::optional<value::Node> value;
+};
+struct Removed {
+  std::optional<value::Node> value;
+};
+using ChangeKind = std::variant<Changed, TypeChanged, Added, Removed>;
+
+// The output of one rendering, one element per line, joined by line feeds at the end.
+using Lines = std::vector<std::string>;
+
+// Levels above the current one below the top level: true while that level has later siblings
+// (drawn as a vertical guide), false once it was the last (drawn as blanks).
+using Ancestors = std::vector<bool>;
+
+// Backslash-escapes tab, line feed, carriage return, single quote and backslash; every other
+// byte is copied unchanged.
+std::string escape_string(std::string_view text);
+void append_escaped(std::string& out, std::string_view text);
+
+// A Python-literal-like text of the whole value (None, True, 1.5, 'text', [..], {'k': ..}).
+// Nothing is elided, however large the value.
+std::string format_value(const value::Node& node);
+void append_value_text(std::string& out, const value::Node& node);
+
+// The label line of a node: the label alone at depth 0, else the ancestor guides, a branch or
+// last connector, and the label.
+std::string format_node_line(std::uint64_t depth, const Ancestors& ancestors, bool is_last,
+                             std::string_view label);
+
+// The prefix of the lines drawn under a node (change and context value lines).
+std::string branch_indent(std::uint64_t depth, const Ancestors& ancestors, bool more_siblings);
+
+// Appends the "- old" / "+ new" lines of one change, red and green unless `no_color`.
+void append_change_lines(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,
+                         bool more_siblings, const ChangeKind& change, bool no_color);
+
+// Appends the "= value" line of an unchanged list element shown for context; never coloured.
+void append_context_line(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,
+                         bool more_siblings, const value::Node& element);
+
+}  // namespace hexalume::pretty

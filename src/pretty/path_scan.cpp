@@ -1,0 +1,56 @@
+#include "pretty/path_scan.hpp"
+
+#include <functional>
+
+namespace hexalume::pretty {
+
+namespace {
+
+// Reads an optional "+" followed by one or more decimal digits that fit in 64 bits.
+std::optional<std::uint64_t> read_index(std::string_view digits) {
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t number = 0;
+  constexpr std::uint64_t kMax = UINT64_MAX;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    auto digit = static_cast<std::uint64_t>(c - '0');
+    if (number > (kMax - digit) / 10) return std::nullopt;
+    number = number * 10 + digit;
+  }
+  return number;
+}
+
+}  // namespace
+
+std::size_t PathSegmentHash::operator()(const PathSegment& segment) const noexcept {
+  if (segment.is_key()) return std::hash<std::string_view>{}(segment.key);
+  // Odd multiplier so indices spread over the buckets and rarely meet a key's hash.
+  return static_cast<std::size_t>(segment.index * 0x9E3779B97F4A7C15ULL + 1);
+}
+
+std::optional<std::vector<PathSegment>> parse_path(std::string_view path) {
+  constexpr std::string_view kRoot = "root";
+  if (path.substr(0, kRoot.size()) != kRoot) return std::nullopt;
+  std::vector<PathSegment> segments;
+  std::size_t at = kRoot.size();
+  while (at < path.size()) {
+    if (path.substr(at, 2) == "['") {
+      std::size_t close = path.find("']", at + 2);
+      if (close == std::string_view::npos) return std::nullopt;
+      segments.push_back(PathSegment::make_key(path.substr(at + 2, close - at - 2)));
+      at = close + 2;
+      continue;
+    }
+    if (path[at] != '[') break;
+    std::size_t close = path.find(']', at + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    std::optional<std::uint64_t> index = read_index(path.substr(at + 1, close - at - 1));
+    if (!index) return std::nullopt;
+    segments.push_back(PathSegment::make_index(*index));
+    at = close + 1;
+  }
+  return segments;
+}
+
+}  // namespace hexalume::pretty

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hexalume::pretty {
+
+// One step of a path: an object key (its bytes, owned) or a list position. A Key never equals
+// an Index, not even Key "0" and Index 0.
+struct PathSegment {
+  enum class Kind : std::uint8_t { Key, Index };
+
+  Kind kind = Kind::Index;
+  std::uint64_t index = 0;  // Index only
+  std::string key;          // Key only
+
+  static PathSegment make_key(std::string_view key) { return {Kind::Key, 0, std::string(key)}; }
+  static PathSegment make_index(std::uint64_t index) { return {Kind::Index, index, {}}; }
+
+  bool is_key() const { return kind == Kind::Key; }
+
+  friend bool operator==(const PathSegment& left, const PathSegment& right) {
+    if (left.kind != right.kind) return false;
+    return left.is_key() ? left.key == right.key : left.index == right.index;
+  }
+};
+
+// Hash consistent with PathSegment equality.
+struct PathSegmentHash {
+  std::size_t operator()(const PathSegment& segment) const noexcept;
+};
+
+// Splits a report path such as "root['a'][0]" into its segments; the empty list is the root.
+// Keys are taken verbatim up to the first "']" (nothing is unescaped); indices are an optional
+// "+" and decimal digits that fit in 64 bits. Returns nullopt when the text does not start with
+// "root", a bracket group is not closed, or an index is not a number. Text after the last
+// bracket group that is not itself a bracket group is ignored.
+std::optional<std::vector<PathSegment>> parse_path(std::string_view path);
+
+}  // namespace hexalume::pretty
