@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 need_apt=()
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
 command -v clang-format >/dev/null || need_apt+=(clang-format)
+command -v g++ >/dev/null || need_apt+=(g++)
+# Debian's own python3 leaves venv support to a separate package.
+python3 -c 'import ensurepip, venv' 2>/dev/null || need_apt+=(python3-venv)
 if [ ${#need_apt[@]} -gt 0 ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
