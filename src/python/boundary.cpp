@@ -1,0 +1,129 @@
+#include "python/boundary.hpp"
+
+#include "python/errors.hpp"
+
+namespace hexalume::python {
+
+namespace {
+
+bool text_equals(PyObject* text, const char* expected) {
+  return PyUnicode_Check(text) && PyUnicode_CompareWithASCIIString(text, expected) == 0;
+}
+
+// The special method `name` of `type`, found in the dictionaries along the type's MRO (never on
+// the instance) and bound to `object` through its descriptor protocol. An empty result with no
+// exception set means the type does not define it.
+PyRef lookup_special(PyObject* object, PyTypeObject* type, const char* name) {
+  PyObject* type_object = reinterpret_cast<PyObject*>(type);
+  PyRef mro = PyRef::steal(PyObject_GetAttrString(type_object, "__mro__"));
+  if (!mro) return {};
+  if (!PyTuple_Check(mro.get())) return {};
+  Py_ssize_t count = PyTuple_Size(mro.get());
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* klass = PyTuple_GetItem(mro.get(), i);
+    if (klass == nullptr) return {};
+    PyRef namespace_ = PyRef::steal(PyObject_GetAttrString(klass, "__dict__"));
+    if (!namespace_) return {};
+    PyRef attribute = PyRef::steal(PyMapping_GetItemString(namespace_.get(), name));
+    if (!attribute) {
+      if (!PyErr_ExceptionMatches(PyExc_KeyError)) return {};
+      PyErr_Clear();
+      continue;
+    }
+    PyRef getter = PyRef::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(attribute.get())), "__get__"));
+    if (!getter) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return {};
+      PyErr_Clear();
+      return attribute;
+    }
+    return PyRef::steal(
+        PyObject_CallFunctionObjArgs(getter.get(), attribute.get(), object, type_object, nullptr));
+  }
+  return {};
+}
+
+}  // namespace
+
+bool is_numpy_bool_type(PyTypeObject* type) {
+  PyObject* type_object = reinterpret_cast<PyObject*>(type);
+  PyRef module = PyRef::steal(PyObject_GetAttrString(type_object, "__module__"));
+  if (!module) {
+    PyErr_Clear();
+    return false;
+  }
+  if (!text_equals(module.get(), "numpy")) return false;
+  PyRef name = PyRef::steal(PyObject_GetAttrString(type_object, "__name__"));
+  if (!name) {
+    PyErr_Clear();
+    return false;
+  }
+  // numpy 2 renamed its scalar type from bool_ to bool.
+  return text_equals(name.get(), "bool_") || text_equals(name.get(), "bool");
+}
+
+std::optional<bool> bool_from_py(PyObject* object) {
+  if (object == Py_True) return true;
+  if (object == Py_False) return false;
+  PyTypeObject* type = Py_TYPE(object);
+  if (!is_numpy_bool_type(type)) {
+    raise_cannot_convert(object, "PyBool");
+    return std::nullopt;
+  }
+  PyRef method = lookup_special(object, type, "__bool__");
+  if (!method) {
+    if (!PyErr_Occurred()) raise_no_bool_conversion(type);
+    return std::nullopt;
+  }
+  PyRef result = PyRef::steal(PyObject_CallNoArgs(method.get()));
+  if (!result) return std::nullopt;
+  if (result.get() == Py_True) return true;
+  if (result.get() == Py_False) return false;
+  raise_cannot_convert(result.get(), "PyBool");
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> uint64_from_py(PyObject* object) {
+  PyRef integer =
+      PyLong_Check(object) ? PyRef::borrow(object) : PyRef::steal(PyNumber_Index(object));
+  if (!integer) return std::nullopt;
+  unsigned long long result = PyLong_AsUnsignedLongLong(integer.get());
+  if (result == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::nullopt;
+  return static_cast<std::uint64_t>(result);
+}
+
+PyObject* internal_error_class() {
+  // Created once and kept for the life of the process, like the module itself.
+  static PyObject* error_class = nullptr;
+  if (error_class == nullptr) {
+    error_class = PyErr_NewExceptionWithDoc(
+        "hexalume.InternalError",
+        "A broken invariant inside hexalume, such as a container changed while it was read.",
+        PyExc_BaseException, nullptr);
+  }
+  return error_class;
+}
+
+void raise_internal_error(const char* message) {
+  PyObject* error_class = internal_error_class();
+  if (error_class == nullptr) return;
+  PyErr_SetString(error_class, message);
+}
+
+RecursionGuard::RecursionGuard(unsigned& depth, const char* where) noexcept : depth_(depth) {
+  if (depth_ >= kMaxDepth) {
+    raise_depth_exceeded(where);
+    return;
+  }
+  if (Py_EnterRecursiveCall(where) != 0) return;
+  ++depth_;
+  entered_ = true;
+}
+
+RecursionGuard::~RecursionGuard() {
+  if (!entered_) return;
+  --depth_;
+  Py_LeaveRecursiveCall();
+}
+
+}  // namespace hexalume::python

@@ -1,0 +1,120 @@
+#pragma once
+
+// Helpers shared by every file that talks to the interpreter: the reference owner, the readers of
+// booleans and unsigned integers, the noexcept wrapper of C entry points and the recursion guard.
+// Include this header before any standard header (Python.h must come first).
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+#include "value/internal_error.hpp"
+
+namespace hexalume::python {
+
+// Move-only owner of one strong reference (or of nothing). A raw PyObject* elsewhere is borrowed.
+class PyRef {
+ public:
+  PyRef() noexcept = default;
+  // Takes over a new reference, typically the result of a C API call; nullptr gives an empty owner.
+  static PyRef steal(PyObject* object) noexcept { return PyRef(object); }
+  // Adds a reference of its own to a borrowed pointer.
+  static PyRef borrow(PyObject* object) noexcept {
+    Py_XINCREF(object);
+    return PyRef(object);
+  }
+
+  PyRef(const PyRef&) = delete;
+  PyRef& operator=(const PyRef&) = delete;
+  PyRef(PyRef&& other) noexcept : object_(other.release()) {}
+  PyRef& operator=(PyRef&& other) noexcept {
+    if (this != &other) {
+      PyObject* previous = object_;
+      object_ = other.release();
+      Py_XDECREF(previous);
+    }
+    return *this;
+  }
+  ~PyRef() { Py_XDECREF(object_); }
+
+  PyObject* get() const noexcept { return object_; }
+  // Hands the reference to the caller; the owner is left empty.
+  [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+
+ private:
+  explicit PyRef(PyObject* object) noexcept : object_(object) {}
+  PyObject* object_ = nullptr;
+};
+
+// True for the type of numpy's boolean scalars: qualified name "numpy.bool_" (numpy 1) or
+// "numpy.bool" (numpy 2). Reads the type's __module__ and __name__; a failed read counts as no
+// and leaves no exception set.
+bool is_numpy_bool_type(PyTypeObject* type);
+
+// Accepts exactly True, False and numpy booleans (through their type's __bool__). Anything else
+// raises TypeError "'<type>' object cannot be converted to 'PyBool'"; nullopt means an exception
+// is set.
+std::optional<bool> bool_from_py(PyObject* object);
+
+// An int, or any object with __index__, as an unsigned 64-bit integer. Negative or too large
+// values raise the interpreter's OverflowError; nullopt means an exception is set.
+std::optional<std::uint64_t> uint64_from_py(PyObject* object);
+
+// The module's internal exception class (derived directly from BaseException), created on first
+// use and kept for the life of the process. nullptr (with an exception set) only if creation fails.
+PyObject* internal_error_class();
+// Sets the internal exception with `message` as its single argument.
+void raise_internal_error(const char* message);
+
+// Runs the body of a C entry point. value::InternalError becomes the internal exception,
+// std::bad_alloc becomes MemoryError, and the entry point returns its failure value (nullptr for
+// pointers, -1 for integers). No C++ exception ever reaches the interpreter.
+template <typename Body>
+auto call_guarded(Body&& body) noexcept -> std::invoke_result_t<Body&> {
+  using Result = std::invoke_result_t<Body&>;
+  try {
+    return body();
+  } catch (const value::InternalError& error) {
+    raise_internal_error(error.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    // Only a broken invariant can get here (the code below throws nothing else).
+    raise_internal_error(error.what());
+  }
+  if constexpr (std::is_pointer_v<Result>) {
+    return nullptr;
+  } else {
+    return static_cast<Result>(-1);
+  }
+}
+
+// Deepest nesting any traversal accepts, whatever the interpreter's recursion limit: the engine
+// and the renderer recurse over the trees we build, so this bounds their native stack as well.
+inline constexpr unsigned kMaxDepth = 10000;
+
+// One level of a recursive traversal. Enters the interpreter's recursion check and counts the
+// level in `depth`; past the interpreter's limit or past kMaxDepth it sets RecursionError and
+// converts to false. `where` completes the message, e.g. " while converting a Python object".
+class RecursionGuard {
+ public:
+  RecursionGuard(unsigned& depth, const char* where) noexcept;
+  ~RecursionGuard();
+  RecursionGuard(const RecursionGuard&) = delete;
+  RecursionGuard& operator=(const RecursionGuard&) = delete;
+
+  explicit operator bool() const noexcept { return entered_; }
+
+ private:
+  unsigned& depth_;
+  bool entered_ = false;
+};
+
+}  // namespace hexalume::python

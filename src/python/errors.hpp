@@ -1,0 +1,61 @@
+#pragma once
+
+// Every exception this module raises with a text of its own. Each text is written once, in
+// errors.cpp, and raised by exactly one function here. Each function sets the interpreter's error
+// indicator and returns; callers then return their own failure value.
+
+#include "python/boundary.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace hexalume::python {
+
+// "__qualname__" of the object's type, or "<failed to extract type name>" if it cannot be read.
+// Never leaves an exception set.
+std::string type_qualname(PyObject* object);
+
+// Conversion of inputs.
+void raise_unsupported_type();      // TypeError "Unsupported Python type for Vesperon"
+void raise_unsupported_dict_key();  // TypeError "Unsupported dict key type for Vesperon"
+void raise_float_not_finite();      // ValueError "Float value is not finite"
+
+// TypeError "'<qualname of object's type>' object cannot be converted to '<target>'", with target
+// "PyBool", "PyString" or "PyType".
+void raise_cannot_convert(PyObject* object, const char* target);
+// TypeError "object of type '<str(type)>' does not define a '__bool__' conversion".
+void raise_no_bool_conversion(PyTypeObject* type);
+
+// Keyword options.
+void raise_unsupported_option(std::string_view keyword);  // ValueError "Unsupported option: <kw>"
+void raise_integral_out_of_range();  // OverflowError "out of range integral type conversion ..."
+void raise_expected_string_list();   // TypeError "Expected a list, tuple, or set of strings"
+void raise_expected_type_groups();   // TypeError "Expected a list or tuple of type groups"
+void raise_type_group_entry();  // TypeError "Each ignore_type_in_groups entry must be a list ..."
+void raise_unsupported_group_type();  // TypeError "Unsupported type in ignore_type_in_groups"
+
+// Argument binding. `function` is the full name, e.g. "Vesperon.__new__()".
+// "<function> takes <allowed> positional arguments but <given> was/were given"
+void raise_too_many_positional(const char* function, Py_ssize_t allowed, Py_ssize_t given);
+// "<function> missing 1 required positional argument: 't2'" and the two-name form joined by
+// " and ". `names` holds one or two parameter names.
+void raise_missing_arguments(const char* function, const char* const* names, int count);
+// "<function> got multiple values for argument '<name>'"
+void raise_multiple_values(const char* function, const char* name);
+// "<function> got an unexpected keyword argument '<keyword>'"
+void raise_unexpected_keyword(const char* function, PyObject* keyword);
+// If the pending exception is exactly TypeError, replaces it by TypeError "argument '<keyword>':
+// <message of the original>" whose cause is the original's own cause. Other exceptions are left
+// as they are.
+void prefix_argument_error(const char* keyword);
+
+// RecursionError "maximum recursion depth exceeded<where>" for nesting beyond kMaxDepth.
+void raise_depth_exceeded(const char* where);
+
+// Module initialisation.
+// RuntimeError "An error occurred while initializing class <name>", caused by the pending error.
+void raise_class_init_failed(const char* class_name);
+// ImportError for a second initialisation from another interpreter in the same process.
+void raise_second_initialisation();
+
+}  // namespace hexalume::python
