@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/unordered.hpp"
+#include "engine_report_text.hpp"
+#include "literal.hpp"
+
+// Options are written with designated initializers; the fields left out keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace hexalume {
+namespace {
+
+using options::VesperonOptions;
+using testing::literal;
+
+struct TextCase {
+  const char* json;
+  const char* text;
+};
+
+class canonical_text : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(canonical_text, matches) {
+  EXPECT_EQ(engine::canonical_string(literal(GetParam().json).root()), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    unordered, canonical_text,
+    ::testing::Values(TextCase{R"([1, "a", null, true])", "list:[num:1,str:a,null,bool:true]"},
+                      TextCase{R"({"b": [], "a": {}})", "dict:{a:dict:{},b:list:[]}"},
+                      TextCase{"2.5", "num:2.5"}, TextCase{"1.0", "num:1.0"},
+                      TextCase{"-0.0", "num:-0.0"}, TextCase{"-12", "num:-12"},
+                      TextCase{"1e16", "num:1e+16"},
+                      TextCase{"18446744073709551615", "num:18446744073709551615"},
+                      TextCase{"false", "bool:false"}, TextCase{"\"\"", "str:"},
+                      TextCase{R"("a,b:]")", "str:a,b:]"},
+                      TextCase{R"({"B": 1, "a": [2, {"c": null}]})",
+                               "dict:{B:num:1,a:list:[num:2,dict:{c:null}]}"},
+                      TextCase{"[[], [[]]]", "list:[list:[],list:[list:[]]]"}));
+
+struct UnorderedCase {
+  const char* name;
+  const char* old_json;
+  const char* new_json;
+  const char* report;
+};
+
+class unordered_report : public ::testing::TestWithParam<UnorderedCase> {};
+
+TEST_P(unordered_report, whole_report) {
+  const UnorderedCase& c = GetParam();
+  EXPECT_EQ(testing::diff_text(c.old_json, c.new_json, VesperonOptions{.ignore_order = true}),
+            c.report);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    unordered, unordered_report,
+    ::testing::Values(
+        UnorderedCase{"permutation", "[1, 2, 3]", "[3, 1, 2]", "{}"},
+        UnorderedCase{"surplus_is_last_occurrences", "[1, 1, 1]", "[1]",
+                      "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"},
+        UnorderedCase{"added_duplicate", "[1]", "[1, 1]",
+                      "{'iterable_item_added': {'root[1]': 1}}"},
+        UnorderedCase{"removed_interleaved", "[1, 2, 1]", "[1]",
+                      "{'iterable_item_removed': {'root[1]': 2, 'root[2]': 1}}"},
+        UnorderedCase{"matched_are_earliest", "[2, 1, 2, 1]", "[1, 2]",
+                      "{'iterable_item_removed': {'root[2]': 2, 'root[3]': 1}}"},
+        UnorderedCase{"from_empty", "[]", R"(["a", "b"])",
+                      "{'iterable_item_added': {'root[0]': 'a', 'root[1]': 'b'}}"},
+        UnorderedCase{"both_sides", "[1, 2, 3, 2]", "[3, 4, 1, 4]",
+                      "{'iterable_item_added': {'root[1]': 4, 'root[3]': 4}, "
+                      "'iterable_item_removed': {'root[1]': 2, 'root[3]': 2}}"},
+        UnorderedCase{"int_is_not_float", "[1]", "[1.0]",
+                      "{'iterable_item_added': {'root[0]': 1.0}, "
+                      "'iterable_item_removed': {'root[0]': 1}}"},
+        UnorderedCase{"changed_item_is_removed_and_added", R"([{"a": 1}])", R"([{"a": 2}])",
+                      "{'iterable_item_added': {'root[0]': {'a': 2}}, "
+                      "'iterable_item_removed': {'root[0]': {'a': 1}}}"},
+        UnorderedCase{"order_inside_items_counts", "[[1, 2]]", "[[2, 1]]",
+                      "{'iterable_item_added': {'root[0]': [2, 1]}, "
+                      "'iterable_item_removed': {'root[0]': [1, 2]}}"},
+        UnorderedCase{"objects_match_whatever_key_order", R"([{"b": 1, "a": 2}, 3])",
+                      R"([3, {"a": 2, "b": 1}])", "{}"},
+        UnorderedCase{"colliding_texts_match", R"([["a,str:b"]])", R"([["a", "b"]])", "{}"},
+        UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3]})", R"({"x": [3, 2]})",
+                      "{'iterable_item_removed': {\"root['x'][0]\": 1}}"},
+        UnorderedCase{"byte_order_of_many_paths", "[0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11]", "[]",
+                      "{'iterable_item_removed': {'root[0]': 0, 'root[10]': 10, 'root[11]': 11, "
+                      "'root[1]': 1, 'root[2]': 2, 'root[3]': 3, 'root[4]': 4, 'root[5]': 5, "
+                      "'root[6]': 6, 'root[7]': 7, 'root[8]': 8, 'root[9]': 9}}"}),
+    [](const ::testing::TestParamInfo<UnorderedCase>& info) { return info.param.name; });
+
+TEST(unordered, numeric_options_play_no_part) {
+  VesperonOptions options{
+      .ignore_order = true,
+      .ignore_numeric_type_changes = true,
+      .ignore_type_in_groups = {{options::ValueType::Number, options::ValueType::Null}},
+      .significant_digits = 1u,
+      .atol = 10.0};
+  EXPECT_EQ(testing::diff_text("[1, null]", "[1.0, 2]", options),
+            "{'iterable_item_added': {'root[0]': 1.0, 'root[1]': 2}, "
+            "'iterable_item_removed': {'root[0]': 1, 'root[1]': None}}");
+}
+
+TEST(unordered, large_permutation_matches_and_one_change_is_found) {
+  std::string old_json = "[";
+  std::string new_json = "[";
+  constexpr int kCount = 2000;
+  for (int i = 0; i < kCount; ++i) {
+    const char* separator = i == 0 ? "" : ",";
+    int j = (i * 7919) % kCount;  // 7919 is prime, so this visits every id once
+    old_json.append(separator).append(R"({"id": )").append(std::to_string(i)).append("}");
+    new_json.append(separator).append(R"({"id": )").append(std::to_string(j)).append("}");
+  }
+  old_json += "]";
+  new_json += "]";
+  VesperonOptions options{.ignore_order = true};
+  EXPECT_EQ(testing::diff_text(old_json, new_json, options), "{}");
+  new_json.replace(new_json.rfind("}]"), 2, R"(}, {"id": 5}])");
+  EXPECT_EQ(testing::diff_text(old_json, new_json, options),
+            "{'iterable_item_added': {'root[2000]': {'id': 5}}}");
+}
+
+TEST(unordered, path_buffer_is_restored) {
+  engine::DiffAccumulator accumulator;
+  std::string path = "root[3]";
+  value::Value old_list = literal("[1, 2]");
+  value::Value new_list = literal("[2, 3]");
+  engine::diff_unordered(old_list.root(), new_list.root(), path, accumulator);
+  EXPECT_EQ(path, "root[3]");
+  EXPECT_EQ(
+      testing::report_text(engine::into_value(std::move(accumulator), 1).root()),
+      "{'iterable_item_added': {'root[3][1]': 3}, 'iterable_item_removed': {'root[3][0]': 1}}");
+}
+
+}  // namespace
+}  // namespace hexalume
