@@ -1,10 +1,96 @@
 #include "python/pretty_method.hpp"
 
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "pretty/change_tree.hpp"
+#include "pretty/options.hpp"
+#include "python/errors.hpp"
+
 namespace hexalume::python {
 
-PyObject* pretty_method(const engine::Vesperon&, PyObject*, PyObject*) {
-  PyErr_SetString(PyExc_NotImplementedError, "pretty() is not available yet");
-  return nullptr;
+namespace {
+
+constexpr const char* kFunction = "Vesperon.pretty()";
+
+// The keywords in the order in which they are declared and converted.
+enum Keyword : std::size_t { Compact, MaxDepth, Context, NoColor, PathHeader, KeywordCount };
+constexpr std::array<const char*, KeywordCount> kKeywords = {"compact", "max_depth", "context",
+                                                             "no_color", "path_header"};
+
+// Every keyword must be one of ours; the values are kept (owned) by position.
+bool bind_keywords(PyObject* kwargs, std::array<PyRef, KeywordCount>& given) {
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(kwargs, &position, &key, &value)) {
+    std::size_t found = KeywordCount;
+    if (PyUnicode_Check(key)) {
+      for (std::size_t at = 0; at < KeywordCount; ++at) {
+        if (PyUnicode_CompareWithASCIIString(key, kKeywords[at]) == 0) {
+          found = at;
+          break;
+        }
+      }
+    }
+    if (found == KeywordCount) {
+      raise_unexpected_keyword(kFunction, key);
+      return false;
+    }
+    given[found] = PyRef::borrow(value);
+  }
+  return true;
+}
+
+bool read_bool(const std::array<PyRef, KeywordCount>& given, Keyword keyword, bool& field) {
+  if (!given[keyword]) return true;
+  std::optional<bool> converted = bool_from_py(given[keyword].get());
+  if (!converted) {
+    prefix_argument_error(kKeywords[keyword]);
+    return false;
+  }
+  field = *converted;
+  return true;
+}
+
+bool read_unsigned(const std::array<PyRef, KeywordCount>& given, Keyword keyword,
+                   std::uint64_t& field) {
+  if (!given[keyword]) return true;
+  std::optional<std::uint64_t> converted = uint64_from_py(given[keyword].get());
+  if (!converted) {
+    // Only a TypeError gets the argument name; an OverflowError passes unchanged.
+    prefix_argument_error(kKeywords[keyword]);
+    return false;
+  }
+  field = *converted;
+  return true;
+}
+
+}  // namespace
+
+PyObject* pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject* kwargs) {
+  const Py_ssize_t positional = args != nullptr ? PyTuple_Size(args) : 0;
+  if (positional < 0) return nullptr;
+  if (positional > 0) {
+    raise_too_many_positional(kFunction, 0, positional);
+    return nullptr;
+  }
+  pretty::PrettyOptions options;
+  if (kwargs != nullptr) {
+    std::array<PyRef, KeywordCount> given;
+    if (!bind_keywords(kwargs, given)) return nullptr;
+    if (!read_bool(given, Compact, options.compact) ||
+        !read_unsigned(given, MaxDepth, options.max_depth) ||
+        !read_unsigned(given, Context, options.context) ||
+        !read_bool(given, NoColor, options.no_color) ||
+        !read_bool(given, PathHeader, options.path_header)) {
+      return nullptr;
+    }
+  }
+  const std::string text = pretty::render_pretty(comparison.report.root(), comparison.t1.root(),
+                                                 comparison.t2.root(), options);
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
 }  // namespace hexalume::python
