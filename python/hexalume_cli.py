@@ -211,7 +211,7 @@ def _decode(data: bytes, name: str) -> str:
         raise CliError(f"{name}: not valid UTF-8 text ({exc.reason} at byte {exc.start})") from None
 
 
-def _toml_module() -> ModuleType:
+def _toml_module(name: str) -> ModuleType:
     # tomllib is in the standard library from Python 3.11; tomli is the same parser for 3.10.
     for module_name in ("tomllib", "tomli"):
         try:
@@ -219,12 +219,13 @@ def _toml_module() -> ModuleType:
         except ModuleNotFoundError:
             pass
     raise CliError(
-        "reading TOML needs Python 3.11 or newer, or the tomli package: pip install tomli"
+        f"{name}: reading TOML needs Python 3.11 or newer, or the tomli package: "
+        "pip install tomli"
     )
 
 
 def _parse_toml(data: bytes, name: str) -> Any:
-    toml = _toml_module()
+    toml = _toml_module(name)
     text = _decode(data, name)
     try:
         return toml.loads(text)
@@ -242,10 +243,10 @@ def _parse_yaml(data: bytes, name: str) -> Any:
     try:
         return yaml.load(text, Loader=loader)
     except yaml.MarkedYAMLError as exc:
-        problem = exc.problem or exc.context or "cannot parse"
+        problem = "; ".join(part for part in (exc.context, exc.problem) if part)
         mark = exc.problem_mark or exc.context_mark
         where = f" at line {mark.line + 1}, column {mark.column + 1}" if mark else ""
-        raise CliError(f"{name}: invalid YAML: {problem}{where}") from None
+        raise CliError(f"{name}: invalid YAML: {problem or 'cannot parse'}{where}") from None
     except yaml.YAMLError as exc:
         raise CliError(f"{name}: invalid YAML: {_one_line(str(exc))}") from None
 

@@ -1,0 +1,166 @@
+"""Runs every example of docs/guide.md and compares its output with the output the guide shows.
+
+- A ```python block runs in a fresh namespace. Its printed output must equal the ```output block
+  that follows it; a block without one must print exactly the text of its `# -> ...` comments,
+  one line each (and nothing when it has none).
+- A ```console block holds `$ command` lines, each followed by the output it must print
+  (standard output and standard error together). Commands run in bash from the repository root,
+  with `hexalume` on the PATH.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import os
+import re
+import subprocess
+import sys
+import sysconfig
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+import hexalume
+
+REPO = Path(__file__).resolve().parents[1]
+GUIDE = REPO / "docs" / "guide.md"
+INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
+
+FENCE = re.compile(r"^```([\w-]*)[ \t]*\n(.*?)^```[ \t]*$", re.MULTILINE | re.DOTALL)
+HEADING = re.compile(r"^#+ (.*)$", re.MULTILINE)
+ARROW = re.compile(r"#\s*->\s?(.*)$")
+
+
+@dataclass
+class Example:
+    language: str
+    code: str
+    expected: str
+    line: int
+    section: str
+
+    @property
+    def id(self) -> str:
+        slug = re.sub(r"[^a-z0-9]+", "-", self.section.lower()).strip("-")
+        return f"{slug}-line{self.line}"
+
+
+def read_examples() -> list[Example]:
+    text = GUIDE.read_text(encoding="utf-8")
+    fences = list(FENCE.finditer(text))
+    examples = []
+    for index, fence in enumerate(fences):
+        language, body = fence.group(1), fence.group(2)
+        line = text.count("\n", 0, fence.start()) + 1
+        headings = HEADING.findall(text, 0, fence.start())
+        section = headings[-1] if headings else "top"
+        if language == "python":
+            following = fences[index + 1] if index + 1 < len(fences) else None
+            if (
+                following is not None
+                and following.group(1) == "output"
+                and text[fence.end() : following.start()].strip() == ""
+            ):
+                expected = following.group(2)
+                if ARROW.search(body):
+                    raise AssertionError(f"guide line {line}: both '# ->' and an output block")
+            else:
+                expected = "".join(m.group(1) + "\n" for m in map(ARROW.search, body.splitlines()) if m)
+            examples.append(Example("python", body, expected, line, section))
+        elif language == "console":
+            examples.append(Example("console", body, "", line, section))
+        elif language == "output":
+            previous = fences[index - 1] if index > 0 else None
+            if previous is None or previous.group(1) != "python":
+                raise AssertionError(f"guide line {line}: an output block must follow a python block")
+    return examples
+
+
+EXAMPLES = read_examples()
+PYTHON = [e for e in EXAMPLES if e.language == "python"]
+CONSOLE = [e for e in EXAMPLES if e.language == "console"]
+
+
+def test_the_guide_has_examples_of_every_part():
+    sections = {e.section for e in EXAMPLES}
+    for needed in (
+        "Quick start",
+        "Keys added and removed",
+        "List items added and removed",
+        "Type changes",
+        "Changed values",
+        "`ignore_order`",
+        "`verbose_level`",
+        "Drawing the report: `pretty()`",
+        "What can be compared",
+        "The command-line tool",
+    ):
+        assert needed in sections
+
+
+@pytest.mark.parametrize("example", PYTHON, ids=[e.id for e in PYTHON])
+def test_python_example(example):
+    out = io.StringIO()
+    namespace = {"__name__": "__guide__"}
+    with contextlib.redirect_stdout(out):
+        exec(compile(example.code, f"{GUIDE}:{example.line}", "exec"), namespace)
+    assert out.getvalue() == example.expected
+
+
+def _command_path(tmp_path: Path) -> str:
+    """A PATH on which `hexalume` is the installed console script, or a stand-in for it."""
+    scripts = Path(sysconfig.get_path("scripts"))
+    if (scripts / "hexalume").exists():
+        folder = scripts
+    else:
+        if INSTALLED:
+            pytest.fail(f"the console script is missing from {scripts}")
+        folder = tmp_path / "bin"
+        folder.mkdir()
+        shim = folder / "hexalume"
+        shim.write_text(f'#!/bin/sh\nexec "{sys.executable}" -m hexalume_cli "$@"\n')
+        shim.chmod(0o755)
+    return os.pathsep.join([str(folder), os.environ.get("PATH", "")])
+
+
+def _python_path() -> str:
+    folders = [str(Path(hexalume.__file__).parent)]
+    try:
+        import hexalume_cli
+    except ModuleNotFoundError:
+        if INSTALLED:
+            raise
+        folders.append(str(REPO / "python"))
+    else:
+        folders.append(str(Path(hexalume_cli.__file__).parent))
+    return os.pathsep.join([*folders, os.environ.get("PYTHONPATH", "")])
+
+
+def _split_session(session: str) -> list[tuple[str, str]]:
+    steps: list[tuple[str, str]] = []
+    for line in session.splitlines(keepends=True):
+        if line.startswith("$ "):
+            steps.append((line[2:].rstrip("\n"), ""))
+        else:
+            assert steps, f"output before the first command: {line!r}"
+            command, output = steps[-1]
+            steps[-1] = (command, output + line)
+    return steps
+
+
+@pytest.mark.parametrize("example", CONSOLE, ids=[e.id for e in CONSOLE])
+def test_console_example(example, tmp_path):
+    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "PYTHONMALLOC")}
+    env.update(PATH=_command_path(tmp_path), PYTHONPATH=_python_path())
+    for command, expected in _split_session(example.code):
+        proc = subprocess.run(
+            ["bash", "-c", command],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT,
+            cwd=REPO,
+            env=env,
+            timeout=120,
+        )
+        assert proc.stdout.decode() == expected, command

@@ -1,0 +1,186 @@
+"""The type stubs: checked against the built module by stubtest, found by mypy the way users'
+projects find them, and in agreement with what the module accepts and returns at run time."""
+
+from __future__ import annotations
+
+import ast
+import importlib.util
+import os
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+from pathlib import Path
+
+import pytest
+
+import hexalume
+
+REPO = Path(__file__).resolve().parents[1]
+TYPING = Path(__file__).resolve().parent / "typing"
+STUB_SOURCE = REPO / "stubs" / "hexalume-stubs" / "__init__.pyi"
+ALLOWLIST = REPO / "stubs" / "stubtest-allowlist.txt"
+INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
+
+if importlib.util.find_spec("mypy") is None:
+    if INSTALLED:
+        raise ImportError("mypy is a test dependency and must be installed")
+    pytest.skip("mypy is not installed", allow_module_level=True)
+
+
+def _installed_stubs() -> Path | None:
+    for key in ("platlib", "purelib"):
+        candidate = Path(sysconfig.get_path(key)) / "hexalume-stubs" / "__init__.pyi"
+        if candidate.exists():
+            return candidate
+    return None
+
+
+def _cli_source() -> Path:
+    try:
+        import hexalume_cli
+    except ModuleNotFoundError:
+        if INSTALLED:
+            raise
+        return REPO / "python" / "hexalume_cli.py"
+    return Path(hexalume_cli.__file__)
+
+
+@pytest.fixture(scope="module")
+def mypy_env(tmp_path_factory):
+    """Environment for mypy. Against an installed wheel the stubs must be found on their own;
+    against a build directory they are handed over through MYPYPATH."""
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONMALLOC", "MYPYPATH")}
+    env["PYTHONPATH"] = os.pathsep.join(
+        [str(Path(hexalume.__file__).parent), env.get("PYTHONPATH", "")]
+    )
+    if _installed_stubs() is None:
+        if INSTALLED:
+            pytest.fail("the hexalume-stubs package is not installed next to the module")
+        stub_dir = tmp_path_factory.mktemp("stubs")
+        shutil.copy(STUB_SOURCE, stub_dir / "hexalume.pyi")
+        env["MYPYPATH"] = str(stub_dir)
+    return env
+
+
+def test_installed_stubs_are_the_source_stubs():
+    installed = _installed_stubs()
+    if installed is None:
+        pytest.skip("hexalume-stubs is not installed in this environment")
+    assert installed.read_bytes() == STUB_SOURCE.read_bytes()
+
+
+def test_stubtest_agrees_with_the_module(mypy_env):
+    proc = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "hexalume", "--allowlist", str(ALLOWLIST)],
+        capture_output=True,
+        text=True,
+        env=mypy_env,
+        cwd=TYPING,
+        timeout=600,
+    )
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+
+
+ERROR_LINE = re.compile(r"^(?P<file>[^:]+):(?P<line>\d+): error: .*\[(?P<code>[a-z-]+)\]$")
+MARKER = re.compile(r"#\s*E:\s*([a-z-]+)\s*$")
+
+
+def test_mypy_strict_uses_the_stubs(mypy_env, tmp_path):
+    usage = TYPING / "usage.py"
+    misuse = TYPING / "misuse.py"
+    cli = _cli_source()
+    proc = subprocess.run(
+        [
+            sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
+            "--no-pretty", "--cache-dir", str(tmp_path / "cache"),
+            str(usage), str(misuse), str(cli),
+        ],
+        capture_output=True,
+        text=True,
+        env=mypy_env,
+        cwd=tmp_path,
+        timeout=600,
+    )
+    assert proc.stderr == ""
+    errors: dict[str, set[tuple[int, str]]] = {}
+    for line in proc.stdout.splitlines():
+        if ": note: " in line:
+            continue
+        match = ERROR_LINE.match(line)
+        assert match, f"unexpected mypy output: {line}"
+        errors.setdefault(Path(match["file"]).name, set()).add((int(match["line"]), match["code"]))
+    expected = {
+        (number, match.group(1))
+        for number, text in enumerate(misuse.read_text().splitlines(), start=1)
+        if (match := MARKER.search(text))
+    }
+    assert len(expected) >= 10
+    assert errors.pop("misuse.py", set()) == expected
+    assert errors == {}, "usage.py and the command-line module must type-check cleanly"
+
+
+def _stub_class() -> ast.ClassDef:
+    tree = ast.parse(STUB_SOURCE.read_text())
+    return next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == "Vesperon")
+
+
+def _keyword_names(method: str) -> list[str]:
+    function = next(
+        n for n in _stub_class().body if isinstance(n, ast.FunctionDef) and n.name == method
+    )
+    return [arg.arg for arg in function.args.kwonlyargs]
+
+
+# A value of the stubbed type for every keyword, as a user would pass it.
+SAMPLE_OPTIONS = {
+    "ignore_order": True,
+    "ignore_numeric_type_changes": True,
+    "ignore_string_type_changes": True,
+    "ignore_type_in_groups": [(int, float)],
+    "significant_digits": 3,
+    "math_epsilon": 0.5,
+    "math_absilon": 0.5,
+    "atol": 0.5,
+    "rtol": 0.5,
+    "include_paths": frozenset({"root"}),
+    "exclude_paths": ("root['x']",),
+    "verbose_level": 0,
+}
+
+
+def test_stubbed_keywords_are_the_accepted_keywords():
+    names = _keyword_names("__new__")
+    assert sorted(names) == sorted(SAMPLE_OPTIONS)
+    for name in names:
+        assert not hexalume.Vesperon(1, 1, **{name: SAMPLE_OPTIONS[name]})
+    with pytest.raises(ValueError, match="^Unsupported option: ignore_orders$"):
+        hexalume.Vesperon(1, 1, ignore_orders=True)
+    assert _keyword_names("pretty") == [
+        "compact", "max_depth", "context", "no_color", "path_header"
+    ]
+
+
+def _load_usage():
+    spec = importlib.util.spec_from_file_location("typed_usage", TYPING / "usage.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def test_typed_usage_runs_against_the_module():
+    usage = _load_usage()
+    old = {"a": 1, "b": [1], "c": 1, "d": {"x": 1}}
+    new = {"a": "1", "b": [1, 2], "c": 2, "e": None}
+    assert usage.changed_paths(old, new) == [
+        "root['a']", "root['b'][1]", "root['c']", "root['d']", "root['e']"
+    ]
+    assert usage.type_changes(old, new) == [("root['a']", "int", "str")]
+    assert usage.new_values(old, new) == {"root['c']": 2}
+    assert usage.render(usage.with_every_option(old, old)) == ""
+    assert usage.render(hexalume.Vesperon({"a": {"b": 1}}, {"a": {"b": 2}})) == (
+        "1\na.b\n│   - 1\n│   + 2"
+    )
+    assert usage.as_json(hexalume.Vesperon([1], [])) == '{"iterable_item_removed": {"root[0]": 1}}'
+    assert usage.EXPORTED == ["Vesperon"]
