@@ -1,8 +1,9 @@
 #include "engine/unordered.hpp"
 
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/walk.hpp"
@@ -44,21 +45,77 @@ struct Counts {
   std::size_t seen = 0;  // occurrences met so far by the pass that records the surplus
 };
 
-using CountMap = std::unordered_map<std::string_view, Counts>;
+// Counts per distinct text of the old list: open addressing with linear probing over a table
+// sized once for every old item, so it never grows. Keys are views into the old list's texts;
+// texts found only in the new list need no entry, since none of their items can be matched.
+class TextCounts {
+ public:
+  explicit TextCounts(std::size_t max_texts) {
+    std::size_t capacity = 8;
+    while (capacity < max_texts + max_texts / 2 + 1) capacity *= 2;  // load stays below 2/3
+    slots_.resize(capacity);
+  }
 
-// Records the items of one side beyond the number of matching items on the other side: the
-// earliest occurrences of a text are the matched ones, so the surplus is always the last.
-template <typename Record>
-void record_surplus(const Node& list, const ItemTexts& texts, CountMap& counts,
-                    std::size_t Counts::*matches, std::string& path, Record record) {
-  for (auto& entry : counts) entry.second.seen = 0;
-  const std::size_t mark = path.size();
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    Counts& count = counts.find(texts[i])->second;
-    if (count.seen++ < count.*matches) continue;
-    append_index_segment(path, i);
-    record(path, list.items[i]);
-    path.resize(mark);
+  Counts& insert(std::string_view text) {
+    const std::uint64_t hash = std::hash<std::string_view>{}(text);
+    Slot& slot = slots_[probe(text, hash)];
+    if (slot.text == nullptr) {
+      slot.hash = hash;
+      slot.text = text.data();
+      slot.length = text.size();
+    }
+    return slot.counts;
+  }
+
+  // nullptr when the old list has no item with this text.
+  Counts* find(std::string_view text) {
+    Slot& slot = slots_[probe(text, std::hash<std::string_view>{}(text))];
+    return slot.text == nullptr ? nullptr : &slot.counts;
+  }
+
+  bool counts_match() const {
+    for (const Slot& slot : slots_) {
+      if (slot.counts.in_old != slot.counts.in_new) return false;
+    }
+    return true;
+  }
+
+  void reset_seen() {
+    for (Slot& slot : slots_) slot.counts.seen = 0;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash = 0;
+    const char* text = nullptr;  // nullptr marks a free slot; canonical texts are never empty
+    std::size_t length = 0;
+    Counts counts;
+  };
+
+  // The slot holding `text`, or the free slot where it belongs.
+  std::size_t probe(std::string_view text, std::uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
+      const Slot& slot = slots_[index];
+      if (slot.text == nullptr) return index;
+      if (slot.hash == hash && slot.length == text.size() &&
+          std::memcmp(slot.text, text.data(), text.size()) == 0) {
+        return index;
+      }
+    }
+  }
+
+  std::vector<Slot> slots_;
+};
+
+// Calls `visit(index, text)` for each item of `list`, building each text in one reused buffer.
+template <typename Visit>
+void for_each_text(const Node& list, std::string& scratch, Visit visit) {
+  const std::size_t count = list.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    scratch.clear();
+    append_canonical_string(scratch, list.items[i]);
+    visit(i, std::string_view(scratch));
   }
 }
 
@@ -114,25 +171,42 @@ std::string canonical_string(const Node& node) {
 
 void diff_unordered(const Node& t1, const Node& t2, std::string& path,
                     DiffAccumulator& accumulator) {
+  // The old texts are kept as the keys; the new ones are built into a scratch buffer, counted
+  // and dropped, and built once more only in the rare case that the lists differ.
   const ItemTexts old_texts(t1);
-  const ItemTexts new_texts(t2);
-  CountMap counts;
-  counts.reserve(old_texts.size() + new_texts.size());
-  for (std::size_t i = 0; i < old_texts.size(); ++i) ++counts[old_texts[i]].in_old;
-  for (std::size_t i = 0; i < new_texts.size(); ++i) ++counts[new_texts[i]].in_new;
+  TextCounts counts(old_texts.size());
+  for (std::size_t i = 0; i < old_texts.size(); ++i) ++counts.insert(old_texts[i]).in_old;
 
-  bool same = old_texts.size() == new_texts.size();
-  for (auto it = counts.begin(); same && it != counts.end(); ++it) {
-    same = it->second.in_old == it->second.in_new;
+  std::string scratch;
+  bool same = t1.size() == t2.size();
+  for_each_text(t2, scratch, [&](std::size_t, std::string_view text) {
+    Counts* count = counts.find(text);
+    if (count == nullptr) {
+      same = false;
+    } else {
+      ++count->in_new;
+    }
+  });
+  if (same && counts.counts_match()) return;
+
+  // The earliest occurrences of a text are the matched ones, so the surplus of each side is
+  // always its last occurrences.
+  const std::size_t mark = path.size();
+  for (std::size_t i = 0; i < old_texts.size(); ++i) {
+    Counts& count = *counts.find(old_texts[i]);
+    if (count.seen++ < count.in_new) continue;
+    append_index_segment(path, i);
+    accumulator.record_item_removed(path, t1.items[i]);
+    path.resize(mark);
   }
-  if (same) return;
-
-  record_surplus(
-      t1, old_texts, counts, &Counts::in_new, path,
-      [&](std::string_view at, const Node& item) { accumulator.record_item_removed(at, item); });
-  record_surplus(
-      t2, new_texts, counts, &Counts::in_old, path,
-      [&](std::string_view at, const Node& item) { accumulator.record_item_added(at, item); });
+  counts.reset_seen();
+  for_each_text(t2, scratch, [&](std::size_t i, std::string_view text) {
+    Counts* count = counts.find(text);
+    if (count != nullptr && count->seen++ < count->in_old) return;
+    append_index_segment(path, i);
+    accumulator.record_item_added(path, t2.items[i]);
+    path.resize(mark);
+  });
 }
 
 }  // namespace hexalume::engine

@@ -72,6 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
         UnorderedCase{"both_sides", "[1, 2, 3, 2]", "[3, 4, 1, 4]",
                       "{'iterable_item_added': {'root[1]': 4, 'root[3]': 4}, "
                       "'iterable_item_removed': {'root[1]': 2, 'root[3]': 2}}"},
+        UnorderedCase{"same_texts_other_counts", "[1, 1, 2]", "[1, 2, 2]",
+                      "{'iterable_item_added': {'root[2]': 2}, "
+                      "'iterable_item_removed': {'root[1]': 1}}"},
         UnorderedCase{"int_is_not_float", "[1]", "[1.0]",
                       "{'iterable_item_added': {'root[0]': 1.0}, "
                       "'iterable_item_removed': {'root[0]': 1}}"},
