@@ -40,17 +40,24 @@ TEST_P(float_text, shortest_round_trip_layout) {
 
 INSTANTIATE_TEST_SUITE_P(
     number_text, float_text,
-    ::testing::Values(FloatCase{1.0, "1.0"}, FloatCase{0.5, "0.5"}, FloatCase{123.25, "123.25"},
-                      FloatCase{0.00001, "0.00001"}, FloatCase{1e15, "1000000000000000.0"},
-                      FloatCase{1e16, "1e+16"}, FloatCase{1.5e-7, "1.5e-7"},
-                      FloatCase{1e-6, "1e-6"}, FloatCase{1e-7, "1e-7"},
-                      FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
-                      FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"}, FloatCase{-2.5, "-2.5"},
-                      FloatCase{0.1 + 0.2, "0.30000000000000004"},
-                      FloatCase{9007199254740992.0, "9007199254740992.0"},
-                      FloatCase{18446744073709551616.0, "1.8446744073709552e+19"},
-                      FloatCase{5e-324, "5e-324"},
-                      FloatCase{123456789012345.6, "123456789012345.6"}));
+    ::testing::Values(
+        FloatCase{1.0, "1.0"}, FloatCase{0.5, "0.5"}, FloatCase{123.25, "123.25"},
+        FloatCase{0.00001, "0.00001"}, FloatCase{1e15, "1000000000000000.0"},
+        FloatCase{1e16, "1e+16"}, FloatCase{1.5e-7, "1.5e-7"}, FloatCase{1e-6, "1e-6"},
+        FloatCase{1e-7, "1e-7"}, FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
+        FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"}, FloatCase{-2.5, "-2.5"},
+        FloatCase{0.1 + 0.2, "0.30000000000000004"},
+        FloatCase{9007199254740992.0, "9007199254740992.0"},
+        FloatCase{18446744073709551616.0, "1.8446744073709552e+19"}, FloatCase{5e-324, "5e-324"},
+        FloatCase{123456789012345.6, "123456789012345.6"},
+        // the edges of the positional range, decimal exponents -5 and 15
+        FloatCase{0.000012345, "0.000012345"},
+        FloatCase{9.999999999999999e-6, "9.999999999999999e-6"},
+        FloatCase{9999999999999998.0, "9999999999999998.0"},
+        FloatCase{1234500000000000.0, "1234500000000000.0"}, FloatCase{-0.000025, "-0.000025"},
+        FloatCase{-1e-7, "-1e-7"}, FloatCase{1e100, "1e+100"}, FloatCase{-2.5e-100, "-2.5e-100"},
+        FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
+        FloatCase{123456.789, "123456.789"}, FloatCase{100.0, "100.0"}));
 
 TEST(number_text, float_reads_back) {
   for (double number :
@@ -70,7 +77,24 @@ TEST(equality, numbers_need_same_representation) {
   EXPECT_EQ(literal("null"), literal("null"));
 }
 
+TEST(equality, integers_by_representation_and_value) {
+  EXPECT_FALSE(value::equal(make_unsigned(5), make_signed(-5)));
+  EXPECT_FALSE(value::equal(make_unsigned(9007199254740992ULL), make_float(9007199254740992.0)));
+  EXPECT_FALSE(value::equal(make_unsigned(std::numeric_limits<std::uint64_t>::max()),
+                            make_unsigned(std::numeric_limits<std::uint64_t>::max() - 1)));
+  // make_signed keeps the invariant that non-negative integers are unsigned.
+  EXPECT_TRUE(value::equal(make_signed(7), make_unsigned(7)));
+  EXPECT_TRUE(value::equal(make_signed(std::numeric_limits<std::int64_t>::min()),
+                           make_signed(std::numeric_limits<std::int64_t>::min())));
+}
+
 TEST(equality, strings_by_bytes_and_containers_deeply) {
+  EXPECT_EQ(literal("\"\""), literal("\"\""));
+  EXPECT_NE(literal("\"ab\""), literal("\"abc\""));
+  EXPECT_NE(literal("\"a\\0b\""), literal("\"a\\0c\""));
+  EXPECT_NE(literal("[1, 2]"), literal("[1, 2, 3]"));
+  EXPECT_NE(literal(R"({"a": 1})"), literal(R"({"b": 1})"));
+  EXPECT_NE(literal(R"({"a": [1.0]})"), literal(R"({"a": [1]})"));
   EXPECT_EQ(literal("\"\\0a\""), literal("\"\\0a\""));
   EXPECT_NE(literal("\"\\0a\""), literal("\"\\0b\""));
   EXPECT_NE(literal("\"a\""), literal("\"A\""));
