@@ -308,7 +308,8 @@ ERROR_CASES = [
      "broken.toml: invalid TOML: Expected '=' after a key in a key/value pair (at line 2, column 6)"),
     (["inf.toml", "b.json"], "inf.toml: holds the number inf, which cannot be compared"),
     (["broken.yaml", "b.json"],
-     "broken.yaml: invalid YAML: expected ',' or ']', but got ':' at line 1, column 10"),
+     "broken.yaml: invalid YAML: while parsing a flow sequence; did not find expected ',' or "
+     "']' at line 2, column 1"),
     (["two.yaml", "b.json"],
      "two.yaml: invalid YAML: expected a single document in the stream; but found another "
      "document at line 2, column 1"),
