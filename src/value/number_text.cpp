@@ -1,7 +1,6 @@
 #include "value/number_text.hpp"
 
 #include <charconv>
-#include <cstdlib>
 
 namespace hexalume::value {
 
@@ -28,12 +27,17 @@ void append_float_text(std::string& out, double number) {
   }
   std::size_t e_at = text.find('e');
   std::string_view mantissa = text.substr(0, e_at);
-  int exponent = std::atoi(std::string(text.substr(e_at + 1)).c_str());
-  std::string digits;
-  digits.reserve(20);
+  std::string_view exponent_text = text.substr(e_at + 1);
+  if (!exponent_text.empty() && exponent_text.front() == '+') exponent_text.remove_prefix(1);
+  int exponent = 0;
+  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+  // At most 17 significant digits; kept on the stack since this runs once per number.
+  char digit_buffer[24];
+  std::size_t digit_count = 0;
   for (char c : mantissa) {
-    if (c != '.') digits.push_back(c);
+    if (c != '.') digit_buffer[digit_count++] = c;
   }
+  std::string_view digits(digit_buffer, digit_count);
   if (exponent >= -5 && exponent <= 15) {
     if (exponent < 0) {
       out.append("0.");
@@ -46,9 +50,9 @@ void append_float_text(std::string& out, double number) {
         out.append(integer_digits - digits.size(), '0');
         out.append(".0");
       } else {
-        out.append(digits, 0, integer_digits);
+        out.append(digits.substr(0, integer_digits));
         out.push_back('.');
-        out.append(digits, integer_digits);
+        out.append(digits.substr(integer_digits));
       }
     }
     return;
@@ -56,7 +60,7 @@ void append_float_text(std::string& out, double number) {
   out.push_back(digits[0]);
   if (digits.size() > 1) {
     out.push_back('.');
-    out.append(digits, 1);
+    out.append(digits.substr(1));
   }
   out.push_back('e');
   out.push_back(exponent < 0 ? '-' : '+');
