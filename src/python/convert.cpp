@@ -1,0 +1,480 @@
+#include "python/convert.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/unordered.hpp"
+#include "python/errors.hpp"
+
+namespace hexalume::python {
+
+namespace {
+
+using value::Arena;
+using value::Member;
+using value::Node;
+
+constexpr char kWhere[] = " while converting a Python object";
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The UTF-8 text of a str, or nullptr with an exception set (lone surrogates).
+const char* utf8_of(PyObject* text, Py_ssize_t& size) {
+  return PyUnicode_AsUTF8AndSize(text, &size);
+}
+
+// The `__module__` of the object's type as text. False with an exception set when it is
+// missing, not a str or not encodable.
+bool module_name(PyObject* object, std::string& out) {
+  PyRef module = PyRef::steal(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
+  if (!module) return false;
+  if (!PyUnicode_Check(module.get())) {
+    raise_cannot_convert(module.get(), "PyString");
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* text = utf8_of(module.get(), size);
+  if (text == nullptr) return false;
+  out.assign(text, static_cast<std::size_t>(size));
+  return true;
+}
+
+// A numpy or pandas object of one or more dimensions. Such an object may answer __index__ or
+// __float__ for its single element, but it is converted through its export methods like its
+// longer siblings. Never leaves an exception set.
+bool is_multi_dimensional(PyObject* object) {
+  std::string module;
+  if (!module_name(object, module)) {
+    PyErr_Clear();
+    return false;
+  }
+  if (!starts_with(module, "numpy") && !starts_with(module, "pandas")) return false;
+  PyRef dimensions = PyRef::steal(PyObject_GetAttrString(object, "ndim"));
+  if (!dimensions) {
+    PyErr_Clear();
+    return false;
+  }
+  if (!PyLong_Check(dimensions.get())) return false;
+  int overflow = 0;
+  long long count = PyLong_AsLongLongAndOverflow(dimensions.get(), &overflow);
+  if (count == -1 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  return overflow > 0 || (overflow == 0 && count >= 1);
+}
+
+// 1 if the attribute exists, 0 if looking it up raises AttributeError, -1 for any other error.
+int has_attribute(PyObject* object, const char* name) {
+  PyRef attribute = PyRef::steal(PyObject_GetAttrString(object, name));
+  if (attribute) return 1;
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+  PyErr_Clear();
+  return 0;
+}
+
+PyRef call_with_keyword(PyObject* callable, const char* keyword, const char* text) {
+  PyRef arguments = PyRef::steal(PyTuple_New(0));
+  if (!arguments) return {};
+  PyRef keywords = PyRef::steal(Py_BuildValue("{ss}", keyword, text));
+  if (!keywords) return {};
+  return PyRef::steal(PyObject_Call(callable, arguments.get(), keywords.get()));
+}
+
+// Looks the method up afresh and calls it, with one string keyword argument if given.
+PyRef call_method(PyObject* object, const char* name, const char* keyword = nullptr,
+                  const char* text = nullptr) {
+  PyRef method = PyRef::steal(PyObject_GetAttrString(object, name));
+  if (!method) return {};
+  if (keyword == nullptr) return PyRef::steal(PyObject_CallNoArgs(method.get()));
+  return call_with_keyword(method.get(), keyword, text);
+}
+
+class Converter {
+ public:
+  explicit Converter(Arena& arena) : arena_(arena) {}
+
+  // Every rule, in order. False means a Python exception is set.
+  bool convert(PyObject* object, Node& out) {
+    // Exact built-in types by identity: ordinary data never raises or clears an exception.
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyUnicode_Type) {
+      if (convert_text(object, out)) return true;
+      PyErr_Clear();  // lone surrogates: only the library rules are left
+      return convert_library(object, out);
+    }
+    if (type == &PyLong_Type) return convert_exact_int(object, out);
+    if (type == &PyFloat_Type) return convert_float(PyFloat_AsDouble(object), out);
+    if (type == &PyDict_Type) return convert_dict(object, out);
+    if (type == &PyList_Type) return convert_list(object, out);
+    if (object == Py_None) {
+      out = value::make_null();
+      return true;
+    }
+    if (type == &PyBool_Type) {
+      out = value::make_bool(object == Py_True);
+      return true;
+    }
+    if (type == &PyTuple_Type) return convert_tuple(object, out);
+    if (type == &PySet_Type || type == &PyFrozenSet_Type) return convert_set(object, out);
+    return convert_other(object, out);
+  }
+
+ private:
+  bool convert_text(PyObject* text, Node& out) {
+    Py_ssize_t size = 0;
+    const char* bytes = utf8_of(text, size);
+    if (bytes == nullptr) return false;
+    out = value::make_string(arena_, {bytes, static_cast<std::size_t>(size)});
+    return true;
+  }
+
+  bool convert_float(double number, Node& out) {
+    if (!std::isfinite(number)) {
+      raise_float_not_finite();
+      return false;
+    }
+    out = value::make_float(number);
+    return true;
+  }
+
+  bool convert_exact_int(PyObject* integer, Node& out) {
+    int overflow = 0;
+    long long number = PyLong_AsLongLongAndOverflow(integer, &overflow);
+    if (overflow == 0) {
+      out = value::make_signed(number);
+      return true;
+    }
+    return convert_big_int(integer, integer, overflow, out);
+  }
+
+  // An int outside the signed 64-bit range: unsigned if it fits, else the nearest float of
+  // `object`, else no number rule applies.
+  bool convert_big_int(PyObject* object, PyObject* integer, int overflow, Node& out) {
+    if (overflow > 0) {
+      unsigned long long number = PyLong_AsUnsignedLongLong(integer);
+      if (!(number == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        out = value::make_unsigned(number);
+        return true;
+      }
+      PyErr_Clear();
+    }
+    double number = PyFloat_AsDouble(object);
+    if (number == -1.0 && PyErr_Occurred()) {
+      PyErr_Clear();  // too large for a double
+      return convert_after_numbers(object, out);
+    }
+    return convert_float(number, out);
+  }
+
+  // Everything that is not an exact built-in type, with the rules in their full order.
+  bool convert_other(PyObject* object, Node& out) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (is_numpy_bool_type(type)) {
+      if (std::optional<bool> flag = bool_from_py(object)) {
+        out = value::make_bool(*flag);
+        return true;
+      }
+      PyErr_Clear();
+    }
+    // Without an index or float slot no number rule can apply: skip them rather than raise and
+    // clear two exceptions for every dict subclass or model object.
+    bool numeric = PyType_GetSlot(type, Py_nb_index) != nullptr ||
+                   PyType_GetSlot(type, Py_nb_float) != nullptr;
+    if (numeric && !is_multi_dimensional(object)) {
+      PyRef integer =
+          PyLong_Check(object) ? PyRef::borrow(object) : PyRef::steal(PyNumber_Index(object));
+      if (!integer) {
+        PyErr_Clear();
+      } else {
+        int overflow = 0;
+        long long number = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+        if (overflow == 0 && !(number == -1 && PyErr_Occurred())) {
+          out = value::make_signed(number);
+          return true;
+        }
+        PyErr_Clear();
+        return convert_big_int(object, integer.get(), overflow, out);
+      }
+      double number = PyFloat_AsDouble(object);
+      if (!(number == -1.0 && PyErr_Occurred())) return convert_float(number, out);
+      PyErr_Clear();
+    }
+    return convert_after_numbers(object, out);
+  }
+
+  // The rules after the number rules: str subclasses, containers and their subclasses, then
+  // library objects.
+  bool convert_after_numbers(PyObject* object, Node& out) {
+    if (PyUnicode_Check(object)) {
+      if (convert_text(object, out)) return true;
+      PyErr_Clear();
+    }
+    if (PyList_Check(object)) return convert_list(object, out);
+    if (PyTuple_Check(object)) return convert_tuple(object, out);
+    if (PyAnySet_Check(object)) return convert_set(object, out);
+    if (PyDict_Check(object)) return convert_dict(object, out);
+    return convert_library(object, out);
+  }
+
+  bool convert_list(PyObject* list, Node& out) {
+    RecursionGuard guard(depth_, kWhere);
+    if (!guard) return false;
+    Py_ssize_t start = PyList_Size(list);
+    Node* items = start > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(start)) : nullptr;
+    Py_ssize_t count = 0;
+    // Python code run by an element may shrink or grow the list: visit only positions that
+    // existed at the start and still exist now.
+    for (; count < start && count < PyList_Size(list); ++count) {
+      PyRef item = PyRef::borrow(PyList_GetItem(list, count));
+      if (!item) return false;
+      if (!convert(item.get(), items[count])) return false;
+    }
+    out = value::make_list(items, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  bool convert_tuple(PyObject* tuple, Node& out) {
+    RecursionGuard guard(depth_, kWhere);
+    if (!guard) return false;
+    Py_ssize_t count = PyTuple_Size(tuple);
+    Node* items = count > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(count)) : nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      // The tuple cannot change and holds its items while we hold the tuple.
+      PyObject* item = PyTuple_GetItem(tuple, i);
+      if (item == nullptr || !convert(item, items[i])) return false;
+    }
+    out = value::make_list(items, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  bool convert_set(PyObject* set, Node& out) {
+    RecursionGuard guard(depth_, kWhere);
+    if (!guard) return false;
+    Py_ssize_t start = PySet_Size(set);
+    if (start < 0) return false;
+    Node* items = start > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(start)) : nullptr;
+    PyRef iterator = PyRef::steal(PyObject_GetIter(set));
+    if (!iterator) return false;
+    Py_ssize_t count = 0;
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+      if (count == start) throw value::InternalError("Set changed size during iteration");
+      if (!convert(item.get(), items[count])) return false;
+      ++count;
+    }
+    if (PyErr_Occurred()) {
+      // The interpreter's set iterator reports a set changed under it with RuntimeError.
+      if (PyErr_ExceptionMatches(PyExc_RuntimeError)) throw_pending_as_internal_error();
+      return false;
+    }
+    sort_by_canonical_text(items, static_cast<std::size_t>(count));
+    out = value::make_list(items, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  [[noreturn]] static void throw_pending_as_internal_error() {
+    PyObject* type = nullptr;
+    PyObject* error = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &error, &traceback);
+    PyRef owned_type = PyRef::steal(type);
+    PyRef owned_error = PyRef::steal(error);
+    PyRef owned_traceback = PyRef::steal(traceback);
+    std::string message = "Set changed size during iteration";
+    if (owned_error) {
+      PyRef text = PyRef::steal(PyObject_Str(owned_error.get()));
+      Py_ssize_t size = 0;
+      const char* bytes = text ? utf8_of(text.get(), size) : nullptr;
+      if (bytes != nullptr) message.assign(bytes, static_cast<std::size_t>(size));
+      PyErr_Clear();
+    }
+    throw value::InternalError(message);
+  }
+
+  // Set members have no order of their own: sort them by canonical text bytes (stable), so
+  // equal sets give equal lists.
+  static void sort_by_canonical_text(Node* items, std::size_t count) {
+    if (count < 2) return;
+    struct Keyed {
+      std::string text;
+      Node node;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      keyed.push_back({engine::canonical_string(items[i]), items[i]});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const Keyed& left, const Keyed& right) { return left.text < right.text; });
+    for (std::size_t i = 0; i < count; ++i) items[i] = keyed[i].node;
+  }
+
+  bool convert_dict(PyObject* dict, Node& out) {
+    RecursionGuard guard(depth_, kWhere);
+    if (!guard) return false;
+    Py_ssize_t start = PyDict_Size(dict);
+    Member* members =
+        start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
+    Py_ssize_t position = 0;
+    Py_ssize_t count = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    for (;;) {
+      // A key's __str__ or a value's conversion may run Python code that changes the dict;
+      // stepping on through a changed dict is not safe.
+      if (PyDict_Size(dict) != start) {
+        throw value::InternalError("dictionary changed size during iteration");
+      }
+      if (!PyDict_Next(dict, &position, &key, &item)) break;
+      if (count == start) throw value::InternalError("dictionary keys changed during iteration");
+      PyRef owned_key = PyRef::borrow(key);
+      PyRef owned_item = PyRef::borrow(item);
+      Member& member = members[count];
+      if (!convert_key(key, member.key)) return false;
+      if (!convert(item, member.value)) return false;
+      ++count;
+    }
+    std::size_t kept = value::sort_members(members, static_cast<std::size_t>(count));
+    out = value::make_object(members, kept);
+    return true;
+  }
+
+  bool convert_key(PyObject* key, Node& out) {
+    if (PyUnicode_Check(key)) {
+      if (convert_text(key, out)) return true;
+      PyErr_Clear();
+    }
+    PyRef text = PyRef::steal(PyObject_Str(key));
+    if (text && convert_text(text.get(), out)) return true;
+    PyErr_Clear();
+    raise_unsupported_dict_key();
+    return false;
+  }
+
+  // An object returned by an export method goes through every rule again, one level deeper.
+  bool convert_returned(PyObject* returned, Node& out) {
+    RecursionGuard guard(depth_, kWhere);
+    if (!guard) return false;
+    return convert(returned, out);
+  }
+
+  // Frames, models and arrays, through the methods they offer to export plain data.
+  bool convert_library(PyObject* object, Node& out) {
+    std::string module;
+    if (!module_name(object, module)) return false;
+    if (starts_with(module, "pandas")) {
+      if (PyRef to_dict = PyRef::steal(PyObject_GetAttrString(object, "to_dict"))) {
+        PyRef result = call_with_keyword(to_dict.get(), "orient", "list");
+        if (!result) {
+          PyErr_Clear();  // a to_dict without `orient`: ask for its default shape
+          result = PyRef::steal(PyObject_CallNoArgs(to_dict.get()));
+          if (!result) return false;
+        }
+        return convert_returned(result.get(), out);
+      }
+      PyErr_Clear();
+      if (PyRef to_numpy = PyRef::steal(PyObject_GetAttrString(object, "to_numpy"))) {
+        PyRef result = PyRef::steal(PyObject_CallNoArgs(to_numpy.get()));
+        if (!result) return false;
+        return convert_returned(result.get(), out);
+      }
+      PyErr_Clear();
+    }
+    int present = has_attribute(object, "model_dump");
+    if (present < 0) return false;
+    if (present > 0) {
+      PyRef result = call_method(object, "model_dump", "mode", "json");
+      if (!result) {
+        PyErr_Clear();  // a model_dump without `mode`
+        result = call_method(object, "model_dump");
+        if (!result) return false;
+      }
+      return convert_returned(result.get(), out);
+    }
+    present = has_attribute(object, "dict");
+    if (present < 0) return false;
+    if (present > 0) {
+      PyRef result = call_method(object, "dict");
+      if (!result) return false;
+      return convert_returned(result.get(), out);
+    }
+    // The module name is read again: the calls above may have run Python code.
+    if (!module_name(object, module)) return false;
+    if (starts_with(module, "numpy")) {
+      if (PyRef result = call_method(object, "tolist")) {
+        return convert_returned(result.get(), out);
+      }
+      PyErr_Clear();
+    }
+    raise_unsupported_type();
+    return false;
+  }
+
+  Arena& arena_;
+  unsigned depth_ = 0;
+};
+
+}  // namespace
+
+std::optional<value::Value> value_from_py(PyObject* object) {
+  auto arena = std::make_unique<Arena>();
+  Converter converter(*arena);
+  Node root;
+  if (!converter.convert(object, root)) return std::nullopt;
+  return value::Value(std::move(arena), root);
+}
+
+PyObject* value_to_py(const Node& node) {
+  switch (node.kind) {
+    case value::Kind::Null:
+      return Py_NewRef(Py_None);
+    case value::Kind::Bool:
+      return PyBool_FromLong(node.boolean ? 1 : 0);
+    case value::Kind::Number:
+      switch (node.rep) {
+        case value::NumberRep::Unsigned:
+          return PyLong_FromUnsignedLongLong(node.unsigned_int);
+        case value::NumberRep::Signed:
+          return PyLong_FromLongLong(node.signed_int);
+        case value::NumberRep::Float:
+          return PyFloat_FromDouble(node.floating);
+      }
+      break;
+    case value::Kind::String:
+      return PyUnicode_FromStringAndSize(node.chars, static_cast<Py_ssize_t>(node.size()));
+    case value::Kind::List: {
+      auto items = node.list();
+      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+      if (!list) return nullptr;
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = value_to_py(items[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+      }
+      return list.release();
+    }
+    case value::Kind::Object: {
+      PyRef dict = PyRef::steal(PyDict_New());
+      if (!dict) return nullptr;
+      for (const Member& member : node.object()) {
+        PyRef key = PyRef::steal(PyUnicode_FromStringAndSize(
+            member.key.chars, static_cast<Py_ssize_t>(member.key.size())));
+        if (!key) return nullptr;
+        PyRef item = PyRef::steal(value_to_py(member.value));
+        if (!item) return nullptr;
+        if (PyDict_SetItem(dict.get(), key.get(), item.get()) != 0) return nullptr;
+      }
+      return dict.release();
+    }
+  }
+  throw value::InternalError("value node of unknown kind");
+}
+
+}  // namespace hexalume::python

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "python/boundary.hpp"
+
+#include <optional>
+
+#include "value/value.hpp"
+
+namespace hexalume::python {
+
+// Converts a Python object into a new value tree: built-in scalars and containers directly,
+// frames, arrays and models through their export methods. nullopt means a Python exception is
+// set (TypeError for unsupported objects or dictionary keys, ValueError for NaN or infinity,
+// RecursionError for nesting too deep, or whatever the object's own methods raised). A
+// dictionary or set changed while it is read throws value::InternalError.
+std::optional<value::Value> value_from_py(PyObject* object);
+
+// The Python object for a tree node (dict, list, str, int, float, bool or None); dictionaries
+// iterate their keys in byte order. A new reference, or nullptr with an exception set.
+PyObject* value_to_py(const value::Node& node);
+
+}  // namespace hexalume::python
