@@ -116,16 +116,6 @@ class Gatherer {
   std::vector<ChangeEntry> entries_;
 };
 
-void join_lines(const Lines& lines, std::string& out) {
-  std::size_t total = lines.empty() ? 0 : lines.size() - 1;
-  for (const std::string& line : lines) total += line.size();
-  out.reserve(total);
-  for (std::size_t at = 0; at < lines.size(); ++at) {
-    if (at != 0) out.push_back('\n');
-    out += lines[at];
-  }
-}
-
 Lines flat_listing(const std::vector<ChangeEntry>& entries, const PrettyOptions& options) {
   std::vector<std::string> headers;
   headers.reserve(entries.size());
@@ -141,7 +131,7 @@ Lines flat_listing(const std::vector<ChangeEntry>& entries, const PrettyOptions&
   Lines lines;
   const Ancestors none;
   for (std::size_t at : order) {
-    lines.push_back(std::move(headers[at]));
+    lines.add(headers[at]);
     append_change_lines(lines, 0, none, false, entries[at].change, options.no_color);
   }
   return lines;
@@ -175,25 +165,20 @@ PrettyNode build_change_tree(const std::vector<ChangeEntry>& entries) {
 std::string render_pretty(const value::Node& report, const value::Node& t1, const value::Node& t2,
                           const PrettyOptions& options) {
   std::vector<ChangeEntry> entries = gather_changes(report, t1, t2);
-  std::string text;
-  if (entries.empty()) return text;
-  if (options.path_header) {
-    join_lines(flat_listing(entries, options), text);
-    return text;
-  }
+  if (entries.empty()) return {};
+  if (options.path_header) return flat_listing(entries, options).take();
   PrettyNode root = build_change_tree(entries);
   Lines lines;
   Ancestors ancestors;
   if (!root.changes.empty()) {
-    lines.emplace_back("root");
+    lines.add("root");
     for (const ChangeKind& change : root.changes) {
       append_change_lines(lines, 0, ancestors, false, change, options.no_color);
     }
   }
   const RenderContext context{t1, t2, options};
   render_children(root.children, 0, ancestors, Located{&t1, &t2}, context, lines);
-  join_lines(lines, text);
-  return text;
+  return lines.take();
 }
 
 }  // namespace hexalume::pretty

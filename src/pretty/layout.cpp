@@ -33,6 +33,7 @@ std::size_t list_length(const value::Node* node) {
 // drawn children wherever an undrawn key lies between them.
 std::vector<RenderItem> plan_object(const std::vector<PrettyNode>& children, Located parent) {
   std::unordered_map<std::string_view, const PrettyNode*> by_key;
+  by_key.reserve(children.size());
   for (const PrettyNode& child : children) {
     if (child.segment && child.segment->is_key()) by_key.try_emplace(child.segment->key, &child);
   }
@@ -81,6 +82,8 @@ std::vector<RenderItem> plan_list(const std::vector<PrettyNode>& children, std::
                                   std::uint64_t context) {
   std::unordered_map<std::uint64_t, const PrettyNode*> by_index;
   std::vector<std::uint64_t> changed;
+  by_index.reserve(children.size());
+  changed.reserve(children.size());
   for (const PrettyNode& child : children) {
     if (!child.segment || child.segment->is_key()) continue;
     if (by_index.try_emplace(child.segment->index, &child).second) {
@@ -155,12 +158,14 @@ std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
   Located below;
   if (context.options.compact) {
     CompactChain chain = compact_chain(node, parent);
-    lines.push_back(format_node_line(depth, ancestors, is_last, chain.label));
+    append_node_line(lines, depth, ancestors, is_last, chain.label);
     end = chain.end;
     below = chain.where;
   } else {
     if (!node.segment) throw value::InternalError("non-root node must have a segment");
-    lines.push_back(format_node_line(depth, ancestors, is_last, segment_label(*node.segment)));
+    std::string& line = lines.add();
+    append_node_prefix(line, depth, ancestors, is_last);
+    append_segment_label(line, *node.segment);
     below = descend(parent, *node.segment);
   }
   for (const ChangeKind& change : end->changes) {
@@ -173,7 +178,9 @@ std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
                                     const Ancestors& ancestors, bool is_last, Located parent,
                                     Lines& lines) {
   const PathSegment step = PathSegment::make_index(position);
-  lines.push_back(format_node_line(depth, ancestors, is_last, segment_label(step)));
+  std::string& line = lines.add();
+  append_node_prefix(line, depth, ancestors, is_last);
+  append_segment_label(line, step);
   Located element = descend(parent, step);
   const value::Node* shown = element.new_node != nullptr ? element.new_node : element.old_node;
   append_context_line(lines, depth, ancestors, !is_last, shown != nullptr ? *shown : value::Node{});
@@ -218,7 +225,7 @@ void render_entries(const std::vector<RenderItem>& items, std::uint64_t depth, A
     const RenderItem& item = items[k];
     const bool is_last = k + 1 == items.size();
     if (item.kind == RenderItem::Kind::Gap) {
-      lines.push_back(format_node_line(depth, ancestors, is_last, kGapLabel));
+      append_node_line(lines, depth, ancestors, is_last, kGapLabel);
       continue;
     }
     if (item.kind == RenderItem::Kind::Context) {
@@ -230,7 +237,7 @@ void render_entries(const std::vector<RenderItem>& items, std::uint64_t depth, A
     if (depth != 0) ancestors.push_back(!is_last);
     if (context.options.max_depth <= depth) {
       if (!end->children.empty()) {
-        lines.push_back(format_node_line(depth + 1, ancestors, true, kGapLabel));
+        append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
       }
     } else {
       render_children(end->children, depth + 1, ancestors, below, context, lines);

@@ -28,8 +28,9 @@ struct LineText {
   std::string_view placeholder;
 };
 
-void append_line(Lines& lines, const std::string& prefix, const LineText& text, bool no_color) {
-  std::string line = prefix;
+void append_line(Lines& lines, const std::string_view prefix, const LineText& text, bool no_color) {
+  std::string& line = lines.add();
+  line += prefix;
   if (!no_color) {
     line += "\x1b[";
     line += text.colour;
@@ -48,7 +49,6 @@ void append_line(Lines& lines, const std::string& prefix, const LineText& text, 
     line += text.placeholder;
   }
   if (!no_color) line += "\x1b[0m";
-  lines.push_back(std::move(line));
 }
 
 }  // namespace
@@ -142,28 +142,43 @@ std::string format_value(const value::Node& node) {
   return text;
 }
 
+void append_node_prefix(std::string& out, std::uint64_t depth, const Ancestors& ancestors,
+                        bool is_last) {
+  if (depth == 0) return;
+  append_guides(out, ancestors);
+  out += is_last ? kLastConnector : kBranchConnector;
+}
+
+void append_node_line(Lines& lines, std::uint64_t depth, const Ancestors& ancestors, bool is_last,
+                      std::string_view label) {
+  std::string& line = lines.add();
+  append_node_prefix(line, depth, ancestors, is_last);
+  line += label;
+}
+
 std::string format_node_line(std::uint64_t depth, const Ancestors& ancestors, bool is_last,
                              std::string_view label) {
-  if (depth == 0) return std::string(label);
-  std::string line;
-  line.reserve(ancestors.size() * kVerticalGuide.size() + kLastConnector.size() + label.size());
-  append_guides(line, ancestors);
-  line += is_last ? kLastConnector : kBranchConnector;
-  line += label;
-  return line;
+  Lines lines;
+  append_node_line(lines, depth, ancestors, is_last, label);
+  return lines.take();
+}
+
+void append_branch_indent(std::string& out, std::uint64_t depth, const Ancestors& ancestors,
+                          bool more_siblings) {
+  append_guides(out, ancestors);
+  // The top level always continues its guide, so its change lines read as belonging to it.
+  out += (depth == 0 || more_siblings) ? kVerticalGuide : kBlankGuide;
 }
 
 std::string branch_indent(std::uint64_t depth, const Ancestors& ancestors, bool more_siblings) {
   std::string prefix;
-  prefix.reserve((ancestors.size() + 1) * kVerticalGuide.size());
-  append_guides(prefix, ancestors);
-  // The top level always continues its guide, so its change lines read as belonging to it.
-  prefix += (depth == 0 || more_siblings) ? kVerticalGuide : kBlankGuide;
+  append_branch_indent(prefix, depth, ancestors, more_siblings);
   return prefix;
 }
 
 void append_change_lines(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,
                          bool more_siblings, const ChangeKind& change, bool no_color) {
+  // Built once for both lines of a change. Shallow prefixes fit the string's inline buffer.
   const std::string prefix = branch_indent(depth, ancestors, more_siblings);
   if (const auto* changed = std::get_if<Changed>(&change)) {
     append_line(lines, prefix, {'-', kRed, {}, &changed->old_value, {}}, no_color);
@@ -184,10 +199,10 @@ void append_change_lines(Lines& lines, std::uint64_t depth, const Ancestors& anc
 
 void append_context_line(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,
                          bool more_siblings, const value::Node& element) {
-  std::string line = branch_indent(depth, ancestors, more_siblings);
+  std::string& line = lines.add();
+  append_branch_indent(line, depth, ancestors, more_siblings);
   line += "= ";
   append_value_text(line, element);
-  lines.push_back(std::move(line));
 }
 
 }  // namespace hexalume::pretty

@@ -32,8 +32,25 @@ struct Removed {
 };
 using ChangeKind = std::variant<Changed, TypeChanged, Added, Removed>;
 
-// The output of one rendering, one element per line, joined by line feeds at the end.
-using Lines = std::vector<std::string>;
+// The text of one rendering, built line by line: lines are joined by single line feeds and the
+// text has no trailing one. Everything is appended to one buffer, so a line costs no allocation.
+class Lines {
+ public:
+  // Starts a new line and returns the buffer to append its text to.
+  std::string& add() {
+    if (count_++ != 0) text_.push_back('\n');
+    return text_;
+  }
+  void add(std::string_view line) { add().append(line); }
+
+  std::size_t size() const { return count_; }
+  const std::string& text() const { return text_; }
+  std::string take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+  std::size_t count_ = 0;
+};
 
 // Levels above the current one below the top level: true while that level has later siblings
 // (drawn as a vertical guide), false once it was the last (drawn as blanks).
@@ -53,9 +70,16 @@ void append_value_text(std::string& out, const value::Node& node);
 // last connector, and the label.
 std::string format_node_line(std::uint64_t depth, const Ancestors& ancestors, bool is_last,
                              std::string_view label);
+void append_node_line(Lines& lines, std::uint64_t depth, const Ancestors& ancestors, bool is_last,
+                      std::string_view label);
+// The part of a node line before its label: nothing at depth 0.
+void append_node_prefix(std::string& out, std::uint64_t depth, const Ancestors& ancestors,
+                        bool is_last);
 
 // The prefix of the lines drawn under a node (change and context value lines).
 std::string branch_indent(std::uint64_t depth, const Ancestors& ancestors, bool more_siblings);
+void append_branch_indent(std::string& out, std::uint64_t depth, const Ancestors& ancestors,
+                          bool more_siblings);
 
 // Appends the "- old" / "+ new" lines of one change, red and green unless `no_color`.
 void append_change_lines(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,
