@@ -78,6 +78,8 @@ def _version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     parser = _ArgumentParser(
         prog=PROG,
+        # A script that says --comp would break the day another option starts with those letters.
+        allow_abbrev=False,
         description=(
             "Compare two documents and print what changed, as a tree of the changed "
             "positions (or, with --json, as the report dictionary). Files are read by their "

@@ -317,6 +317,7 @@ ERROR_CASES = [
     (["a.json"], "the following arguments are required: NEW (see 'hexalume --help')"),
     (["a.json", "b.json", "--frobnicate"],
      "unrecognized arguments: --frobnicate (see 'hexalume --help')"),
+    (["a.json", "b.json", "--comp"], "unrecognized arguments: --comp (see 'hexalume --help')"),
     (["a.json", "b.json", "--significant-digits", "-1"],
      "argument --significant-digits: expected a number from 0 to 4294967295, got -1 "
      "(see 'hexalume --help')"),
