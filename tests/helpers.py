@@ -1,0 +1,98 @@
+"""Shared test helpers: the Err marker of parametrized tables, optional libraries, and ways to see
+what a comparison made of its inputs."""
+
+from __future__ import annotations
+
+import importlib
+import os
+import subprocess
+import sys
+from pathlib import Path
+from typing import Any, Callable, NamedTuple
+
+import pytest
+
+import hexalume
+from hexalume import Vesperon
+
+DATA = Path(__file__).resolve().parent / "data"
+
+
+def optional_module(name: str):
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        return None
+
+
+np = optional_module("numpy")
+pd = optional_module("pandas")
+pydantic = optional_module("pydantic")
+
+needs_numpy = pytest.mark.skipif(np is None, reason="numpy is not installed")
+needs_pandas = pytest.mark.skipif(pd is None, reason="pandas is not installed")
+needs_pydantic = pytest.mark.skipif(pydantic is None, reason="pydantic is not installed")
+
+
+class Err(NamedTuple):
+    """Expected failure in a table: the exact exception type and, unless None, the exact message."""
+
+    type: type[BaseException]
+    message: str | None = None
+
+    def check(self, call: Callable[[], Any]) -> BaseException:
+        with pytest.raises(BaseException) as info:
+            call()
+        assert type(info.value) is self.type, repr(info.value)
+        if self.message is not None:
+            assert str(info.value) == self.message
+        return info.value
+
+
+def outcome(call: Callable[[], Any], expected: Any) -> None:
+    """Checks a table row: `expected` is either an Err or the exact result (types included)."""
+    if isinstance(expected, Err):
+        expected.check(call)
+    else:
+        assert typed(call()) == typed(expected)
+
+
+def typed(value: Any) -> Any:
+    """A structure that compares equal only when types agree too (1, 1.0 and True differ) and
+    dictionaries iterate their keys in the same order."""
+    if isinstance(value, dict):
+        return ("dict", [(key, typed(item)) for key, item in value.items()])
+    if isinstance(value, list):
+        return ("list", [typed(item) for item in value])
+    return (type(value).__name__, value)
+
+
+def converted(value: Any) -> Any:
+    """What the comparison sees of `value`, read back through a report."""
+    return Vesperon([value], []).to_dict()["iterable_item_removed"]["root[0]"]
+
+
+def report(t1: Any, t2: Any, **options: Any) -> dict:
+    return Vesperon(t1, t2, **options).to_dict()
+
+
+def internal_error_of(call: Callable[[], Any]) -> BaseException:
+    """The internal error raised by `call`; ordinary `except Exception` must not see it."""
+    try:
+        try:
+            call()
+        except Exception as error:  # noqa: BLE001 - the point is that this must not catch it
+            pytest.fail(f"internal error surfaced as an ordinary exception: {error!r}")
+    except BaseException as error:  # noqa: BLE001
+        assert type(error).__name__ == "InternalError"
+        return error
+    pytest.fail("no internal error was raised")
+
+
+def run_python(code: str) -> subprocess.CompletedProcess:
+    """Runs `code` in a fresh interpreter that imports this same hexalume."""
+    env = dict(os.environ)
+    module_dir = str(Path(hexalume.__file__).resolve().parent)
+    env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                          timeout=120)

@@ -1,0 +1,195 @@
+"""The module and the Vesperon class: what they expose, argument binding, the special methods,
+the order of construction and what survives a failure."""
+
+from __future__ import annotations
+
+import inspect
+import weakref
+
+import pytest
+
+import hexalume
+from hexalume import Vesperon
+from helpers import Err, internal_error_of, outcome, report, run_python
+
+UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
+
+
+def test_module_exposes_only_the_class():
+    assert hexalume.__all__ == ["Vesperon"]
+    assert hexalume.__doc__ == ""
+    assert [name for name in dir(hexalume) if not name.startswith("__")] == ["Vesperon"]
+    assert hexalume.Vesperon is Vesperon
+
+
+def test_class_surface():
+    assert (Vesperon.__name__, Vesperon.__qualname__, Vesperon.__module__) == (
+        "Vesperon", "Vesperon", "builtins")
+    assert Vesperon.__bases__ == (object,)
+    assert str(inspect.signature(Vesperon)) == "(t1, t2, **kwargs)"
+    assert Vesperon.to_dict.__text_signature__ == "($self)"
+    assert Vesperon.pretty.__text_signature__ == (
+        "($self, *, compact=False, max_depth=5, context=0, no_color=False, path_header=False)")
+    # Nothing beyond the documented members: no __init__, __str__, comparison or hashing.
+    assert sorted(vars(Vesperon)) == ["__bool__", "__doc__", "__len__", "__module__", "__new__",
+                                      "__repr__", "pretty", "to_dict"]
+
+
+@pytest.mark.parametrize("attempt", [
+    pytest.param(lambda v: type("Sub", (Vesperon,), {}), id="subclass"),
+    pytest.param(lambda v: setattr(v, "extra", 1), id="set_attribute"),
+    pytest.param(lambda v: weakref.ref(v), id="weak_reference"),
+    pytest.param(lambda v: v.to_dict(1), id="to_dict_argument"),
+    pytest.param(lambda v: v[0], id="subscript"),
+    pytest.param(lambda v: iter(v), id="iterate"),
+])
+def test_refused_operations(attempt):
+    with pytest.raises((TypeError, AttributeError)):
+        attempt(Vesperon(1, 2))
+
+
+def test_identity_semantics_and_str():
+    first, second = Vesperon(1, 2), Vesperon(1, 2)
+    assert first != second and first == first
+    assert hash(first) == object.__hash__(first)
+    assert str(first) == repr(first)
+
+
+CHANGED = {"values_changed": {"root": {"new_value": 2, "old_value": 1}}}
+
+
+@pytest.mark.parametrize("args, kwargs, expected", [
+    ((1, 2), {}, CHANGED),
+    ((), {"t1": 1, "t2": 2}, CHANGED),
+    ((), {"t2": 2, "t1": 1}, CHANGED),
+    ((1,), {"t2": 2}, CHANGED),
+    ((1,), {"t2": 2, "verbose_level": 0}, {"values_changed": ["root"]}),
+    ((1,), {}, Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't2'")),
+    ((), {"t2": 2}, Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't1'")),
+    ((), {}, Err(TypeError,
+                 "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'")),
+    ((), {"ignore_order": True},
+     Err(TypeError, "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'")),
+    ((1, 2, 3), {}, Err(TypeError,
+                        "Vesperon.__new__() takes 2 positional arguments but 3 were given")),
+    ((1, 2, 3), {"t1": 1},
+     Err(TypeError, "Vesperon.__new__() takes 2 positional arguments but 3 were given")),
+    ((1, 2), {"t1": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'")),
+    ((1, 2), {"t2": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't2'")),
+    ((1,), {"t1": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'")),
+])
+def test_argument_binding(args, kwargs, expected):
+    outcome(lambda: Vesperon(*args, **kwargs).to_dict(), expected)
+
+
+class Recorder:
+    """Records that conversion looked at it, then turns out unsupported."""
+
+    def __init__(self, log, name):
+        self.log, self.name = log, name
+
+    def __float__(self):
+        self.log.append(self.name)
+        raise ValueError("not a number")
+
+
+@pytest.mark.parametrize("t1, t2, options, expected, looked_at", [
+    ("t1", "t2", {"foo": 1}, UNSUPPORTED, ["t1"]),
+    (1, "t2", {"foo": 1}, UNSUPPORTED, ["t2"]),
+    (float("nan"), "t2", {"foo": 1}, Err(ValueError, "Float value is not finite"), []),
+    (1, 2, {"foo": 1, "ignore_order": 1}, Err(ValueError, "Unsupported option: foo"), []),
+])
+def test_inputs_convert_before_options(t1, t2, options, expected, looked_at):
+    log = []
+    t1 = Recorder(log, "t1") if t1 == "t1" else t1
+    t2 = Recorder(log, "t2") if t2 == "t2" else t2
+    outcome(lambda: Vesperon(t1, t2, **options), expected)
+    assert log == looked_at  # t2 is not converted once t1 has failed
+
+
+@pytest.mark.parametrize("t1, t2, text, truth, length", [
+    (1, 1, "Vesperon({})", False, 0),
+    ({"a": [1]}, {"a": [1]}, "Vesperon({})", False, 0),
+    (1, 2, "Vesperon({'values_changed': {'root': {'new_value': 2, 'old_value': 1}}})", True, 1),
+    ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4},
+     "Vesperon({'dictionary_item_added': [\"root['c']\"], "
+     "'values_changed': {\"root['b']\": {'new_value': 3, 'old_value': 2}}})", True, 2),
+    ([1, {"x": 1}], [2], "Vesperon({'iterable_item_removed': {'root[1]': {'x': 1}}, "
+     "'values_changed': {'root[0]': {'new_value': 2, 'old_value': 1}}})", True, 2),
+])
+def test_repr_bool_len_follow_the_report(t1, t2, text, truth, length):
+    comparison = Vesperon(t1, t2)
+    assert repr(comparison) == text
+    assert bool(comparison) is truth
+    assert len(comparison) == length
+
+
+def test_to_dict_returns_fresh_objects():
+    comparison = Vesperon({"a": [1, 2]}, {"a": [1, 3]})
+    first, second = comparison.to_dict(), comparison.to_dict()
+    assert first == second and first is not second
+    first["values_changed"]["root['a'][1]"]["new_value"] = 99
+    first.clear()
+    assert comparison.to_dict() == second
+    assert second == {"values_changed": {"root['a'][1]": {"new_value": 3, "old_value": 2}}}
+
+
+def test_inputs_are_copied_at_construction():
+    old, new = {"a": [1]}, {"a": [2]}
+    comparison = Vesperon(old, new)
+    old["a"].append(5)
+    new.clear()
+    assert comparison.to_dict() == {"values_changed": {"root['a'][0]": {"new_value": 2,
+                                                                         "old_value": 1}}}
+
+
+def test_internal_error_class():
+    def changing_dict():
+        data = {}
+
+        class Key:
+            def __str__(self):
+                data["late"] = 1
+                return "key"
+
+        data[Key()] = 1
+        Vesperon(data, {})
+
+    first = internal_error_of(changing_dict)
+    second = internal_error_of(changing_dict)
+    assert type(first) is type(second)  # created once
+    assert type(first).__bases__ == (BaseException,)
+    assert first.args == ("dictionary changed size during iteration",)
+    assert not any(isinstance(value, type) and issubclass(value, BaseException)
+                   and value.__name__ == "InternalError" for value in vars(hexalume).values())
+
+
+def test_reimport_in_the_same_interpreter_gives_the_same_module():
+    result = run_python(
+        "import sys, importlib, hexalume\n"
+        "first = hexalume\n"
+        "del sys.modules['hexalume']\n"
+        "import hexalume\n"
+        "importlib.reload(hexalume)\n"
+        "assert hexalume is first and hexalume.__all__ == ['Vesperon'], hexalume.__all__\n"
+        "print(hexalume.Vesperon(1, 2).to_dict())\n")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "{'values_changed': {'root': {'new_value': 2, 'old_value': 1}}}\n"
+
+
+def test_second_interpreter_cannot_initialise_the_module():
+    result = run_python(
+        "import hexalume\n"
+        "try:\n"
+        "    import _xxsubinterpreters as interpreters\n"
+        "except ImportError:\n"
+        "    print('no subinterpreters'); raise SystemExit\n"
+        "interpreter = interpreters.create()\n"
+        "try:\n"
+        "    interpreters.run_string(interpreter, 'import hexalume')\n"
+        "except Exception as error:\n"
+        "    print(error)\n")
+    assert result.returncode == 0, result.stderr
+    if result.stdout == "no subinterpreters\n":
+        pytest.skip("this Python has no subinterpreter module")
+    assert result.stdout.startswith("<class 'ImportError'>: hexalume may be initialized only once")

@@ -1,0 +1,481 @@
+"""How inputs become value trees: built-in scalars and containers, number protocols, dictionary
+keys, sets, numpy / pandas / pydantic objects and other exporting objects, guards against
+containers changed mid-conversion, and nesting limits."""
+
+from __future__ import annotations
+
+import collections
+import datetime
+import decimal
+import enum
+import sys
+
+import pytest
+
+from hexalume import Vesperon
+from helpers import (Err, converted, internal_error_of, needs_numpy, needs_pandas,
+                     needs_pydantic, np, outcome, pd, pydantic)
+
+UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
+BAD_KEY = Err(TypeError, "Unsupported dict key type for Vesperon")
+NOT_FINITE = Err(ValueError, "Float value is not finite")
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Float:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class Raising:
+    def __index__(self):
+        raise ValueError("no index")
+
+    def __float__(self):
+        raise ValueError("no float")
+
+
+class IndexAndFloat:
+    def __index__(self):
+        return 2**70
+
+    def __float__(self):
+        return 1.5
+
+
+class Text(str):
+    pass
+
+
+class Items(list):
+    pass
+
+
+class Colour(enum.IntEnum):
+    RED = 3
+
+
+Pair = collections.namedtuple("Pair", "left right")
+
+
+class Mapping(dict):
+    pass
+
+
+class FailingKey:
+    def __str__(self):
+        raise ValueError("no text")
+
+
+class SurrogateKey:
+    def __str__(self):
+        return "\ud800"
+
+
+@pytest.mark.parametrize("value, expected", [
+    (None, None),
+    (True, True),
+    (False, False),
+    (5, 5),
+    (-5, -5),
+    (0, 0),
+    (2**63, 2**63),
+    (2**64 - 1, 2**64 - 1),
+    (2**64, float(2**64)),
+    (-2**63, -2**63),
+    (-2**63 - 1, float(-2**63 - 1)),
+    (10**400, UNSUPPORTED),
+    (1.0, 1.0),
+    (-0.0, -0.0),
+    (1e308, 1e308),
+    (float("nan"), NOT_FINITE),
+    (float("inf"), NOT_FINITE),
+    (float("-inf"), NOT_FINITE),
+    (Index(7), 7),
+    (Index(-7), -7),
+    (Index(2**64 - 1), 2**64 - 1),
+    (Index(2**70), float(2**70)),  # no __float__: the float protocol falls back to __index__
+    (IndexAndFloat(), 1.5),  # too big for the integer rules; the float rule asks __float__
+    (Float(2.5), 2.5),
+    (Float(float("inf")), NOT_FINITE),  # the float rule does not fall through
+    (Raising(), UNSUPPORTED),
+    (Colour.RED, 3),
+    (decimal.Decimal("1.25"), 1.25),
+    (Text("abc"), "abc"),
+    ("\ud800", UNSUPPORTED),
+    (Text("\ud800"), UNSUPPORTED),
+    ("h\u00e9llo \U0001f600", "h\u00e9llo \U0001f600"),
+    ((1, 2), [1, 2]),
+    ((), []),
+    (Items([1, (2, 3)]), [1, [2, 3]]),
+    (Pair(1, "x"), [1, "x"]),
+    ({3, 1, 2}, [1, 2, 3]),
+    ({10, 9}, [10, 9]),  # canonical texts num:10 < num:9
+    ({2, "a", None, False}, [False, None, 2, "a"]),
+    (frozenset({1.5, 1}), [1, 1.5]),
+    ({(1,), (1, 2)}, [[1, 2], [1]]),  # "list:[num:1," sorts before "list:[num:1]"
+    (set(), []),
+    ({1: "a", "1": "b"}, {"1": "b"}),
+    ({"1": "b", 1: "a"}, {"1": "a"}),  # the entry visited later wins
+    ({(1, 2): 0, None: 1, 1.5: 2, True: 3}, {"(1, 2)": 0, "1.5": 2, "None": 1, "True": 3}),
+    ({"b": 1, "a": 2, "B": 3, "\u00e9": 4}, {"B": 3, "a": 2, "b": 1, "\u00e9": 4}),
+    ({Text("k"): 1}, {"k": 1}),
+    (Mapping(b=1, a=2), {"a": 2, "b": 1}),
+    (collections.OrderedDict(z=1, y=2), {"y": 2, "z": 1}),
+    (collections.defaultdict(list, {"x": [1]}), {"x": [1]}),
+    ({FailingKey(): 1}, BAD_KEY),
+    ({SurrogateKey(): 1}, BAD_KEY),
+    ({"\ud800": 1}, BAD_KEY),
+    ({"a": [{"b": (1, {2})}]}, {"a": [{"b": [1, [2]]}]}),
+    ({"a": object()}, UNSUPPORTED),
+    (b"bytes", UNSUPPORTED),
+    (1j, UNSUPPORTED),
+    (range(3), UNSUPPORTED),
+    (datetime.date(2024, 1, 1), UNSUPPORTED),
+    (object(), UNSUPPORTED),
+])
+def test_builtin_rules(value, expected):
+    outcome(lambda: converted(value), expected)
+
+
+def test_set_members_with_equal_canonical_text_keep_iteration_order():
+    members = {("a,str:b",), ("a", "b")}  # both read list:[str:a,str:b]
+    assert converted(members) == [list(member) for member in members]
+
+
+def test_tuple_and_list_compare_equal():
+    assert Vesperon((1, 2), [1, 2]).to_dict() == {}
+    assert Vesperon({"x": (1, {3, 2})}, {"x": [1, [2, 3]]}).to_dict() == {}
+
+
+# Objects that export plain data. `calls` records what the converter asked for.
+calls: list = []
+
+
+def exporter(module, **methods):
+    """A class whose type claims `module` and which has the given methods."""
+    namespace = {"__module__": module}
+    namespace.update(methods)
+    return type("Exporter", (), namespace)()
+
+
+def record(name, result=None, error=None):
+    def method(self, *args, **kwargs):
+        calls.append((name, args, kwargs))
+        if error is not None:
+            raise error
+        return result
+    return method
+
+
+def rejects_keywords(name, result):
+    def method(self):
+        calls.append((name, (), {}))
+        return result
+    return method
+
+
+class BadModuleName:
+    pass
+
+
+BadModuleName.__module__ = 5
+
+
+class RaisingProperty:
+    @property
+    def model_dump(self):
+        raise ValueError("lookup failed")
+
+
+class MissingProperty:
+    @property
+    def model_dump(self):
+        raise AttributeError("not here")
+
+    def dict(self):
+        return {"from": "dict"}
+
+
+class Frame:
+    """A frame-like object whose number protocol answers for its single element."""
+
+    __module__ = "pandas.core.series"
+
+    def __init__(self, ndim):
+        self.ndim = ndim
+
+    def __index__(self):
+        return 7
+
+    def to_dict(self, orient="dict"):
+        return {"exported": orient}
+
+
+class Endless:
+    __module__ = "pandas.fake"
+
+    def to_numpy(self):
+        return self
+
+
+class EndlessArray:
+    __module__ = "numpy.fake"
+
+    def tolist(self):
+        return self
+
+
+@pytest.mark.parametrize("make, expected, expected_calls", [
+    (lambda: exporter("pandas.core.frame", to_dict=record("to_dict", {"a": [1, 2]})),
+     {"a": [1, 2]}, [("to_dict", (), {"orient": "list"})]),
+    (lambda: exporter("pandas", to_dict=rejects_keywords("to_dict", {"a": 1})),
+     {"a": 1}, [("to_dict", (), {})]),
+    (lambda: exporter("pandas.x", to_dict=record("to_dict", error=KeyError("both"))),
+     Err(KeyError, "'both'"), [("to_dict", (), {"orient": "list"}), ("to_dict", (), {})]),
+    (lambda: exporter("pandas.x", to_numpy=record("to_numpy", (1, 2))),
+     [1, 2], [("to_numpy", (), {})]),
+    (lambda: exporter("pandas.x", to_numpy=record("to_numpy", error=ValueError("np"))),
+     Err(ValueError, "np"), [("to_numpy", (), {})]),
+    (lambda: exporter("pandas.x", model_dump=record("model_dump", {"m": 1})),
+     {"m": 1}, [("model_dump", (), {"mode": "json"})]),
+    (lambda: exporter("mypandas", to_dict=record("to_dict", {"a": 1})), UNSUPPORTED, []),
+    (lambda: exporter("app", model_dump=record("model_dump", [1]),
+                      dict=record("dict", [2])),
+     [1], [("model_dump", (), {"mode": "json"})]),
+    (lambda: exporter("app", model_dump=rejects_keywords("model_dump", {"plain": True})),
+     {"plain": True}, [("model_dump", (), {})]),
+    (lambda: exporter("app", model_dump=record("model_dump", error=RuntimeError("dump"))),
+     Err(RuntimeError, "dump"), [("model_dump", (), {"mode": "json"}), ("model_dump", (), {})]),
+    (lambda: exporter("app", dict=record("dict", {"d": None})), {"d": None}, [("dict", (), {})]),
+    (lambda: exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
+    (lambda: exporter("app", dict=record("dict", object())), UNSUPPORTED, [("dict", (), {})]),
+    (lambda: exporter("numpy.core", tolist=record("tolist", [3, 4])), [3, 4], [("tolist", (), {})]),
+    (lambda: exporter("numpyro", tolist=record("tolist", 5)), 5, [("tolist", (), {})]),
+    (lambda: exporter("numpy", tolist=record("tolist", error=ValueError("x"))), UNSUPPORTED,
+     [("tolist", (), {})]),
+    (lambda: exporter("mynumpy", tolist=record("tolist", [1])), UNSUPPORTED, []),
+    (lambda: exporter("pandas.x"), UNSUPPORTED, []),
+    (BadModuleName, Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
+    (RaisingProperty, Err(ValueError, "lookup failed"), []),
+    (MissingProperty, {"from": "dict"}, []),
+    (lambda: Frame(ndim=1), {"exported": "list"}, []),  # one element, still a frame
+    (lambda: Frame(ndim=0), 7, []),
+    (Endless, Err(RecursionError), []),
+])
+def test_library_rules(make, expected, expected_calls):
+    calls.clear()
+    value = make()
+    outcome(lambda: converted(value), expected)
+    assert calls == expected_calls
+
+
+@needs_numpy
+@pytest.mark.parametrize("make, expected", [
+    (lambda: np.int64(5), 5),
+    (lambda: np.int8(-3), -3),
+    (lambda: np.uint64(2**64 - 1), 2**64 - 1),
+    (lambda: np.float64(2.5), 2.5),
+    (lambda: np.float32(0.5), 0.5),
+    (lambda: np.float64("nan"), NOT_FINITE),
+    (lambda: np.True_, True),
+    (lambda: np.bool_(False), False),
+    (lambda: np.str_("x"), "x"),
+    (lambda: np.array([1, 2, 3]), [1, 2, 3]),
+    (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
+    (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
+    (lambda: np.array([[2.5]]), [[2.5]]),
+    (lambda: np.array(5), 5),  # zero dimensions: a number
+    (lambda: np.array(2.5), 2.5),
+    (lambda: np.array([True, False]), [True, False]),
+    (lambda: np.array(["a", "b"]), ["a", "b"]),
+    (lambda: np.array([1.5, np.nan]), NOT_FINITE),
+    (lambda: np.array([], dtype=float), []),
+    (lambda: {"arr": np.arange(3)}, {"arr": [0, 1, 2]}),
+    (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
+])
+def test_numpy_objects(make, expected):
+    outcome(lambda: converted(make()), expected)
+
+
+@needs_numpy
+def test_numpy_values_compare_with_plain_values():
+    assert Vesperon(np.array([1, 2]), [1, 2]).to_dict() == {}
+    assert Vesperon({"x": np.float64(1.5)}, {"x": 1.5}).to_dict() == {}
+    assert Vesperon(np.True_, True).to_dict() == {}
+    assert Vesperon(np.array([5]), [6]).to_dict() == {
+        "values_changed": {"root[0]": {"new_value": 6, "old_value": 5}}}
+
+
+@needs_pandas
+@pytest.mark.parametrize("make, expected", [
+    (lambda: pd.DataFrame({"a": [1, 2], "b": ["x", "y"]}), {"a": [1, 2], "b": ["x", "y"]}),
+    (lambda: pd.DataFrame({"a": [5]}), {"a": [5]}),  # one cell: still a frame
+    (lambda: pd.Series([1, 2], index=["x", "y"]), {"x": 1, "y": 2}),  # to_dict has no orient
+    (lambda: pd.Series([7]), {"0": 7}),
+    (lambda: pd.Index([1, 2]), [1, 2]),  # no to_dict: to_numpy, then the array's tolist
+    (lambda: pd.Series([1.5, None]), NOT_FINITE),
+    (lambda: pd.Timestamp("2024-01-01"), UNSUPPORTED),
+])
+def test_pandas_objects(make, expected):
+    outcome(lambda: converted(make()), expected)
+
+
+@needs_pandas
+def test_dataframe_change_is_reported_by_column():
+    old = pd.DataFrame({"price": [1.5, 2.0], "name": ["a", "b"]})
+    new = pd.DataFrame({"price": [1.5, 2.5], "name": ["a", "b"]})
+    assert Vesperon(old, new).to_dict() == {
+        "values_changed": {"root['price'][1]": {"new_value": 2.5, "old_value": 2.0}}}
+
+
+@needs_pydantic
+def test_pydantic_models():
+    class Address(pydantic.BaseModel):
+        city: str
+
+    class User(pydantic.BaseModel):
+        name: str
+        joined: datetime.datetime
+        address: Address
+        scores: tuple[int, ...]
+
+    old = User(name="a", joined=datetime.datetime(2024, 1, 2, 3, 4, 5),
+               address=Address(city="X"), scores=(1, 2))
+    assert converted(old) == {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05",
+                              "name": "a", "scores": [1, 2]}
+    new = old.model_copy(update={"address": Address(city="Y")})
+    assert Vesperon(old, new).to_dict() == {
+        "values_changed": {"root['address']['city']": {"new_value": "Y", "old_value": "X"}}}
+
+
+@needs_pydantic
+def test_pydantic_v1_style_models_use_dict():
+    from pydantic import v1
+
+    class Item(v1.BaseModel):
+        name: str
+        sizes: list
+
+    assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
+
+
+def test_dict_changed_during_conversion():
+    data = {}
+
+    class Grows:
+        def __str__(self):
+            data["new"] = 1
+            return "grows"
+
+    data[Grows()] = 1
+    data["other"] = 2
+    error = internal_error_of(lambda: Vesperon(data, {}))
+    assert str(error) == "dictionary changed size during iteration"
+
+
+def test_dict_keys_replaced_during_conversion():
+    data = {}
+
+    class Swaps:
+        def __str__(self):
+            del data[self]  # same size, but one more entry to visit
+            data["late"] = 3
+            return "swaps"
+
+    data[Swaps()] = 1
+    data["b"] = 2
+    error = internal_error_of(lambda: Vesperon(data, {}))
+    assert str(error) == "dictionary keys changed during iteration"
+
+
+def test_dict_value_shrinking_its_dict():
+    data = {"a": 1}
+
+    class Pops:
+        def __index__(self):
+            data.pop("a")
+            return 1
+
+    data["b"] = Pops()
+    assert str(internal_error_of(lambda: Vesperon(data, {}))) == (
+        "dictionary changed size during iteration")
+
+
+def test_set_changed_during_conversion():
+    members = set()
+
+    class Adds:
+        def __index__(self):
+            members.add(99)
+            return 1
+
+    members.update({Adds(), 5})
+    error = internal_error_of(lambda: Vesperon(members, []))
+    assert str(error) == "Set changed size during iteration"
+
+
+def test_list_changed_during_conversion_visits_only_original_positions():
+    growing = [1, 2, 3]
+
+    class Appends:
+        def __index__(self):
+            growing.extend([8, 9])
+            return 0
+
+    growing[1] = Appends()
+    assert converted(growing) == [1, 0, 3]
+
+    shrinking = [1, 2, 3, 4]
+
+    class Clears:
+        def __index__(self):
+            shrinking.clear()
+            return 0
+
+    shrinking[1] = Clears()
+    assert converted(shrinking) == [1, 0]
+
+
+def nested(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def test_nesting_beyond_the_recursion_limit():
+    deep = nested(sys.getrecursionlimit() + 10)
+    with pytest.raises(RecursionError):
+        Vesperon(deep, [])
+    deep_dict = {}
+    for _ in range(sys.getrecursionlimit() + 10):
+        deep_dict = {"k": deep_dict}
+    with pytest.raises(RecursionError):
+        Vesperon({}, deep_dict)
+
+
+def test_hard_depth_cap_holds_when_the_recursion_limit_is_raised():
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(100_000)
+    try:
+        error = Err(RecursionError,
+                    "maximum recursion depth exceeded while converting a Python object")
+        error.check(lambda: Vesperon(nested(20_000), []))
+        error.check(lambda: Vesperon(1, EndlessArray()))
+        allowed = nested(1_200)
+        changed = nested(1_199) + [1]
+        comparison = Vesperon(allowed, changed)
+        assert len(comparison.to_dict()["iterable_item_added"]) == 1
+    finally:
+        sys.setrecursionlimit(limit)
