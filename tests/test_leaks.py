@@ -1,0 +1,157 @@
+"""Thousands of successful and failing calls leave the inputs' reference counts and the process's
+memory where they were."""
+
+from __future__ import annotations
+
+import gc
+import json
+import os
+import sys
+
+import pytest
+
+from hexalume import Vesperon
+from helpers import DATA, needs_numpy, needs_pandas, needs_pydantic, np, pd, pydantic
+
+ROUNDS = 2000
+
+
+class Exporter:
+    __module__ = "pandas.fake"
+
+    def __init__(self, payload):
+        self.payload = payload
+
+    def to_dict(self, orient=None):
+        return self.payload
+
+
+class FailingKey:
+    def __str__(self):
+        raise ValueError("no text")
+
+
+class Index:
+    def __index__(self):
+        return 3
+
+
+def deep(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def workload():
+    """(inputs whose reference counts are watched, calls to repeat). Every call either succeeds
+    or raises; both kinds are mixed on purpose."""
+    old = {"a": [1, 2.5, "x", None, True], "b": {"c": (1, 2)}, "s": {1, 2, 3}, "big": 2**64}
+    new = {"a": [1, 3.5, "y"], "b": {"c": (1, 2), "d": Index()}, "s": frozenset({2}), "n": None}
+    paths = ["root['b']", "root['zz']"]
+    groups = [(int, float), [type(None), str]]
+    exporter = Exporter({"frame": [1, 2]})
+    bad_key = {FailingKey(): 1}
+    changing = {}
+    too_deep = deep(sys.getrecursionlimit() + 5)
+    watched = [old, new, old["a"], old["b"], new["b"]["d"], paths, groups, exporter,
+               exporter.payload, bad_key, too_deep]
+
+    def grows():
+        class Grows:
+            def __str__(self):
+                changing["x"] = 1
+                return "g"
+        changing.clear()
+        changing[Grows()] = 1
+        Vesperon(changing, 1)
+
+    calls = [
+        lambda: Vesperon(old, new).to_dict(),
+        lambda: repr(Vesperon(old, new, ignore_order=True, verbose_level=0)),
+        lambda: bool(Vesperon(old, exporter, exclude_paths=paths, ignore_type_in_groups=groups)),
+        lambda: len(Vesperon(t1=old, t2=old, atol=0.5, include_paths=paths)),
+        lambda: Vesperon(old, object()),
+        lambda: Vesperon(old, new, foo=1),
+        lambda: Vesperon(old, new, include_paths=paths + [1]),
+        lambda: Vesperon(old, new, ignore_type_in_groups=[(set,)]),
+        lambda: Vesperon(old, new, ignore_order=1),
+        lambda: Vesperon(old, float("nan")),
+        lambda: Vesperon(bad_key, new),
+        lambda: Vesperon(old, too_deep),
+        lambda: Vesperon(old, new, old),
+        lambda: Vesperon(old).pretty(),
+        grows,
+    ]
+    if np is not None:
+        array = np.arange(6).reshape(2, 3)
+        watched.append(array)
+        calls.append(lambda: Vesperon(array, [[0, 1, 2], [3, 4, 6]]).to_dict())
+        calls.append(lambda: Vesperon(old, new, ignore_order=np.True_))
+    if pd is not None:
+        frame = pd.DataFrame({"a": [1, 2], "b": ["x", "y"]})
+        watched.append(frame)
+        calls.append(lambda: Vesperon(frame, {"a": [1, 3]}).to_dict())
+    if pydantic is not None:
+        class Model(pydantic.BaseModel):
+            name: str
+            sizes: list[int]
+        model = Model(name="m", sizes=[1, 2])
+        watched.append(model)
+        calls.append(lambda: Vesperon(model, {"name": "n"}).to_dict())
+    return watched, calls
+
+
+def run(calls, rounds):
+    for _ in range(rounds):
+        for call in calls:
+            try:
+                call()
+            except BaseException:  # noqa: BLE001 - failing calls are part of the workload
+                pass
+
+
+def test_reference_counts_are_unchanged():
+    watched, calls = workload()
+    run(calls, 10)  # first-use caches (type slots, interned names) settle here
+    gc.collect()
+    before = [sys.getrefcount(item) for item in watched]
+    run(calls, ROUNDS // 4)
+    gc.collect()
+    assert [sys.getrefcount(item) for item in watched] == before
+
+
+def resident_kib():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_memory_stays_flat():
+    old = json.loads((DATA / "express-4.18.2.json").read_text(encoding="utf-8"))
+    new = json.loads((DATA / "express-5.0.0.json").read_text(encoding="utf-8"))
+    calls = [
+        lambda: Vesperon(old, new).to_dict(),
+        lambda: repr(Vesperon(new, old, ignore_order=True)),
+        lambda: Vesperon(old, [new, object()]),  # fails after converting a whole document
+        lambda: Vesperon(old, new, include_paths=[1]),  # fails after converting both
+    ]
+    run(calls, 100)
+    gc.collect()
+    before = resident_kib()
+    run(calls, ROUNDS // 2)
+    gc.collect()
+    # Each round allocates several hundred KiB of trees and reports; a leak of any of them would
+    # add hundreds of MiB.
+    assert resident_kib() - before < 16 * 1024
+
+
+@needs_numpy
+@needs_pandas
+@needs_pydantic
+def test_library_inputs_are_released():
+    frame = pd.DataFrame({"a": np.arange(50), "b": np.linspace(0.0, 1.0, 50)})
+    refs = sys.getrefcount(frame)
+    run([lambda: Vesperon(frame, frame).to_dict()], 200)
+    gc.collect()
+    assert sys.getrefcount(frame) == refs

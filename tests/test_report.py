@@ -1,0 +1,154 @@
+"""The report as users get it from to_dict(): exact dictionaries for small cases, and real package
+documents checked against a plain Python model of the comparison."""
+
+from __future__ import annotations
+
+import json
+from pathlib import Path
+
+import pytest
+
+from hexalume import Vesperon
+from helpers import DATA, report, typed
+
+
+def model_report(t1, t2, verbose_level=1):
+    """The report of an order-sensitive comparison without options, written plainly in Python
+    for JSON-like data (None, bool, int, float, str, list, dict with str keys)."""
+    sections = {name: {} for name in ("values_changed", "iterable_item_added",
+                                      "iterable_item_removed", "type_changes")}
+    added, removed = [], []
+
+    def kind(value):
+        if value is None:
+            return "null"
+        if isinstance(value, bool):
+            return "bool"
+        if isinstance(value, (int, float)):
+            return "number"
+        return {str: "string", list: "list", dict: "object"}[type(value)]
+
+    def type_name(value):
+        return {"null": "null", "bool": "bool", "string": "str", "list": "list",
+                "object": "dict"}.get(kind(value)) or type(value).__name__
+
+    def same(a, b):
+        if kind(a) != kind(b):
+            return False
+        if kind(a) == "number":
+            return type(a) is type(b) and a == b
+        if kind(a) == "list":
+            return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+        if kind(a) == "object":
+            return a.keys() == b.keys() and all(same(a[key], b[key]) for key in a)
+        return a == b
+
+    def walk(a, b, path):
+        if kind(a) != kind(b):
+            sections["type_changes"][path] = {"new_type": type_name(b), "new_value": b,
+                                              "old_type": type_name(a), "old_value": a}
+        elif same(a, b):
+            pass
+        elif kind(a) == "object":
+            for key in sorted(a, key=str.encode):
+                if key in b:
+                    walk(a[key], b[key], f"{path}['{key}']")
+                else:
+                    removed.append(f"{path}['{key}']")
+            added.extend(f"{path}['{key}']" for key in sorted(b, key=str.encode) if key not in a)
+        elif kind(a) == "list":
+            for index in range(min(len(a), len(b))):
+                walk(a[index], b[index], f"{path}[{index}]")
+            for index in range(len(b), len(a)):
+                sections["iterable_item_removed"][f"{path}[{index}]"] = a[index]
+            for index in range(len(a), len(b)):
+                sections["iterable_item_added"][f"{path}[{index}]"] = b[index]
+        else:
+            sections["values_changed"][path] = {"new_value": b, "old_value": a}
+
+    walk(t1, t2, "root")
+    result = {"dictionary_item_added": sorted(added, key=str.encode),
+              "dictionary_item_removed": sorted(removed, key=str.encode)}
+    for name, entries in sections.items():
+        result[name] = {path: entries[path] for path in sorted(entries, key=str.encode)}
+    if verbose_level == 0:
+        result["values_changed"] = list(result["values_changed"])
+    return {name: result[name] for name in sorted(result) if result[name]}
+
+
+def sorted_keys(value):
+    """`value` with every dictionary's keys in byte order, as the report returns them."""
+    if isinstance(value, dict):
+        return {key: sorted_keys(value[key]) for key in sorted(value, key=str.encode)}
+    if isinstance(value, list):
+        return [sorted_keys(item) for item in value]
+    return value
+
+
+PAIRS = [("express-4.18.2.json", "express-5.0.0.json"), ("vue-2.7.14.json", "vue-3.3.4.json")]
+
+
+def load(name):
+    return json.loads((DATA / name).read_text(encoding="utf-8"))
+
+
+@pytest.mark.parametrize("old_name, new_name", PAIRS)
+@pytest.mark.parametrize("verbose_level", [1, 0])
+def test_real_documents_match_the_model(old_name, new_name, verbose_level):
+    old, new = load(old_name), load(new_name)
+    got = Vesperon(old, new, verbose_level=verbose_level).to_dict()
+    assert got  # the releases differ
+    assert typed(got) == typed(sorted_keys(model_report(old, new, verbose_level)))
+    assert Vesperon(new, old).to_dict().keys() >= {"dictionary_item_added",
+                                                   "dictionary_item_removed"}
+
+
+@pytest.mark.parametrize("old_name, new_name", PAIRS)
+def test_real_documents_equal_themselves(old_name, new_name):
+    old = load(old_name)
+    assert Vesperon(old, load(old_name)).to_dict() == {}
+    assert Vesperon(old, old, ignore_order=True).to_dict() == {}
+
+
+@pytest.mark.parametrize("t1, t2, options, printed", [
+    ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4}, {},
+     "{'dictionary_item_added': [\"root['c']\"], "
+     "'values_changed': {\"root['b']\": {'new_value': 3, 'old_value': 2}}}"),
+    ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4}, {"verbose_level": 0},
+     "{'dictionary_item_added': [\"root['c']\"], 'values_changed': [\"root['b']\"]}"),
+    ([0] * 12, [0, 0, 1] + [0] * 7 + [1, 0], {"verbose_level": 0},
+     "{'values_changed': ['root[10]', 'root[2]']}"),
+    ({"x": 1}, {"x": "1"}, {},
+     "{'type_changes': {\"root['x']\": {'new_type': 'str', 'new_value': '1', "
+     "'old_type': 'int', 'old_value': 1}}}"),
+    (2.5, None, {},
+     "{'type_changes': {'root': {'new_type': 'null', 'new_value': None, "
+     "'old_type': 'float', 'old_value': 2.5}}}"),
+    ({}, {"it's": 1}, {}, "{'dictionary_item_added': [\"root['it's']\"]}"),
+    ({"a": 1, "B": 1}, {}, {}, "{'dictionary_item_removed': [\"root['B']\", \"root['a']\"]}"),
+    ([[1, 2], True], [[1, 2, 3], 1], {},
+     "{'iterable_item_added': {'root[0][2]': 3}, 'type_changes': {'root[1]': "
+     "{'new_type': 'int', 'new_value': 1, 'old_type': 'bool', 'old_value': True}}}"),
+    ([1, 1, 1], [1], {"ignore_order": True},
+     "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"),
+    ([1], [1.0], {"ignore_order": True, "ignore_numeric_type_changes": True},
+     "{'iterable_item_added': {'root[0]': 1.0}, 'iterable_item_removed': {'root[0]': 1}}"),
+    ([{"a": 1}], [{"a": 2}], {"ignore_order": True},
+     "{'iterable_item_added': {'root[0]': {'a': 2}}, 'iterable_item_removed': {'root[0]': {'a': 1}}}"),
+    ([["a,str:b"]], [["a", "b"]], {"ignore_order": True}, "{}"),
+    ({"n": 2**64 - 1, "s": -2**63}, {"n": 0, "s": 0}, {},
+     "{'values_changed': {\"root['n']\": {'new_value': 0, 'old_value': 18446744073709551615}, "
+     "\"root['s']\": {'new_value': 0, 'old_value': -9223372036854775808}}}"),
+])
+def test_printed_reports(t1, t2, options, printed):
+    assert str(report(t1, t2, **options)) == printed
+
+
+def test_report_values_are_independent_of_the_inputs():
+    old = {"list": [1, {"deep": [1]}]}
+    comparison = Vesperon(old, {"list": [1]})
+    old["list"][1]["deep"].append(2)
+    removed = comparison.to_dict()["iterable_item_removed"]["root['list'][1]"]
+    assert removed == {"deep": [1]}
+    removed["deep"].append(3)
+    assert comparison.to_dict()["iterable_item_removed"]["root['list'][1]"] == {"deep": [1]}
