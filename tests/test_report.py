@@ -152,3 +152,20 @@ def test_report_values_are_independent_of_the_inputs():
     assert removed == {"deep": [1]}
     removed["deep"].append(3)
     assert comparison.to_dict()["iterable_item_removed"]["root['list'][1]"] == {"deep": [1]}
+
+
+def test_example_script_prints_the_report():
+    import ast
+
+    from helpers import run_python
+
+    examples = Path(__file__).resolve().parents[1] / "examples"
+    script = str(examples / "compare.py")
+    result = run_python(f"import runpy, sys; sys.argv = [{script!r}]; "
+                        f"runpy.run_path({script!r}, run_name='__main__')")
+    assert result.returncode == 0, result.stderr
+    heading, _, printed = result.stdout.partition("\n")
+    expected = Vesperon(*(json.loads((examples / name).read_text(encoding="utf-8"))
+                          for name in ("semver-6.3.1.json", "semver-7.5.4.json"))).to_dict()
+    assert heading == f"semver-6.3.1.json -> semver-7.5.4.json: {len(expected)} kinds of change"
+    assert ast.literal_eval(printed) == expected
