@@ -389,7 +389,11 @@ def run(argv: Sequence[str] | None, stdin: IO[bytes] | None, stdout: IO[str]) ->
         raise CliError(f"cannot compare {args.old} with {args.new}: {reason}") from None
 
     if args.json:
-        _write(stdout, json.dumps(diff.to_dict(), indent=2, ensure_ascii=False) + "\n")
+        try:
+            text = json.dumps(diff.to_dict(), indent=2, ensure_ascii=False)
+        except RecursionError:
+            raise CliError("the report is nested too deeply to write as JSON") from None
+        _write(stdout, text + "\n")
     elif diff:
         pretty_options: dict[str, Any] = {
             "compact": args.compact,
