@@ -164,3 +164,17 @@ def test_console_example(example, tmp_path):
             timeout=120,
         )
         assert proc.stdout.decode() == expected, command
+
+
+def test_readme_main_job_runs(tmp_path):
+    """The README's set-up command ends with `hexalume OLD NEW` on bundled documents."""
+    readme = (REPO / "README.md").read_text(encoding="utf-8")
+    match = re.search(r"^bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
+    assert match, "the README lost its main-job command"
+    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "PYTHONMALLOC")}
+    env.update(PATH=_command_path(tmp_path), PYTHONPATH=_python_path())
+    proc = subprocess.run(
+        ["bash", "-c", match.group(1)], capture_output=True, cwd=REPO, env=env, timeout=120
+    )
+    assert (proc.returncode, proc.stderr) == (1, b"")
+    assert proc.stdout.decode().startswith("_id\n│   - 'semver@6.3.1'\n│   + 'semver@7.5.4'\n")
