@@ -223,6 +223,7 @@ def test_path_filters(keyword, value, expected):
     ({"ignore_order": 1, "foo": 1}, not_bool("int")),  # only the first bad keyword counts
     ({"foo": 1, "ignore_order": 1}, Err(ValueError, "Unsupported option: foo")),
     ({"verbose_level": -1, "atol": "x"}, OUT_OF_RANGE),
+    ({"\ud800": 1}, Err(UnicodeEncodeError)),  # a keyword that is not valid text
 ])
 def test_first_bad_keyword_in_caller_order(options, expected):
     outcome(lambda: report(1, 2, **options), expected)
