@@ -31,22 +31,22 @@ if [ ${#sdists[@]} -ne 1 ] || [ ${#wheels[@]} -ne 1 ]; then
   ls -l "$dist" >&2
   exit 1
 fi
-python3 - "${wheels[0]}" "${sdists[0]}" <<'PY'
-import sys, tarfile, zipfile
+# The sdist must be complete: a wheel built from it alone holds the same files.
+python3 -m pip wheel -q --disable-pip-version-check --no-deps --no-build-isolation \
+  -w "$dist/from-sdist" "${sdists[0]}"
+python3 - "${wheels[0]}" "$dist"/from-sdist/*.whl <<'PY'
+import sys, zipfile
 
-wheel, sdist = sys.argv[1:]
+wheel, from_sdist = sys.argv[1:]
 names = zipfile.ZipFile(wheel).namelist()
 for needed in ("hexalume_cli.py", "hexalume-stubs/__init__.pyi"):
     if needed not in names:
         sys.exit(f"{wheel} lacks {needed}")
-if not any(n.startswith("hexalume.") and n.endswith(".so") for n in names):
-    sys.exit(f"{wheel} lacks the extension module")
-members = tarfile.open(sdist).getnames()
-for needed in ("pyproject.toml", "CMakeLists.txt", "python/hexalume_cli.py",
-               "stubs/hexalume-stubs/__init__.pyi", "src/value/value.hpp"):
-    if not any(m.endswith("/" + needed) for m in members):
-        sys.exit(f"{sdist} lacks {needed}")
-print(f"built {wheel} and {sdist}")
+if not any(n.startswith("hexalume.") and n.endswith(".abi3.so") for n in names):
+    sys.exit(f"{wheel} lacks the abi3 extension module")
+if sorted(zipfile.ZipFile(from_sdist).namelist()) != sorted(names):
+    sys.exit(f"the wheel built from the sdist differs from {wheel}")
+print(f"built {wheel} and its sdist")
 PY
 
 echo "== fresh virtual environment with the wheel and the test dependencies"
