@@ -81,7 +81,7 @@ class Arena {
   Block* head_ = nullptr;  // the block being filled; older blocks follow through `next`
   char* cursor_ = nullptr;
   char* end_ = nullptr;
-  std::size_t next_block_size_ = 4096;
+  std::size_t next_block_size_ = 0;  // bytes of the next block, header included
 };
 
 // Scalar node makers. Strings copy their bytes into the arena.
