@@ -50,38 +50,41 @@ std::uint64_t load64(const unsigned char* bytes) {
   return word;
 }
 
-std::uint32_t load32(const unsigned char* bytes) {
-  std::uint32_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
+// Every string's bytes are followed by zeros up to at least eight bytes (see make_string), so
+// the first word of any string can be loaded whole: one comparison settles most keys.
+constexpr std::size_t kStringPadding = 8;
+alignas(8) constexpr char kEmptyString[kStringPadding] = {};
+
+std::uint64_t first_word_ordered(const unsigned char* bytes) {
+  return __builtin_bswap64(load64(bytes));
 }
 
-// Keys and strings are short: word-sized loads beat a memcmp call per comparison.
 bool same_bytes(const Node& left, const Node& right) {
   const std::size_t size = left.size();
   if (size != right.size()) return false;
   const auto* a = reinterpret_cast<const unsigned char*>(left.chars);
   const auto* b = reinterpret_cast<const unsigned char*>(right.chars);
-  if (size >= 8) {
-    for (std::size_t i = 0; i + 8 <= size; i += 8) {
-      if (load64(a + i) != load64(b + i)) return false;
-    }
-    return load64(a + size - 8) == load64(b + size - 8);
+  if (load64(a) != load64(b)) return false;
+  if (size <= 8) return true;
+  for (std::size_t i = 8; i + 8 <= size; i += 8) {
+    if (load64(a + i) != load64(b + i)) return false;
   }
-  if (size >= 4) return load32(a) == load32(b) && load32(a + size - 4) == load32(b + size - 4);
-  if (size == 0) return true;
-  return a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1];
+  return load64(a + size - 8) == load64(b + size - 8);
 }
 
-// Byte order of two texts: negative, zero or positive. Keys usually differ within their
-// first bytes, so a byte loop beats a memcmp call per comparison.
+// Byte order of two texts: negative, zero or positive.
 int compare_bytes(const Node& left, const Node& right) {
   const auto* a = reinterpret_cast<const unsigned char*>(left.chars);
   const auto* b = reinterpret_cast<const unsigned char*>(right.chars);
+  // Zero padding keeps this exact: where the words differ, the first differing byte is a real
+  // byte of at least one text, and a shorter text's padding orders it first.
+  const std::uint64_t x = first_word_ordered(a);
+  const std::uint64_t y = first_word_ordered(b);
+  if (x != y) return x < y ? -1 : 1;
   const std::size_t left_size = left.size();
   const std::size_t right_size = right.size();
   const std::size_t common = left_size < right_size ? left_size : right_size;
-  for (std::size_t i = 0; i < common; ++i) {
+  for (std::size_t i = 8; i < common; ++i) {
     if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
   }
   return left_size < right_size ? -1 : (left_size > right_size ? 1 : 0);
@@ -201,7 +204,16 @@ Node make_string(Arena& arena, std::string_view text) {
   node.kind = Kind::String;
   node.set_size(text.size());
   if (text.empty()) {
-    node.chars = "";
+    node.chars = kEmptyString;
+    return node;
+  }
+  if (text.size() < kStringPadding) {
+    // Short texts are written as one padded word.
+    char word[kStringPadding] = {};
+    for (std::size_t i = 0; i < text.size(); ++i) word[i] = text[i];
+    char* bytes = static_cast<char*>(arena.allocate(kStringPadding, 1));
+    std::memcpy(bytes, word, kStringPadding);
+    node.chars = bytes;
     return node;
   }
   char* bytes = static_cast<char*>(arena.allocate(text.size(), 1));

@@ -17,6 +17,8 @@ struct Member;
 
 // One tree position in 16 bytes. A Node never owns memory: strings, items and members live in
 // the Arena of the Value that holds the tree, so copying a Node copies a view, not a subtree.
+// String bytes are always followed by zeros up to at least eight bytes (make_string guarantees
+// it), so comparisons may load a whole first word.
 struct Node {
   Kind kind = Kind::Null;
   NumberRep rep = NumberRep::Unsigned;
@@ -84,7 +86,8 @@ class Arena {
   std::size_t next_block_size_ = 0;  // bytes of the next block, header included
 };
 
-// Scalar node makers. Strings copy their bytes into the arena.
+// Scalar node makers. Strings copy their bytes into the arena; make_string is the only way to
+// make a String node.
 inline Node make_null() { return Node{}; }
 Node make_bool(bool value);
 Node make_unsigned(std::uint64_t value);
