@@ -1,6 +1,6 @@
 #include "pretty/compact.hpp"
 
-#include <charconv>
+#include "engine/walk.hpp"
 
 namespace hexalume::pretty {
 
@@ -8,14 +8,6 @@ namespace {
 
 bool is_ascii_letter_or_underscore(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-
-void append_index(std::string& out, std::uint64_t index) {
-  char digits[24];
-  auto result = std::to_chars(digits, digits + sizeof digits, index);
-  out.push_back('[');
-  out.append(digits, result.ptr);
-  out.push_back(']');
 }
 
 }  // namespace
@@ -30,14 +22,12 @@ bool is_simple_identifier(std::string_view key) {
 
 void append_compact_segment(std::string& out, const PathSegment& segment, bool first) {
   if (!segment.is_key()) {
-    append_index(out, segment.index);
+    engine::append_index_segment(out, segment.index);
   } else if (is_simple_identifier(segment.key)) {
     if (!first) out.push_back('.');
     out += segment.key;
   } else {
-    out += "['";
-    out += segment.key;
-    out += "']";
+    engine::append_key_segment(out, segment.key);
   }
 }
 
@@ -55,7 +45,7 @@ void append_segment_label(std::string& out, const PathSegment& segment) {
   if (segment.is_key()) {
     out += segment.key;
   } else {
-    append_index(out, segment.index);
+    engine::append_index_segment(out, segment.index);
   }
 }
 
