@@ -9,17 +9,12 @@
 #include "pretty_support.hpp"
 #include "value/value.hpp"
 
+// Compact labels, value texts and change lines. How whole trees look (guides, connectors,
+// colours of ordinary changes) is pinned through pretty() in tests/test_pretty.py.
 namespace hexalume {
 namespace {
 
-using pretty::Added;
-using pretty::Ancestors;
-using pretty::Changed;
-using pretty::ChangeKind;
-using pretty::Lines;
 using pretty::PathSegment;
-using pretty::Removed;
-using pretty::TypeChanged;
 using testing::index;
 using testing::key;
 using testing::literal;
@@ -38,11 +33,10 @@ TEST_P(simple_identifier, classifies) {
 INSTANTIATE_TEST_SUITE_P(
     compact, simple_identifier,
     ::testing::Values(IdentifierCase{"user_id", true}, IdentifierCase{"_x9", true},
-                      IdentifierCase{"_", true}, IdentifierCase{"Z", true},
-                      IdentifierCase{"9lives", false}, IdentifierCase{"my-key", false},
-                      IdentifierCase{"a b", false}, IdentifierCase{"", false},
-                      IdentifierCase{"\xc3\xa9", false}, IdentifierCase{"a\xc3\xa9", false},
-                      IdentifierCase{"a.b", false}, IdentifierCase{"a$", false},
+                      IdentifierCase{"Z", true}, IdentifierCase{"9lives", false},
+                      IdentifierCase{"my-key", false}, IdentifierCase{"a b", false},
+                      IdentifierCase{"", false}, IdentifierCase{"\xc3\xa9", false},
+                      IdentifierCase{"a\xc3\xa9", false}, IdentifierCase{"a.b", false},
                       IdentifierCase{std::string("a\0", 2), false}));
 
 struct CompactCase {
@@ -69,25 +63,12 @@ INSTANTIATE_TEST_SUITE_P(compact, compact_text,
                                                        "[18446744073709551615]"},
                                            CompactCase{{}, ""}));
 
-struct EscapeCase {
-  std::string text;
-  std::string escaped;
-};
-
-class escape_string : public ::testing::TestWithParam<EscapeCase> {};
-
-TEST_P(escape_string, escapes_five_characters) {
-  EXPECT_EQ(pretty::escape_string(GetParam().text), GetParam().escaped);
+// What tests/test_pretty.py cannot show: bytes Python text does not hold, and other escapes.
+TEST(escape_string, only_five_characters) {
+  EXPECT_EQ(pretty::escape_string("\f\v\x01\"''"), "\f\v\x01\"\\'\\'");
+  EXPECT_EQ(pretty::escape_string(std::string("a\0\r\\", 4)), std::string("a\0\\r\\\\", 6));
+  EXPECT_EQ(pretty::escape_string("caf\xc3\xa9 \xe2\x94\x82"), "caf\xc3\xa9 \xe2\x94\x82");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    lines, escape_string,
-    ::testing::Values(EscapeCase{"a'b\t\n", "a\\'b\\t\\n"}, EscapeCase{"\r", "\\r"},
-                      EscapeCase{"\\", "\\\\"}, EscapeCase{"say \"hi\"", "say \"hi\""},
-                      EscapeCase{"\f\v\x01", "\f\v\x01"}, EscapeCase{"", ""},
-                      EscapeCase{"caf\xc3\xa9 \xe2\x94\x82", "caf\xc3\xa9 \xe2\x94\x82"},
-                      EscapeCase{std::string("a\0b", 3), std::string("a\0b", 3)},
-                      EscapeCase{"''", "\\'\\'"}));
 
 struct ValueCase {
   const char* json;
@@ -102,14 +83,9 @@ TEST_P(format_value, literal_text) {
 
 INSTANTIATE_TEST_SUITE_P(
     lines, format_value,
-    ::testing::Values(ValueCase{"null", "None"}, ValueCase{"true", "True"},
-                      ValueCase{"false", "False"}, ValueCase{"-7", "-7"},
-                      ValueCase{"18446744073709551615", "18446744073709551615"},
-                      ValueCase{"1.0", "1.0"}, ValueCase{"0.001", "0.001"},
-                      ValueCase{"1e16", "1e+16"}, ValueCase{"1.5e-7", "1.5e-7"},
-                      ValueCase{"-0.0", "-0.0"}, ValueCase{"\"a'b\\t\\n\"", "'a\\'b\\t\\n'"},
-                      ValueCase{"[1, \"x\", {\"k\": null}]", "[1, 'x', {'k': None}]"},
-                      ValueCase{"[]", "[]"}, ValueCase{"{}", "{}"},
+    ::testing::Values(ValueCase{"null", "None"}, ValueCase{"false", "False"}, ValueCase{"-7", "-7"},
+                      ValueCase{"1.0", "1.0"}, ValueCase{"-0.0", "-0.0"}, ValueCase{"[]", "[]"},
+                      ValueCase{"{}", "{}"},
                       ValueCase{"{\"b\": 1, \"a\": [2.5, []], \"B\": {}}",
                                 "{'B': {}, 'a': [2.5, []], 'b': 1}"},
                       ValueCase{"{\"it's\": \"\\\\\"}", "{'it\\'s': '\\\\'}"}));
@@ -124,94 +100,24 @@ TEST(format_value, deep_nesting_prints_whole) {
     *item = node;
     node = value::make_list(item, 1);
   }
-  std::string text = pretty::format_value(node);
-  EXPECT_EQ(text, std::string(kDepth, '[') + "1" + std::string(kDepth, ']'));
+  EXPECT_EQ(pretty::format_value(node), std::string(kDepth, '[') + "1" + std::string(kDepth, ']'));
 }
 
-TEST(node_line, guides_and_connectors) {
-  EXPECT_EQ(pretty::format_node_line(0, {true, false}, false, "top"), "top");
-  EXPECT_EQ(pretty::format_node_line(1, {}, true, "a"), "\u2570\u2500\u2500 a");
-  EXPECT_EQ(pretty::format_node_line(1, {}, false, "a"), "\u251c\u2500\u2500 a");
-  EXPECT_EQ(pretty::format_node_line(3, {true, false}, true, "[2]"),
-            "\u2502       \u2570\u2500\u2500 [2]");
-}
-
-TEST(branch_indent, continues_only_while_siblings_follow) {
-  EXPECT_EQ(pretty::branch_indent(0, {}, false), "\u2502   ");
-  EXPECT_EQ(pretty::branch_indent(0, {}, true), "\u2502   ");
-  EXPECT_EQ(pretty::branch_indent(1, {}, false), "    ");
-  EXPECT_EQ(pretty::branch_indent(1, {}, true), "\u2502   ");
-  EXPECT_EQ(pretty::branch_indent(3, {false, true}, false), "    \u2502       ");
-}
-
-struct ChangeCase {
-  const char* name;
-  ChangeKind change;
-  std::uint64_t depth;
-  bool more_siblings;
-  bool no_color;
-  std::vector<std::string> lines;
-};
-
-void PrintTo(const ChangeCase& change, std::ostream* out) { *out << change.name; }
-
-class change_lines : public ::testing::TestWithParam<ChangeCase> {};
-
-TEST_P(change_lines, exact_text) {
-  Lines lines;
-  const ChangeCase& param = GetParam();
-  pretty::append_change_lines(lines, param.depth, {}, param.more_siblings, param.change,
-                              param.no_color);
-  EXPECT_EQ(lines.text(), testing::joined(param.lines));
-  EXPECT_EQ(lines.size(), param.lines.size());
-}
-
-const value::Node kOne = value::make_unsigned(1);
-const value::Node kTwo = value::make_unsigned(2);
-const value::Value kText = value::Value::string("1");
-
-INSTANTIATE_TEST_SUITE_P(
-    lines, change_lines,
-    ::testing::Values(
-        ChangeCase{"coloured_last_node",
-                   Changed{kOne, kTwo},
-                   1,
-                   false,
-                   false,
-                   {"    \x1b[31m- 1\x1b[0m", "    \x1b[32m+ 2\x1b[0m"}},
-        ChangeCase{"plain_last_node", Changed{kOne, kTwo}, 1, false, true, {"    - 1", "    + 2"}},
-        ChangeCase{"top_level_last",
-                   Changed{kOne, kTwo},
-                   0,
-                   false,
-                   true,
-                   {"\u2502   - 1", "\u2502   + 2"}},
-        ChangeCase{
-            "more_siblings", Changed{kOne, kTwo}, 2, true, true, {"\u2502   - 1", "\u2502   + 2"}},
-        ChangeCase{"type_change",
-                   TypeChanged{"int", "str", kOne, kText.root()},
-                   0,
-                   false,
-                   true,
-                   {"\u2502   - (int) 1", "\u2502   + (str) '1'"}},
-        ChangeCase{"type_change_coloured",
-                   TypeChanged{"int", "", kOne, kText.root()},
-                   1,
-                   false,
-                   false,
-                   {"    \x1b[31m- (int) 1\x1b[0m", "    \x1b[32m+ () '1'\x1b[0m"}},
-        ChangeCase{"added_placeholder", Added{}, 1, false, false, {"    \x1b[32m+ <added>\x1b[0m"}},
-        ChangeCase{
-            "removed_placeholder", Removed{}, 1, false, false, {"    \x1b[31m- <removed>\x1b[0m"}},
-        ChangeCase{"added_null", Added{value::make_null()}, 1, false, true, {"    + None"}},
-        ChangeCase{"removed_value", Removed{kTwo}, 1, false, true, {"    - 2"}}),
-    [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
-
-TEST(context_line, never_coloured) {
-  Lines lines;
-  pretty::append_context_line(lines, 1, {true}, true, kTwo);
-  pretty::append_context_line(lines, 0, {}, false, kText.root());
-  EXPECT_EQ(lines.text(), "\u2502   \u2502   = 2\n\u2502   = '1'");
+// Placeholders, present nulls and type names as given; a comparison never produces the first two.
+TEST(change_lines, placeholders_and_type_names) {
+  pretty::Lines lines;
+  pretty::append_change_lines(lines, 1, {}, false, pretty::Added{}, false);
+  pretty::append_change_lines(lines, 1, {}, true, pretty::Removed{}, false);
+  pretty::append_change_lines(lines, 0, {}, false, pretty::Added{value::make_null()}, true);
+  const value::Value text = value::Value::string("1");
+  pretty::append_change_lines(lines, 2, {false}, false,
+                              pretty::TypeChanged{"int", "", value::make_unsigned(1), text.root()},
+                              false);
+  EXPECT_EQ(lines.text(),
+            testing::joined({"    \x1b[32m+ <added>\x1b[0m", "\u2502   \x1b[31m- <removed>\x1b[0m",
+                             "\u2502   + None", "        \x1b[31m- (int) 1\x1b[0m",
+                             "        \x1b[32m+ () '1'\x1b[0m"}));
+  EXPECT_EQ(lines.size(), 5u);
 }
 
 }  // namespace

@@ -76,12 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(path_scan, key_and_index_never_equal) {
   EXPECT_NE(key("0"), index(0));
-  EXPECT_EQ(key("0"), key("0"));
   EXPECT_NE(key("0"), key("00"));
-  EXPECT_NE(index(1), index(2));
-  pretty::PathSegmentHash hash;
-  EXPECT_EQ(hash(key("abc")), hash(key("abc")));
-  EXPECT_EQ(hash(index(12)), hash(index(12)));
+  EXPECT_EQ(pretty::PathSegmentHash{}(key("abc")), pretty::PathSegmentHash{}(key("abc")));
 }
 
 // Writes segments the way the comparison writes paths.
@@ -159,30 +155,6 @@ TEST(path_scan, arbitrary_bytes) {
     for (std::size_t cut = 0; cut < path.size(); ++cut) {
       ASSERT_NO_FATAL_FAILURE(check_scan(path.substr(0, cut)));
     }
-  }
-}
-
-TEST(path_scan, mutated_valid_paths) {
-  const std::vector<std::string> seeds = {"root['a'][0]['b c']", "root['it's'][12]",
-                                          "root[18446744073709551615]['x']", "root['']['']"};
-  std::mt19937_64 random(11);
-  for (int round = 0; round < 20000; ++round) {
-    std::string path = seeds[random() % seeds.size()];
-    const int edits = 1 + static_cast<int>(random() % 3);
-    for (int edit = 0; edit < edits && !path.empty(); ++edit) {
-      std::size_t at = random() % path.size();
-      switch (random() % 3) {
-        case 0:
-          path[at] = static_cast<char>(random() % 256);
-          break;
-        case 1:
-          path.erase(at, 1);
-          break;
-        default:
-          path.insert(at, 1, "[]'+9"[random() % 5]);
-      }
-    }
-    ASSERT_NO_FATAL_FAILURE(check_scan(path));
   }
 }
 
