@@ -1,5 +1,6 @@
-"""Keyword options of the constructor: accepted values and their effect, exact errors, keyword
-order, and the reading of type groups with and without numpy."""
+"""Keyword options of the constructor: accepted values and the field each one reaches, exact
+errors, keyword order, and the reading of type groups with and without numpy. What each setting
+does to a comparison is pinned by the C++ walk tests."""
 
 from __future__ import annotations
 
@@ -13,13 +14,28 @@ from hexalume import Vesperon
 from helpers import Err, needs_numpy, np, outcome, report, run_python
 
 SAME = {}
-CHANGED_1_2 = {"values_changed": {"root": {"new_value": 2, "old_value": 1}}}
 OUT_OF_RANGE = Err(OverflowError, "out of range integral type conversion attempted")
 NOT_A_LIST = Err(TypeError, "Expected a list, tuple, or set of strings")
 
 
 def not_bool(type_name):
     return Err(TypeError, f"'{type_name}' object cannot be converted to 'PyBool'")
+
+
+def not_a_string(type_name):
+    return Err(TypeError, f"'{type_name}' object cannot be converted to 'PyString'")
+
+
+def not_an_integer(type_name):
+    return Err(TypeError, f"'{type_name}' object cannot be interpreted as an integer")
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
 
 
 def numpy_like_bool(name="bool_", **namespace):
@@ -57,113 +73,81 @@ class FalseByType:
 FalseByType.__name__ = "bool"
 shadowed = FalseByType()
 shadowed.__bool__ = lambda: True  # an instance attribute is not the special method
+SWAPPED = {"values_changed": {"root[0]": {"new_value": 2, "old_value": 1},
+                              "root[1]": {"new_value": 1, "old_value": 2}}}
 
 
 @pytest.mark.parametrize("value, expected", [
     (True, {}),
-    (False, {"values_changed": {"root[0]": {"new_value": 2, "old_value": 1},
-                                "root[1]": {"new_value": 1, "old_value": 2}}}),
+    (False, SWAPPED),
     (1, not_bool("int")),
-    (0, not_bool("int")),
     (None, not_bool("NoneType")),
-    ("yes", not_bool("str")),
     (Outer.Inner(), not_bool("Outer.Inner")),
     (Nameless(), not_bool("<failed to extract type name>")),
     (numpy_like_bool(__bool__=lambda self: True), {}),
-    (numpy_like_bool("bool", __bool__=lambda self: True), {}),
+    (numpy_like_bool("bool", __bool__=lambda self: True), {}),  # numpy 2 names the type bool
     (numpy_like_bool("bool8", __bool__=lambda self: True), not_bool("bool8")),
     (numpy_like_bool(), Err(TypeError, "object of type '<class 'numpy.bool_'>' does not define a "
                                        "'__bool__' conversion")),
     (numpy_like_bool(__bool__=lambda self: 1), not_bool("int")),
     (numpy_like_bool(__bool__=raising_bool), Err(ValueError, "bool failed")),
-    (shadowed, {"values_changed": {"root[0]": {"new_value": 2, "old_value": 1},
-                                   "root[1]": {"new_value": 1, "old_value": 2}}}),
+    (shadowed, SWAPPED),
     pytest.param(np and np.True_, {}, marks=needs_numpy),
-    pytest.param(np and np.bool_(False), {"values_changed": {
-        "root[0]": {"new_value": 2, "old_value": 1}, "root[1]": {"new_value": 1, "old_value": 2}}},
-        marks=needs_numpy),
+    pytest.param(np and np.bool_(False), SWAPPED, marks=needs_numpy),
 ])
 def test_ignore_order_values(value, expected):
     outcome(lambda: report([1, 2], [2, 1], ignore_order=value), expected)
 
 
 @pytest.mark.parametrize("keyword", ["ignore_numeric_type_changes", "ignore_string_type_changes"])
-@pytest.mark.parametrize("value, expected", [
-    (True, None), (False, None), (1, not_bool("int")), (None, not_bool("NoneType")),
-])
-def test_other_bool_keywords(keyword, value, expected):
-    outcome(lambda: Vesperon(1, 1, **{keyword: value}).to_dict(), expected or {})
+def test_other_bool_keywords(keyword):
+    assert report(1, 1, **{keyword: False}) == {}
+    not_bool("int").check(lambda: report(1, 1, **{keyword: 1}))
 
 
-@pytest.mark.parametrize("flag, expected", [
-    (True, {}),
-    (False, {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}}),
-])
-def test_ignore_numeric_type_changes_effect(flag, expected):
-    assert report(1, 1.0, ignore_numeric_type_changes=flag) == expected
-
-
-class Level:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
+CHANGED_1_2 = {"values_changed": {"root": {"new_value": 2, "old_value": 1}}}
 VALUES_LIST = {"values_changed": ["root"]}
 
 
 @pytest.mark.parametrize("value, expected", [
     (0, VALUES_LIST),
-    (1, CHANGED_1_2),
-    (7, CHANGED_1_2),
     (255, CHANGED_1_2),
     (True, CHANGED_1_2),
     (False, VALUES_LIST),
-    (Level(0), VALUES_LIST),
+    (Index(0), VALUES_LIST),
     (256, OUT_OF_RANGE),
     (-1, OUT_OF_RANGE),
-    (Level(300), OUT_OF_RANGE),
     (2**70, Err(OverflowError)),
-    (2.0, Err(TypeError, "'float' object cannot be interpreted as an integer")),
-    (None, Err(TypeError, "'NoneType' object cannot be interpreted as an integer")),
-    ("1", Err(TypeError, "'str' object cannot be interpreted as an integer")),
+    (2.0, not_an_integer("float")),
+    ("1", not_an_integer("str")),
 ])
 def test_verbose_level(value, expected):
     outcome(lambda: report(1, 2, verbose_level=value), expected)
 
 
+PI_CHANGED = {"values_changed": {"root": {"new_value": 3.14201, "old_value": 3.14159}}}
+
+
 @pytest.mark.parametrize("value, expected", [
     (3, SAME),  # 3.14159 and 3.14201 both round to 3.14
-    (5, {"values_changed": {"root": {"new_value": 3.14201, "old_value": 3.14159}}}),
-    (None, {"values_changed": {"root": {"new_value": 3.14201, "old_value": 3.14159}}}),
-    (Level(3), SAME),
-    (0, SAME),
-    (2**32 - 1, None),  # accepted
+    (None, PI_CHANGED),
+    (Index(3), SAME),
+    (2**32 - 1, PI_CHANGED),
     (2**32, OUT_OF_RANGE),
     (-1, OUT_OF_RANGE),
-    (3.0, Err(TypeError, "'float' object cannot be interpreted as an integer")),
+    (3.0, not_an_integer("float")),
 ])
 def test_significant_digits(value, expected):
-    call = lambda: report(3.14159, 3.14201, significant_digits=value)  # noqa: E731
-    if expected is None:
-        call()
-    else:
-        outcome(call, expected)
+    outcome(lambda: report(3.14159, 3.14201, significant_digits=value), expected)
 
 
 NEAR = {"values_changed": {"root": {"new_value": 1.4, "old_value": 1.0}}}
 
 
 @pytest.mark.parametrize("options, expected", [
-    ({"atol": 0.5}, SAME),
     ({"atol": 1}, SAME),
-    ({"atol": Level(1)}, SAME),
-    ({"atol": 0.1}, NEAR),
-    ({"atol": -0.5}, NEAR),
+    ({"atol": Index(1)}, SAME),
     ({"atol": float("nan")}, NEAR),
-    ({"atol": float("inf")}, SAME),
     ({"atol": None}, NEAR),
     ({"atol": "0.5"}, Err(TypeError, "must be real number, not str")),
     ({"atol": 2**2000}, Err(OverflowError)),
@@ -175,15 +159,12 @@ NEAR = {"values_changed": {"root": {"new_value": 1.4, "old_value": 1.0}}}
     ({"math_epsilon": 0.5, "math_absilon": None}, NEAR),
     ({"rtol": 0.3}, SAME),
     ({"rtol": 0.2}, NEAR),
-    ({"rtol": None}, NEAR),
     ({"rtol": []}, Err(TypeError, "must be real number, not list")),
 ])
 def test_tolerances(options, expected):
     outcome(lambda: report(1.0, 1.4, **options), expected)
 
 
-T1 = {"a": 1, "b": 1}
-T2 = {"a": 2, "b": 2}
 ONLY_B = {"values_changed": {"root['b']": {"new_value": 2, "old_value": 1}}}
 BOTH = {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1},
                            "root['b']": {"new_value": 2, "old_value": 1}}}
@@ -200,25 +181,22 @@ class Paths(list):
     ("exclude_paths", frozenset({"root['a']"}), ONLY_B),
     ("exclude_paths", Paths(["root['a']", "root['a']"]), ONLY_B),
     ("exclude_paths", ["root"], SAME),
-    ("exclude_paths", [], BOTH),
     ("include_paths", ["root['b']"], ONLY_B),
     ("include_paths", [], BOTH),
     ("include_paths", "root['b']", NOT_A_LIST),
     ("exclude_paths", None, NOT_A_LIST),
     ("exclude_paths", {"root": 1}, NOT_A_LIST),
-    ("include_paths", ["root['b']", 1],
-     Err(TypeError, "'int' object cannot be converted to 'PyString'")),
-    ("include_paths", [b"root"], Err(TypeError, "'bytes' object cannot be converted to 'PyString'")),
+    ("include_paths", ["root['b']", 1], not_a_string("int")),
+    ("include_paths", [b"root"], not_a_string("bytes")),
     ("include_paths", ["\ud800"], Err(UnicodeEncodeError)),
 ])
 def test_path_filters(keyword, value, expected):
-    outcome(lambda: report(T1, T2, **{keyword: value}), expected)
+    outcome(lambda: report({"a": 1, "b": 1}, {"a": 2, "b": 2}, **{keyword: value}), expected)
 
 
 @pytest.mark.parametrize("options, expected", [
     ({"foo": 1}, Err(ValueError, "Unsupported option: foo")),
     ({"Ignore_Order": True}, Err(ValueError, "Unsupported option: Ignore_Order")),
-    ({"ignore_orders": True}, Err(ValueError, "Unsupported option: ignore_orders")),
     ({"\u00e9t\u00e9": 1}, Err(ValueError, "Unsupported option: \u00e9t\u00e9")),
     ({"ignore_order": 1, "foo": 1}, not_bool("int")),  # only the first bad keyword counts
     ({"foo": 1, "ignore_order": 1}, Err(ValueError, "Unsupported option: foo")),
@@ -227,16 +205,6 @@ def test_path_filters(keyword, value, expected):
 ])
 def test_first_bad_keyword_in_caller_order(options, expected):
     outcome(lambda: report(1, 2, **options), expected)
-
-
-def test_defaults():
-    # Order matters, no tolerance, no filters, no groups, values_changed as entries.
-    assert report({"x": [1, 2], "y": 1}, {"x": [2, 1], "y": 1.0}) == {"values_changed": {
-        "root['x'][0]": {"new_value": 2, "old_value": 1},
-        "root['x'][1]": {"new_value": 1, "old_value": 2},
-        "root['y']": {"new_value": 1.0, "old_value": 1}}}
-    assert report(1, "1") == {"type_changes": {"root": {
-        "new_type": "str", "new_value": "1", "old_type": "int", "old_value": 1}}}
 
 
 # Type groups. A value of each kind, and the Python type that stands for another kind.
@@ -248,8 +216,7 @@ def kind_of(item):
     found = []
     for kind, sample in SAMPLES.items():
         other, other_type = ({}, dict) if kind != "Dict" else (None, type(None))
-        result = report(sample, other, ignore_type_in_groups=[(item, other_type)])
-        if "values_changed" in result:
+        if "values_changed" in report(sample, other, ignore_type_in_groups=[(item, other_type)]):
             found.append(kind)
     assert len(found) == 1, found
     return found[0]
@@ -309,7 +276,6 @@ def numpy_array_function():
     pytest.param(np and np.ndarray, "List", None, marks=needs_numpy),
     pytest.param(np and np.array, "List", None, marks=needs_numpy),
     pytest.param(np and np.float64, "Number", "float", marks=needs_numpy),
-    pytest.param(np and np.float32, "Number", "float", marks=needs_numpy),
     pytest.param(np and np.int32, "Number", "int", marks=needs_numpy),
     pytest.param(np and np.uint8, "Number", "int", marks=needs_numpy),
     pytest.param(np and np.number, "Number", "int", marks=needs_numpy),
@@ -343,16 +309,13 @@ VALUE_CHANGE = {"values_changed": {"root": {"new_value": 0, "old_value": None}}}
     ([[]], TYPE_CHANGE),
     ([(set,)], UNSUPPORTED_TYPE),
     ([("int",)], UNSUPPORTED_TYPE),
-    ([(1,)], UNSUPPORTED_TYPE),
     ([(len,)], UNSUPPORTED_TYPE),
-    ([(int,), (set,)], UNSUPPORTED_TYPE),
     ([(set,), 5], UNSUPPORTED_TYPE),  # the first error ends the reading
     ([int, float], NOT_A_GROUP),
     ([(int,), "ab"], NOT_A_GROUP),
     ({(int,)}, NOT_GROUPS),
     (None, NOT_GROUPS),
-    ("int", NOT_GROUPS),
-    ([(BadModule,)], Err(TypeError, "'int' object cannot be converted to 'PyString'")),
+    ([(BadModule,)], not_a_string("int")),
 ])
 def test_type_groups(groups, expected):
     outcome(lambda: report(None, 0, ignore_type_in_groups=groups), expected)
@@ -380,14 +343,12 @@ def test_type_groups_without_numpy():
         "print(Vesperon(1, 1.0, ignore_type_in_groups=[(int, float)]).to_dict())\n"
         "print(Vesperon([1], {}, ignore_type_in_groups=[[list, tuple, dict]]).to_dict())\n"
         "named = type('ndarray', (), {'__module__': 'numpy'})\n"
-        "print(Vesperon([1], {}, ignore_type_in_groups=[(named, dict)]).to_dict())\n"
-        "print(Vesperon(1, 2, ignore_order=True).to_dict())\n")
+        "print(Vesperon([1], {}, ignore_type_in_groups=[(named, dict)]).to_dict())\n")
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [
         "{}",
         "{'values_changed': {'root': {'new_value': {}, 'old_value': [1]}}}",
         "{'values_changed': {'root': {'new_value': {}, 'old_value': [1]}}}",
-        "{'values_changed': {'root': {'new_value': 2, 'old_value': 1}}}",
     ]
 
 

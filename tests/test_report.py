@@ -3,13 +3,14 @@ documents checked against a plain Python model of the comparison."""
 
 from __future__ import annotations
 
+import ast
 import json
 from pathlib import Path
 
 import pytest
 
 from hexalume import Vesperon
-from helpers import DATA, report, typed
+from helpers import DATA, report, run_python, typed
 
 
 def model_report(t1, t2, verbose_level=1):
@@ -103,21 +104,23 @@ def test_real_documents_match_the_model(old_name, new_name, verbose_level):
                                                    "dictionary_item_removed"}
 
 
-@pytest.mark.parametrize("old_name, new_name", PAIRS)
-def test_real_documents_equal_themselves(old_name, new_name):
-    old = load(old_name)
-    assert Vesperon(old, load(old_name)).to_dict() == {}
-    assert Vesperon(old, old, ignore_order=True).to_dict() == {}
+TWELVE = [0] * 12
+TWO_CHANGED = [0, 0, 1] + [0] * 7 + [1, 0]
 
 
 @pytest.mark.parametrize("t1, t2, options, printed", [
-    ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4}, {},
-     "{'dictionary_item_added': [\"root['c']\"], "
-     "'values_changed': {\"root['b']\": {'new_value': 3, 'old_value': 2}}}"),
+    ({"a": 1, "b": [1, 2]}, {"a": 2, "b": [1, 2, 3], "c": None}, {},
+     "{'dictionary_item_added': [\"root['c']\"], 'iterable_item_added': {\"root['b'][2]\": 3}, "
+     "'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}}}"),
     ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4}, {"verbose_level": 0},
      "{'dictionary_item_added': [\"root['c']\"], 'values_changed': [\"root['b']\"]}"),
-    ([0] * 12, [0, 0, 1] + [0] * 7 + [1, 0], {"verbose_level": 0},
-     "{'values_changed': ['root[10]', 'root[2]']}"),
+    (TWELVE, TWO_CHANGED, {"verbose_level": 0}, "{'values_changed': ['root[10]', 'root[2]']}"),
+    (TWELVE, TWO_CHANGED, {},
+     "{'values_changed': {'root[10]': {'new_value': 1, 'old_value': 0}, "
+     "'root[2]': {'new_value': 1, 'old_value': 0}}}"),
+    ([1, True], [2, 1, 3], {"verbose_level": 0},
+     "{'iterable_item_added': {'root[2]': 3}, 'type_changes': {'root[1]': {'new_type': 'int', "
+     "'new_value': 1, 'old_type': 'bool', 'old_value': True}}, 'values_changed': ['root[0]']}"),
     ({"x": 1}, {"x": "1"}, {},
      "{'type_changes': {\"root['x']\": {'new_type': 'str', 'new_value': '1', "
      "'old_type': 'int', 'old_value': 1}}}"),
@@ -126,16 +129,6 @@ def test_real_documents_equal_themselves(old_name, new_name):
      "'old_type': 'float', 'old_value': 2.5}}}"),
     ({}, {"it's": 1}, {}, "{'dictionary_item_added': [\"root['it's']\"]}"),
     ({"a": 1, "B": 1}, {}, {}, "{'dictionary_item_removed': [\"root['B']\", \"root['a']\"]}"),
-    ([[1, 2], True], [[1, 2, 3], 1], {},
-     "{'iterable_item_added': {'root[0][2]': 3}, 'type_changes': {'root[1]': "
-     "{'new_type': 'int', 'new_value': 1, 'old_type': 'bool', 'old_value': True}}}"),
-    ([1, 1, 1], [1], {"ignore_order": True},
-     "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"),
-    ([1], [1.0], {"ignore_order": True, "ignore_numeric_type_changes": True},
-     "{'iterable_item_added': {'root[0]': 1.0}, 'iterable_item_removed': {'root[0]': 1}}"),
-    ([{"a": 1}], [{"a": 2}], {"ignore_order": True},
-     "{'iterable_item_added': {'root[0]': {'a': 2}}, 'iterable_item_removed': {'root[0]': {'a': 1}}}"),
-    ([["a,str:b"]], [["a", "b"]], {"ignore_order": True}, "{}"),
     ({"n": 2**64 - 1, "s": -2**63}, {"n": 0, "s": 0}, {},
      "{'values_changed': {\"root['n']\": {'new_value': 0, 'old_value': 18446744073709551615}, "
      "\"root['s']\": {'new_value': 0, 'old_value': -9223372036854775808}}}"),
@@ -144,21 +137,7 @@ def test_printed_reports(t1, t2, options, printed):
     assert str(report(t1, t2, **options)) == printed
 
 
-def test_report_values_are_independent_of_the_inputs():
-    old = {"list": [1, {"deep": [1]}]}
-    comparison = Vesperon(old, {"list": [1]})
-    old["list"][1]["deep"].append(2)
-    removed = comparison.to_dict()["iterable_item_removed"]["root['list'][1]"]
-    assert removed == {"deep": [1]}
-    removed["deep"].append(3)
-    assert comparison.to_dict()["iterable_item_removed"]["root['list'][1]"] == {"deep": [1]}
-
-
 def test_example_script_prints_the_report():
-    import ast
-
-    from helpers import run_python
-
     examples = Path(__file__).resolve().parents[1] / "examples"
     script = str(examples / "compare.py")
     result = run_python(f"import runpy, sys; sys.argv = [{script!r}]; "

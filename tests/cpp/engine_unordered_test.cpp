@@ -30,9 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
     unordered, canonical_text,
     ::testing::Values(TextCase{R"([1, "a", null, true])", "list:[num:1,str:a,null,bool:true]"},
                       TextCase{R"({"b": [], "a": {}})", "dict:{a:dict:{},b:list:[]}"},
-                      TextCase{"2.5", "num:2.5"}, TextCase{"1.0", "num:1.0"},
-                      TextCase{"-0.0", "num:-0.0"}, TextCase{"-12", "num:-12"},
-                      TextCase{"1e16", "num:1e+16"},
+                      TextCase{"1.0", "num:1.0"}, TextCase{"-0.0", "num:-0.0"},
+                      TextCase{"-12", "num:-12"}, TextCase{"1e16", "num:1e+16"},
                       TextCase{"18446744073709551615", "num:18446744073709551615"},
                       TextCase{"false", "bool:false"}, TextCase{"\"\"", "str:"},
                       TextCase{R"("a,b:]")", "str:a,b:]"},
@@ -87,8 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
         UnorderedCase{"objects_match_whatever_key_order", R"([{"b": 1, "a": 2}, 3])",
                       R"([3, {"a": 2, "b": 1}])", "{}"},
         UnorderedCase{"colliding_texts_match", R"([["a,str:b"]])", R"([["a", "b"]])", "{}"},
-        UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3]})", R"({"x": [3, 2]})",
-                      "{'iterable_item_removed': {\"root['x'][0]\": 1}}"},
+        UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3], "y": 1})", R"({"x": [3, 2], "y": 2})",
+                      "{'iterable_item_removed': {\"root['x'][0]\": 1}, "
+                      "'values_changed': {\"root['y']\": {'new_value': 2, 'old_value': 1}}}"},
         UnorderedCase{"byte_order_of_many_paths", "[0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11]", "[]",
                       "{'iterable_item_removed': {'root[0]': 0, 'root[10]': 10, 'root[11]': 11, "
                       "'root[1]': 1, 'root[2]': 2, 'root[3]': 3, 'root[4]': 4, 'root[5]': 5, "
@@ -124,18 +124,6 @@ TEST(unordered, large_permutation_matches_and_one_change_is_found) {
   new_json.replace(new_json.rfind("}]"), 2, R"(}, {"id": 5}])");
   EXPECT_EQ(testing::diff_text(old_json, new_json, options),
             "{'iterable_item_added': {'root[2000]': {'id': 5}}}");
-}
-
-TEST(unordered, path_buffer_is_restored) {
-  engine::DiffAccumulator accumulator;
-  std::string path = "root[3]";
-  value::Value old_list = literal("[1, 2]");
-  value::Value new_list = literal("[2, 3]");
-  engine::diff_unordered(old_list.root(), new_list.root(), path, accumulator);
-  EXPECT_EQ(path, "root[3]");
-  EXPECT_EQ(
-      testing::report_text(engine::into_value(std::move(accumulator), 1).root()),
-      "{'iterable_item_added': {'root[3][1]': 3}, 'iterable_item_removed': {'root[3][0]': 1}}");
 }
 
 }  // namespace

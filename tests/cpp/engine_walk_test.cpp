@@ -47,55 +47,20 @@ constexpr const char* kOneToOnePointZero =
     "{'values_changed': {'root': {'new_value': 1.0, 'old_value': 1}}}";
 
 INSTANTIATE_TEST_SUITE_P(
-    walk_identical, walk_report,
-    ::testing::Values(WalkCase{"nulls", "null", "null", {}, kNothing},
-                      WalkCase{"bools", "true", "true", {}, kNothing},
-                      WalkCase{"strings", "\"x\"", "\"x\"", {}, kNothing},
-                      WalkCase{"negative_zero", "0.0", "-0.0", {}, kNothing},
-                      WalkCase{"documents",
+    walk_scalars, walk_report,
+    ::testing::Values(WalkCase{"negative_zero_equals_zero", "0.0", "-0.0", {}, kNothing},
+                      WalkCase{"object_key_order_plays_no_part",
                                R"({"a": [1, {"b": null}], "c": "d"})",
                                R"({"c": "d", "a": [1, {"b": null}]})",
                                {},
                                kNothing},
-                      WalkCase{"empty_containers", "[{}, []]", "[{}, []]", {}, kNothing}),
-    case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    walk_scalars, walk_report,
-    ::testing::Values(
-        WalkCase{"bool_flip",
-                 "true",
-                 "false",
-                 {},
-                 "{'values_changed': {'root': {'new_value': False, 'old_value': True}}}"},
-        WalkCase{"strings_by_bytes",
-                 "\"a\"",
-                 "\"A\"",
-                 {},
-                 "{'values_changed': {'root': {'new_value': 'A', 'old_value': 'a'}}}"},
-        WalkCase{"string_prefix",
-                 "\"ab\"",
-                 "\"abc\"",
-                 {},
-                 "{'values_changed': {'root': {'new_value': 'abc', 'old_value': 'ab'}}}"},
-        WalkCase{"int_and_float_are_a_changed_value", "1", "1.0", {}, kOneToOnePointZero},
-        WalkCase{"signed_and_unsigned",
-                 "-1",
-                 "1",
-                 {},
-                 "{'values_changed': {'root': {'new_value': 1, 'old_value': -1}}}"},
-        WalkCase{"bool_is_not_a_number",
-                 "true",
-                 "1",
-                 {},
-                 "{'type_changes': {'root': {'new_type': 'int', 'new_value': 1, "
-                 "'old_type': 'bool', 'old_value': True}}}"},
-        WalkCase{"float_to_null",
-                 "2.5",
-                 "null",
-                 {},
-                 "{'type_changes': {'root': {'new_type': 'null', 'new_value': None, "
-                 "'old_type': 'float', 'old_value': 2.5}}}"}),
+                      WalkCase{
+                          "int_and_float_are_a_changed_value", "1", "1.0", {}, kOneToOnePointZero},
+                      WalkCase{"signed_and_unsigned",
+                               "-1",
+                               "1",
+                               {},
+                               "{'values_changed': {'root': {'new_value': 1, 'old_value': -1}}}"}),
     case_name);
 
 // Each numeric rule in its order; the first rule that finds the numbers equal decides, a rule
@@ -166,103 +131,44 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"many_digits_same_number", "2", "2.0", VesperonOptions{.significant_digits = 400u},
                  kNothing},
         WalkCase{"many_digits_large_integer", "10000000000000000000", "1e19",
-                 VesperonOptions{.significant_digits = 4000000000u}, kNothing},
-        WalkCase{"many_digits_still_differ", "1.5", "1.6",
-                 VesperonOptions{.significant_digits = 400u},
-                 "{'values_changed': {'root': {'new_value': 1.6, 'old_value': 1.5}}}"}),
+                 VesperonOptions{.significant_digits = 4000000000u}, kNothing}),
+
     case_name);
 
+// Lists by position, objects by key; a kind change ends the walk at that path. Everyday shapes
+// are checked against a plain model in tests/test_report.py and tests/test_properties.py.
 INSTANTIATE_TEST_SUITE_P(
     walk_kinds, walk_report,
     ::testing::Values(
-        WalkCase{"int_to_str",
-                 R"({"a": 1})",
-                 R"({"a": "1"})",
-                 {},
-                 "{'type_changes': {\"root['a']\": {'new_type': 'str', 'new_value': '1', "
-                 "'old_type': 'int', 'old_value': 1}}}"},
-        WalkCase{"group_turns_type_change_into_changed_value", "null", "0",
-                 VesperonOptions{.ignore_type_in_groups = {{ValueType::Null, ValueType::Number}}},
-                 "{'values_changed': {'root': {'new_value': 0, 'old_value': None}}}"},
         WalkCase{"later_group_counts", "null", "0",
                  VesperonOptions{.ignore_type_in_groups = {{ValueType::String},
                                                            {ValueType::Number, ValueType::Null}}},
                  "{'values_changed': {'root': {'new_value': 0, 'old_value': None}}}"},
-        WalkCase{
-            "group_must_hold_both", "null", "0",
-            VesperonOptions{.ignore_type_in_groups = {{ValueType::Null}, {ValueType::Number}, {}}},
-            "{'type_changes': {'root': {'new_type': 'int', 'new_value': 0, "
-            "'old_type': 'null', 'old_value': None}}}"},
-        WalkCase{"containers_in_a_group", "[1]", R"({"a": [2]})",
-                 VesperonOptions{.ignore_type_in_groups = {{ValueType::Dict, ValueType::List}}},
-                 "{'values_changed': {'root': {'new_value': {'a': [2]}, 'old_value': [1]}}}"},
+        WalkCase{"group_of_bool_and_number", "true", "1",
+                 VesperonOptions{.ignore_type_in_groups = {{ValueType::Bool, ValueType::Number}}},
+                 "{'values_changed': {'root': {'new_value': 1, 'old_value': True}}}"},
         WalkCase{"container_type_change_copies_both",
                  R"({"k": [1, "x"]})",
                  R"({"k": "x"})",
                  {},
                  "{'type_changes': {\"root['k']\": {'new_type': 'str', 'new_value': 'x', "
                  "'old_type': 'list', 'old_value': [1, 'x']}}}"},
-        WalkCase{"group_of_bool_and_number", "true", "1",
-                 VesperonOptions{.ignore_type_in_groups = {{ValueType::Bool, ValueType::Number}}},
-                 "{'values_changed': {'root': {'new_value': 1, 'old_value': True}}}"}),
-    case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    walk_containers, walk_report,
-    ::testing::Values(
-        WalkCase{
-            "list_shrinks", "[1, 2, 3]", "[1, 2]", {}, "{'iterable_item_removed': {'root[2]': 3}}"},
         WalkCase{"insert_at_front_shifts_everything",
                  "[1]",
                  "[0, 1]",
                  {},
                  "{'iterable_item_added': {'root[1]': 1}, "
                  "'values_changed': {'root[0]': {'new_value': 0, 'old_value': 1}}}"},
-        WalkCase{"list_from_empty",
-                 "[]",
-                 R"(["a", {"b": []}])",
-                 {},
-                 "{'iterable_item_added': {'root[0]': 'a', 'root[1]': {'b': []}}}"},
-        WalkCase{"keys_added_and_removed",
-                 R"({"a": 1, "b": 2, "d": 4})",
-                 R"({"b": 2, "c": 3, "e": 5})",
-                 {},
-                 "{'dictionary_item_added': [\"root['c']\", \"root['e']\"], "
-                 "'dictionary_item_removed': [\"root['a']\", \"root['d']\"]}"},
-        WalkCase{"nested_paths",
-                 R"({"a": [0, 1, 2, {"b": true}]})",
-                 R"({"a": [0, 1, 2, {"b": false}]})",
-                 {},
-                 "{'values_changed': {\"root['a'][3]['b']\": {'new_value': False, "
-                 "'old_value': True}}}"},
-        WalkCase{"key_with_apostrophe_is_verbatim",
-                 "{}",
-                 R"({"it's": 1})",
-                 {},
-                 "{'dictionary_item_added': [\"root['it's']\"]}"},
         WalkCase{"removed_subtree_is_not_walked",
                  R"({"a": {"x": 1}})",
                  "{}",
                  {},
-                 "{'dictionary_item_removed': [\"root['a']\"]}"},
-        WalkCase{"unordered_lists_inside_objects", R"({"x": [1, 2]})", R"({"x": [2, 1]})",
-                 VesperonOptions{.ignore_order = true}, kNothing},
-        WalkCase{"ordered_lists_by_default",
-                 R"({"x": [1, 2]})",
-                 R"({"x": [2, 1]})",
-                 {},
-                 "{'values_changed': {\"root['x'][0]\": {'new_value': 2, 'old_value': 1}, "
-                 "\"root['x'][1]\": {'new_value': 1, 'old_value': 2}}}"}),
+                 "{'dictionary_item_removed': [\"root['a']\"]}"}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     walk_filters, walk_report,
     ::testing::Values(
-        WalkCase{"exclude_member", R"({"a": 1, "b": 1})", R"({"a": 2, "b": 2})",
-                 VesperonOptions{.exclude_paths = {"root['a']"}},
-                 "{'values_changed': {\"root['b']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"exclude_root", R"({"a": 1})", R"({"a": 2, "b": 1})",
-                 VesperonOptions{.exclude_paths = {"root"}}, kNothing},
         WalkCase{"exclude_reaches_below", R"({"a": {"x": 1}, "b": 1})",
                  R"({"a": {"x": 2}, "b": 2})", VesperonOptions{.exclude_paths = {"root['a']"}},
                  "{'values_changed': {\"root['b']\": {'new_value': 2, 'old_value': 1}}}"},
@@ -289,11 +195,6 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"a": 2, "ab": 2, "b": 2})", VesperonOptions{.include_paths = {"root['a"}},
                  "{'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}, "
                  "\"root['ab']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"include_twice_is_include_once", R"({"a": 1, "b": 1})", R"({"a": 2, "b": 2})",
-                 VesperonOptions{.include_paths = {"root['a']", "root['a']"}},
-                 "{'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"include_nothing_matching", R"({"a": 1})", R"({"a": 2})",
-                 VesperonOptions{.include_paths = {"root['z']"}}, kNothing},
         WalkCase{
             "exclude_beats_include", R"({"a": {"x": 1, "y": 1}})", R"({"a": {"x": 2, "y": 2}})",
             VesperonOptions{.include_paths = {"root['a']"}, .exclude_paths = {"root['a']['x']"}},
@@ -305,27 +206,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "'iterable_item_removed': {\"root['b'][0]\": 1}}"}),
     case_name);
 
-std::string twelve(int changed_from) {
-  std::string json = "[";
-  for (int i = 0; i < 12; ++i) json += (i ? ", " : "") + std::to_string(i + changed_from);
-  return json + "]";
-}
-
+// Filters compare bytes, but a path never matches a longer index: root[1] leaves root[10] alone.
 TEST(walk, excluding_an_index_skips_only_that_index) {
-  std::string expected = "{'values_changed': [";
-  std::vector<std::string> paths;
-  for (int i = 0; i < 12; ++i) {
-    if (i != 1) paths.push_back("root[" + std::to_string(i) + "]");
-  }
-  std::sort(paths.begin(), paths.end());
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    expected += (i ? ", '" : "'") + paths[i] + "'";
-  }
-  expected += "]}";
-  EXPECT_EQ(diff_text(twelve(0), twelve(100),
+  const std::string old_list = "[0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]";
+  const std::string new_list = "[1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1]";
+  EXPECT_EQ(diff_text(old_list, new_list,
                       VesperonOptions{.exclude_paths = {"root[1]"}, .verbose_level = 0}),
-            expected);
-  EXPECT_EQ(diff_text(twelve(0), twelve(100),
+            "{'values_changed': ['root[0]', 'root[10]', 'root[11]', 'root[2]', 'root[3]', "
+            "'root[4]', 'root[5]', 'root[6]', 'root[7]', 'root[8]', 'root[9]']}");
+  EXPECT_EQ(diff_text(old_list, new_list,
                       VesperonOptions{.include_paths = {"root[1]"}, .verbose_level = 0}),
             "{'values_changed': ['root[1]']}");
 }
@@ -411,21 +300,6 @@ TEST(walk, deep_nesting_reports_the_deepest_change) {
   EXPECT_EQ(changes->members[0].key.string(), path);
   EXPECT_EQ(testing::report_text(changes->members[0].value),
             "{'new_value': 2.0, 'old_value': 1.0}");
-}
-
-TEST(walk, path_buffer_is_restored) {
-  engine::DiffAccumulator accumulator;
-  std::string path = "root['x']";
-  value::Value old_tree = literal(R"({"a": [1, 2, {"b": 1}], "c": 1})");
-  value::Value new_tree = literal(R"({"a": [1, 3, {"b": 2}, 4], "d": 1})");
-  engine::diff_values(old_tree.root(), new_tree.root(), path, {}, accumulator);
-  EXPECT_EQ(path, "root['x']");
-  EXPECT_EQ(testing::report_text(engine::into_value(std::move(accumulator), 1).root()),
-            "{'dictionary_item_added': [\"root['x']['d']\"], "
-            "'dictionary_item_removed': [\"root['x']['c']\"], "
-            "'iterable_item_added': {\"root['x']['a'][3]\": 4}, "
-            "'values_changed': {\"root['x']['a'][1]\": {'new_value': 3, 'old_value': 2}, "
-            "\"root['x']['a'][2]['b']\": {'new_value': 2, 'old_value': 1}}}");
 }
 
 }  // namespace
