@@ -16,6 +16,9 @@ import hexalume
 from hexalume import Vesperon
 
 DATA = Path(__file__).resolve().parent / "data"
+REPO = DATA.parents[1]
+# Set by CI, which runs the suite against the installed wheel: nothing may come from the checkout.
+INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
 
 
 def optional_module(name: str):
@@ -87,6 +90,28 @@ def internal_error_of(call: Callable[[], Any]) -> BaseException:
         assert type(error).__name__ == "InternalError"
         return error
     pytest.fail("no internal error was raised")
+
+
+def cli_module() -> Any:
+    """The hexalume_cli module: the installed one, or the checkout's when testing a build folder."""
+    try:
+        import hexalume_cli
+    except ModuleNotFoundError:
+        if INSTALLED:
+            raise
+        sys.path.insert(0, str(REPO / "python"))
+        import hexalume_cli
+    return hexalume_cli
+
+
+def command_env(**extra: str) -> dict[str, str]:
+    """An environment in which subprocesses import this hexalume and hexalume_cli, without the
+    caller's NO_COLOR and PYTHONMALLOC."""
+    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "PYTHONMALLOC")}
+    folders = sorted({str(Path(module.__file__).parent) for module in (hexalume, cli_module())})
+    env["PYTHONPATH"] = os.pathsep.join([*folders, env.get("PYTHONPATH", "")])
+    env.update(extra)
+    return env
 
 
 def run_python(code: str) -> subprocess.CompletedProcess:

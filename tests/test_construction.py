@@ -10,7 +10,7 @@ import pytest
 
 import hexalume
 from hexalume import Vesperon
-from helpers import Err, internal_error_of, outcome, report, run_python
+from helpers import Err, internal_error_of, outcome, run_python
 
 UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
 
@@ -58,24 +58,21 @@ def test_identity_semantics_and_str():
 CHANGED = {"values_changed": {"root": {"new_value": 2, "old_value": 1}}}
 
 
+MISSING_BOTH = Err(TypeError,
+                   "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'")
+
+
 @pytest.mark.parametrize("args, kwargs, expected", [
     ((1, 2), {}, CHANGED),
-    ((), {"t1": 1, "t2": 2}, CHANGED),
     ((), {"t2": 2, "t1": 1}, CHANGED),
-    ((1,), {"t2": 2}, CHANGED),
     ((1,), {"t2": 2, "verbose_level": 0}, {"values_changed": ["root"]}),
     ((1,), {}, Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't2'")),
     ((), {"t2": 2}, Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't1'")),
-    ((), {}, Err(TypeError,
-                 "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'")),
-    ((), {"ignore_order": True},
-     Err(TypeError, "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'")),
-    ((1, 2, 3), {}, Err(TypeError,
-                        "Vesperon.__new__() takes 2 positional arguments but 3 were given")),
+    ((), {}, MISSING_BOTH),
+    ((), {"ignore_order": True}, MISSING_BOTH),
     ((1, 2, 3), {"t1": 1},
      Err(TypeError, "Vesperon.__new__() takes 2 positional arguments but 3 were given")),
     ((1, 2), {"t1": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'")),
-    ((1, 2), {"t2": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't2'")),
     ((1,), {"t1": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'")),
 ])
 def test_argument_binding(args, kwargs, expected):
@@ -107,40 +104,28 @@ def test_inputs_convert_before_options(t1, t2, options, expected, looked_at):
     assert log == looked_at  # t2 is not converted once t1 has failed
 
 
+# Every report agrees with repr(), bool() and len() (tests/test_properties.py); two exact texts.
 @pytest.mark.parametrize("t1, t2, text, truth, length", [
-    (1, 1, "Vesperon({})", False, 0),
     ({"a": [1]}, {"a": [1]}, "Vesperon({})", False, 0),
-    (1, 2, "Vesperon({'values_changed': {'root': {'new_value': 2, 'old_value': 1}}})", True, 1),
-    ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4},
-     "Vesperon({'dictionary_item_added': [\"root['c']\"], "
-     "'values_changed': {\"root['b']\": {'new_value': 3, 'old_value': 2}}})", True, 2),
     ([1, {"x": 1}], [2], "Vesperon({'iterable_item_removed': {'root[1]': {'x': 1}}, "
      "'values_changed': {'root[0]': {'new_value': 2, 'old_value': 1}}})", True, 2),
 ])
 def test_repr_bool_len_follow_the_report(t1, t2, text, truth, length):
     comparison = Vesperon(t1, t2)
-    assert repr(comparison) == text
-    assert bool(comparison) is truth
-    assert len(comparison) == length
+    assert (repr(comparison), bool(comparison), len(comparison)) == (text, truth, length)
 
 
-def test_to_dict_returns_fresh_objects():
-    comparison = Vesperon({"a": [1, 2]}, {"a": [1, 3]})
+def test_report_is_independent_of_inputs_and_results():
+    old, new = {"a": [1, {"deep": [1]}]}, {"a": [2]}
+    comparison = Vesperon(old, new)
+    old["a"][1]["deep"].append(5)
+    new.clear()
     first, second = comparison.to_dict(), comparison.to_dict()
-    assert first == second and first is not second
-    first["values_changed"]["root['a'][1]"]["new_value"] = 99
+    assert first == second == {"iterable_item_removed": {"root['a'][1]": {"deep": [1]}},
+                               "values_changed": {"root['a'][0]": {"new_value": 2, "old_value": 1}}}
+    first["iterable_item_removed"]["root['a'][1]"]["deep"].append(3)
     first.clear()
     assert comparison.to_dict() == second
-    assert second == {"values_changed": {"root['a'][1]": {"new_value": 3, "old_value": 2}}}
-
-
-def test_inputs_are_copied_at_construction():
-    old, new = {"a": [1]}, {"a": [2]}
-    comparison = Vesperon(old, new)
-    old["a"].append(5)
-    new.clear()
-    assert comparison.to_dict() == {"values_changed": {"root['a'][0]": {"new_value": 2,
-                                                                         "old_value": 1}}}
 
 
 def test_internal_error_class():

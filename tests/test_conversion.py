@@ -82,26 +82,20 @@ class SurrogateKey:
         return "\ud800"
 
 
+# Plain JSON-like values are also drawn by tests/test_properties.py; these are the edges.
 @pytest.mark.parametrize("value, expected", [
-    (None, None),
     (True, True),
     (False, False),
-    (5, 5),
     (-5, -5),
-    (0, 0),
     (2**63, 2**63),
     (2**64 - 1, 2**64 - 1),
     (2**64, float(2**64)),
     (-2**63, -2**63),
     (-2**63 - 1, float(-2**63 - 1)),
     (10**400, UNSUPPORTED),
-    (1.0, 1.0),
     (-0.0, -0.0),
-    (1e308, 1e308),
     (float("nan"), NOT_FINITE),
     (float("inf"), NOT_FINITE),
-    (float("-inf"), NOT_FINITE),
-    (Index(7), 7),
     (Index(-7), -7),
     (Index(2**64 - 1), 2**64 - 1),
     (Index(2**70), float(2**70)),  # no __float__: the float protocol falls back to __index__
@@ -114,17 +108,13 @@ class SurrogateKey:
     (Text("abc"), "abc"),
     ("\ud800", UNSUPPORTED),
     (Text("\ud800"), UNSUPPORTED),
-    ("h\u00e9llo \U0001f600", "h\u00e9llo \U0001f600"),
-    ((1, 2), [1, 2]),
     ((), []),
     (Items([1, (2, 3)]), [1, [2, 3]]),
     (Pair(1, "x"), [1, "x"]),
-    ({3, 1, 2}, [1, 2, 3]),
     ({10, 9}, [10, 9]),  # canonical texts num:10 < num:9
     ({2, "a", None, False}, [False, None, 2, "a"]),
     (frozenset({1.5, 1}), [1, 1.5]),
     ({(1,), (1, 2)}, [[1, 2], [1]]),  # "list:[num:1," sorts before "list:[num:1]"
-    (set(), []),
     ({1: "a", "1": "b"}, {"1": "b"}),
     ({"1": "b", 1: "a"}, {"1": "a"}),  # the entry visited later wins
     ({(1, 2): 0, None: 1, 1.5: 2, True: 3}, {"(1, 2)": 0, "1.5": 2, "None": 1, "True": 3}),
@@ -132,7 +122,6 @@ class SurrogateKey:
     ({Text("k"): 1}, {"k": 1}),
     (Mapping(b=1, a=2), {"a": 2, "b": 1}),
     (collections.OrderedDict(z=1, y=2), {"y": 2, "z": 1}),
-    (collections.defaultdict(list, {"x": [1]}), {"x": [1]}),
     ({FailingKey(): 1}, BAD_KEY),
     ({SurrogateKey(): 1}, BAD_KEY),
     ({"\ud800": 1}, BAD_KEY),
@@ -142,7 +131,6 @@ class SurrogateKey:
     (1j, UNSUPPORTED),
     (range(3), UNSUPPORTED),
     (datetime.date(2024, 1, 1), UNSUPPORTED),
-    (object(), UNSUPPORTED),
 ])
 def test_builtin_rules(value, expected):
     outcome(lambda: converted(value), expected)
@@ -151,11 +139,6 @@ def test_builtin_rules(value, expected):
 def test_set_members_with_equal_canonical_text_keep_iteration_order():
     members = {("a,str:b",), ("a", "b")}  # both read list:[str:a,str:b]
     assert converted(members) == [list(member) for member in members]
-
-
-def test_tuple_and_list_compare_equal():
-    assert Vesperon((1, 2), [1, 2]).to_dict() == {}
-    assert Vesperon({"x": (1, {3, 2})}, {"x": [1, [2, 3]]}).to_dict() == {}
 
 
 # Objects that export plain data. `calls` records what the converter asked for.
@@ -280,67 +263,39 @@ def test_library_rules(make, expected, expected_calls):
     assert calls == expected_calls
 
 
-@needs_numpy
-@pytest.mark.parametrize("make, expected", [
-    (lambda: np.int64(5), 5),
+REAL_OBJECTS = [pytest.param(make, expected, marks=needs_numpy) for make, expected in [
     (lambda: np.int8(-3), -3),
     (lambda: np.uint64(2**64 - 1), 2**64 - 1),
     (lambda: np.float64(2.5), 2.5),
-    (lambda: np.float32(0.5), 0.5),
     (lambda: np.float64("nan"), NOT_FINITE),
     (lambda: np.True_, True),
     (lambda: np.bool_(False), False),
     (lambda: np.str_("x"), "x"),
-    (lambda: np.array([1, 2, 3]), [1, 2, 3]),
     (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
     (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
-    (lambda: np.array([[2.5]]), [[2.5]]),
     (lambda: np.array(5), 5),  # zero dimensions: a number
-    (lambda: np.array(2.5), 2.5),
-    (lambda: np.array([True, False]), [True, False]),
-    (lambda: np.array(["a", "b"]), ["a", "b"]),
     (lambda: np.array([1.5, np.nan]), NOT_FINITE),
-    (lambda: np.array([], dtype=float), []),
-    (lambda: {"arr": np.arange(3)}, {"arr": [0, 1, 2]}),
     (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
-])
-def test_numpy_objects(make, expected):
-    outcome(lambda: converted(make()), expected)
-
-
-@needs_numpy
-def test_numpy_values_compare_with_plain_values():
-    assert Vesperon(np.array([1, 2]), [1, 2]).to_dict() == {}
-    assert Vesperon({"x": np.float64(1.5)}, {"x": 1.5}).to_dict() == {}
-    assert Vesperon(np.True_, True).to_dict() == {}
-    assert Vesperon(np.array([5]), [6]).to_dict() == {
-        "values_changed": {"root[0]": {"new_value": 6, "old_value": 5}}}
-
-
-@needs_pandas
-@pytest.mark.parametrize("make, expected", [
+]]
+REAL_OBJECTS += [pytest.param(make, expected, marks=needs_pandas) for make, expected in [
     (lambda: pd.DataFrame({"a": [1, 2], "b": ["x", "y"]}), {"a": [1, 2], "b": ["x", "y"]}),
     (lambda: pd.DataFrame({"a": [5]}), {"a": [5]}),  # one cell: still a frame
     (lambda: pd.Series([1, 2], index=["x", "y"]), {"x": 1, "y": 2}),  # to_dict has no orient
-    (lambda: pd.Series([7]), {"0": 7}),
     (lambda: pd.Index([1, 2]), [1, 2]),  # no to_dict: to_numpy, then the array's tolist
     (lambda: pd.Series([1.5, None]), NOT_FINITE),
     (lambda: pd.Timestamp("2024-01-01"), UNSUPPORTED),
-])
-def test_pandas_objects(make, expected):
+]]
+
+
+@pytest.mark.parametrize("make, expected", REAL_OBJECTS)
+def test_numpy_and_pandas_objects(make, expected):
     outcome(lambda: converted(make()), expected)
-
-
-@needs_pandas
-def test_dataframe_change_is_reported_by_column():
-    old = pd.DataFrame({"price": [1.5, 2.0], "name": ["a", "b"]})
-    new = pd.DataFrame({"price": [1.5, 2.5], "name": ["a", "b"]})
-    assert Vesperon(old, new).to_dict() == {
-        "values_changed": {"root['price'][1]": {"new_value": 2.5, "old_value": 2.0}}}
 
 
 @needs_pydantic
 def test_pydantic_models():
+    from pydantic import v1
+
     class Address(pydantic.BaseModel):
         city: str
 
@@ -350,101 +305,80 @@ def test_pydantic_models():
         address: Address
         scores: tuple[int, ...]
 
+    class Item(v1.BaseModel):  # the older API exports through dict()
+        name: str
+        sizes: list
+
     old = User(name="a", joined=datetime.datetime(2024, 1, 2, 3, 4, 5),
                address=Address(city="X"), scores=(1, 2))
     assert converted(old) == {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05",
                               "name": "a", "scores": [1, 2]}
-    new = old.model_copy(update={"address": Address(city="Y")})
-    assert Vesperon(old, new).to_dict() == {
-        "values_changed": {"root['address']['city']": {"new_value": "Y", "old_value": "X"}}}
-
-
-@needs_pydantic
-def test_pydantic_v1_style_models_use_dict():
-    from pydantic import v1
-
-    class Item(v1.BaseModel):
-        name: str
-        sizes: list
-
     assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
 
 
-def test_dict_changed_during_conversion():
+class Hook:
+    """Runs `action(self)` when conversion asks for its text (as a key) or number (as a value)."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __str__(self):
+        self.action(self)
+        return "hook"
+
+    def __index__(self):
+        self.action(self)
+        return 1
+
+
+def growing_dict():
     data = {}
-
-    class Grows:
-        def __str__(self):
-            data["new"] = 1
-            return "grows"
-
-    data[Grows()] = 1
+    data[Hook(lambda hook: data.__setitem__("new", 1))] = 1
     data["other"] = 2
-    error = internal_error_of(lambda: Vesperon(data, {}))
-    assert str(error) == "dictionary changed size during iteration"
+    return data
 
 
-def test_dict_keys_replaced_during_conversion():
+def dict_with_replaced_key():
     data = {}
 
-    class Swaps:
-        def __str__(self):
-            del data[self]  # same size, but one more entry to visit
-            data["late"] = 3
-            return "swaps"
+    def swap(hook):
+        del data[hook]  # same size, but one more entry to visit
+        data["late"] = 3
 
-    data[Swaps()] = 1
+    data[Hook(swap)] = 1
     data["b"] = 2
-    error = internal_error_of(lambda: Vesperon(data, {}))
-    assert str(error) == "dictionary keys changed during iteration"
+    return data
 
 
-def test_dict_value_shrinking_its_dict():
+def dict_shrunk_by_a_value():
     data = {"a": 1}
-
-    class Pops:
-        def __index__(self):
-            data.pop("a")
-            return 1
-
-    data["b"] = Pops()
-    assert str(internal_error_of(lambda: Vesperon(data, {}))) == (
-        "dictionary changed size during iteration")
+    data["b"] = Hook(lambda hook: data.pop("a"))
+    return data
 
 
-def test_set_changed_during_conversion():
+def growing_set():
     members = set()
+    members.update({Hook(lambda hook: members.add(99)), 5})
+    return members
 
-    class Adds:
-        def __index__(self):
-            members.add(99)
-            return 1
 
-    members.update({Adds(), 5})
-    error = internal_error_of(lambda: Vesperon(members, []))
-    assert str(error) == "Set changed size during iteration"
+@pytest.mark.parametrize("make, message", [
+    (growing_dict, "dictionary changed size during iteration"),
+    (dict_with_replaced_key, "dictionary keys changed during iteration"),
+    (dict_shrunk_by_a_value, "dictionary changed size during iteration"),
+    (growing_set, "Set changed size during iteration"),
+])
+def test_dict_or_set_changed_during_conversion(make, message):
+    assert str(internal_error_of(lambda: Vesperon(make(), {}))) == message
 
 
 def test_list_changed_during_conversion_visits_only_original_positions():
     growing = [1, 2, 3]
-
-    class Appends:
-        def __index__(self):
-            growing.extend([8, 9])
-            return 0
-
-    growing[1] = Appends()
-    assert converted(growing) == [1, 0, 3]
-
+    growing[1] = Hook(lambda hook: growing.extend([8, 9]))
+    assert converted(growing) == [1, 1, 3]
     shrinking = [1, 2, 3, 4]
-
-    class Clears:
-        def __index__(self):
-            shrinking.clear()
-            return 0
-
-    shrinking[1] = Clears()
-    assert converted(shrinking) == [1, 0]
+    shrinking[1] = Hook(lambda hook: shrinking.clear())
+    assert converted(shrinking) == [1, 1]
 
 
 def nested(depth):
@@ -455,17 +389,12 @@ def nested(depth):
 
 
 def test_nesting_beyond_the_recursion_limit():
-    deep = nested(sys.getrecursionlimit() + 10)
-    with pytest.raises(RecursionError):
-        Vesperon(deep, [])
     deep_dict = {}
     for _ in range(sys.getrecursionlimit() + 10):
         deep_dict = {"k": deep_dict}
     with pytest.raises(RecursionError):
         Vesperon({}, deep_dict)
-
-
-def test_hard_depth_cap_holds_when_the_recursion_limit_is_raised():
+    # Raising the limit does not let conversion run the native stack out.
     limit = sys.getrecursionlimit()
     sys.setrecursionlimit(100_000)
     try:
@@ -473,9 +402,7 @@ def test_hard_depth_cap_holds_when_the_recursion_limit_is_raised():
                     "maximum recursion depth exceeded while converting a Python object")
         error.check(lambda: Vesperon(nested(20_000), []))
         error.check(lambda: Vesperon(1, EndlessArray()))
-        allowed = nested(1_200)
-        changed = nested(1_199) + [1]
-        comparison = Vesperon(allowed, changed)
+        comparison = Vesperon(nested(1_200), nested(1_199) + [1])
         assert len(comparison.to_dict()["iterable_item_added"]) == 1
     finally:
         sys.setrecursionlimit(limit)

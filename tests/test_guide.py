@@ -22,11 +22,9 @@ from pathlib import Path
 
 import pytest
 
-import hexalume
+from helpers import INSTALLED, REPO, command_env
 
-REPO = Path(__file__).resolve().parents[1]
 GUIDE = REPO / "docs" / "guide.md"
-INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
 
 FENCE = re.compile(r"^```([\w-]*)[ \t]*\n(.*?)^```[ \t]*$", re.MULTILINE | re.DOTALL)
 HEADING = re.compile(r"^#+ (.*)$", re.MULTILINE)
@@ -84,20 +82,11 @@ CONSOLE = [e for e in EXAMPLES if e.language == "console"]
 
 
 def test_the_guide_has_examples_of_every_part():
-    sections = {e.section for e in EXAMPLES}
-    for needed in (
-        "Quick start",
-        "Keys added and removed",
-        "List items added and removed",
-        "Type changes",
-        "Changed values",
-        "`ignore_order`",
-        "`verbose_level`",
-        "Drawing the report: `pretty()`",
-        "What can be compared",
-        "The command-line tool",
-    ):
-        assert needed in sections
+    assert {e.section for e in EXAMPLES} >= {
+        "Quick start", "Keys added and removed", "List items added and removed", "Type changes",
+        "Changed values", "`ignore_order`", "`verbose_level`", "Drawing the report: `pretty()`",
+        "What can be compared", "The command-line tool",
+    }
 
 
 @pytest.mark.parametrize("example", PYTHON, ids=[e.id for e in PYTHON])
@@ -125,19 +114,6 @@ def _command_path(tmp_path: Path) -> str:
     return os.pathsep.join([str(folder), os.environ.get("PATH", "")])
 
 
-def _python_path() -> str:
-    folders = [str(Path(hexalume.__file__).parent)]
-    try:
-        import hexalume_cli
-    except ModuleNotFoundError:
-        if INSTALLED:
-            raise
-        folders.append(str(REPO / "python"))
-    else:
-        folders.append(str(Path(hexalume_cli.__file__).parent))
-    return os.pathsep.join([*folders, os.environ.get("PYTHONPATH", "")])
-
-
 def _split_session(session: str) -> list[tuple[str, str]]:
     steps: list[tuple[str, str]] = []
     for line in session.splitlines(keepends=True):
@@ -152,8 +128,7 @@ def _split_session(session: str) -> list[tuple[str, str]]:
 
 @pytest.mark.parametrize("example", CONSOLE, ids=[e.id for e in CONSOLE])
 def test_console_example(example, tmp_path):
-    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "PYTHONMALLOC")}
-    env.update(PATH=_command_path(tmp_path), PYTHONPATH=_python_path())
+    env = command_env(PATH=_command_path(tmp_path))
     for command, expected in _split_session(example.code):
         proc = subprocess.run(
             ["bash", "-c", command],
@@ -171,8 +146,7 @@ def test_readme_main_job_runs(tmp_path):
     readme = (REPO / "README.md").read_text(encoding="utf-8")
     match = re.search(r"^bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
     assert match, "the README lost its main-job command"
-    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "PYTHONMALLOC")}
-    env.update(PATH=_command_path(tmp_path), PYTHONPATH=_python_path())
+    env = command_env(PATH=_command_path(tmp_path))
     proc = subprocess.run(
         ["bash", "-c", match.group(1)], capture_output=True, cwd=REPO, env=env, timeout=120
     )

@@ -10,7 +10,6 @@ import numbers
 
 import pytest
 
-from hexalume import Vesperon
 from helpers import Err, needs_numpy, np, outcome, report, run_python
 
 SAME = {}

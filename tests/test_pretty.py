@@ -170,9 +170,8 @@ def test_defaults_and_repeated_calls() -> None:
     explicit = comparison.pretty(compact=False, max_depth=5, context=0, no_color=False,
                                  path_header=False)
     assert comparison.pretty() == explicit and RED in explicit
-    assert explicit.splitlines()[:7] == [
-        "a", L + "b", B + L + "c", B * 2 + L + "d", B * 3 + L + "e", B * 4 + L + "f", B * 5 + L + "..."
-    ]
+    assert explicit.splitlines()[:7] == ["a", L + "b", B + L + "c", B * 2 + L + "d",
+                                         B * 3 + L + "e", B * 4 + L + "f", B * 5 + L + "..."]
     assert comparison.to_dict() == report
 
 

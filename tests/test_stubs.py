@@ -17,11 +17,10 @@ from types import SimpleNamespace
 import pytest
 
 import hexalume
+from helpers import INSTALLED, REPO, cli_module
 
-REPO = Path(__file__).resolve().parents[1]
-TYPING = Path(__file__).resolve().parent / "typing"
+TYPING = REPO / "tests" / "typing"
 STUB_SOURCE = REPO / "stubs" / "hexalume-stubs" / "__init__.pyi"
-INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
 
 try:
     import mypy  # noqa: F401  (only its presence is checked here; it runs in subprocesses)
@@ -37,16 +36,6 @@ def _installed_stubs() -> Path | None:
         if candidate.exists():
             return candidate
     return None
-
-
-def _cli_source() -> Path:
-    try:
-        import hexalume_cli
-    except ModuleNotFoundError:
-        if INSTALLED:
-            raise
-        return REPO / "python" / "hexalume_cli.py"
-    return Path(hexalume_cli.__file__)
 
 
 @pytest.fixture(scope="module")
@@ -95,7 +84,7 @@ def test_mypy_strict_uses_the_stubs(mypy_env, tmp_path):
     # A copy, so that mypy does not take the site-packages folder of an installed CLI module for
     # a source folder.
     cli = tmp_path / "hexalume_cli.py"
-    shutil.copy(_cli_source(), cli)
+    shutil.copy(cli_module().__file__, cli)
     proc = subprocess.run(
         [
             sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
