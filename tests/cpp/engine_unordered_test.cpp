@@ -60,14 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
         UnorderedCase{"permutation", "[1, 2, 3]", "[3, 1, 2]", "{}"},
         UnorderedCase{"surplus_is_last_occurrences", "[1, 1, 1]", "[1]",
                       "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"},
-        UnorderedCase{"added_duplicate", "[1]", "[1, 1]",
-                      "{'iterable_item_added': {'root[1]': 1}}"},
         UnorderedCase{"removed_interleaved", "[1, 2, 1]", "[1]",
                       "{'iterable_item_removed': {'root[1]': 2, 'root[2]': 1}}"},
         UnorderedCase{"matched_are_earliest", "[2, 1, 2, 1]", "[1, 2]",
                       "{'iterable_item_removed': {'root[2]': 2, 'root[3]': 1}}"},
-        UnorderedCase{"from_empty", "[]", R"(["a", "b"])",
-                      "{'iterable_item_added': {'root[0]': 'a', 'root[1]': 'b'}}"},
         UnorderedCase{"both_sides", "[1, 2, 3, 2]", "[3, 4, 1, 4]",
                       "{'iterable_item_added': {'root[1]': 4, 'root[3]': 4}, "
                       "'iterable_item_removed': {'root[1]': 2, 'root[3]': 2}}"},
@@ -88,11 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnorderedCase{"colliding_texts_match", R"([["a,str:b"]])", R"([["a", "b"]])", "{}"},
         UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3], "y": 1})", R"({"x": [3, 2], "y": 2})",
                       "{'iterable_item_removed': {\"root['x'][0]\": 1}, "
-                      "'values_changed': {\"root['y']\": {'new_value': 2, 'old_value': 1}}}"},
-        UnorderedCase{"byte_order_of_many_paths", "[0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11]", "[]",
-                      "{'iterable_item_removed': {'root[0]': 0, 'root[10]': 10, 'root[11]': 11, "
-                      "'root[1]': 1, 'root[2]': 2, 'root[3]': 3, 'root[4]': 4, 'root[5]': 5, "
-                      "'root[6]': 6, 'root[7]': 7, 'root[8]': 8, 'root[9]': 9}}"}),
+                      "'values_changed': {\"root['y']\": {'new_value': 2, 'old_value': 1}}}"}),
     [](const ::testing::TestParamInfo<UnorderedCase>& info) { return info.param.name; });
 
 TEST(unordered, numeric_options_play_no_part) {
