@@ -55,13 +55,6 @@ def test_truth_length_and_repr_follow_the_report(old, new, options):
     assert repr(comparison) == f"Vesperon({result!r})"
 
 
-@given(similar_documents, similar_documents, st.sampled_from([{}, {"ignore_order": True}]))
-def test_reports_round_trip(old, new, options):
-    result = Vesperon(old, new, **options).to_dict()
-    assert typed(converted(result)) == typed(result)
-    assert Vesperon(result, copy.deepcopy(result)).to_dict() == {}
-
-
 @settings(max_examples=50)
 @given(st.lists(similar_documents, max_size=8), st.randoms(use_true_random=False))
 def test_order_is_ignored_on_request(items, rng: random.Random):

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "pretty/compact.hpp"
 #include "pretty/path_scan.hpp"
 #include "pretty_support.hpp"
 
@@ -78,46 +77,6 @@ TEST(path_scan, key_and_index_never_equal) {
   EXPECT_NE(key("0"), index(0));
   EXPECT_NE(key("0"), key("00"));
   EXPECT_EQ(pretty::PathSegmentHash{}(key("abc")), pretty::PathSegmentHash{}(key("abc")));
-}
-
-// Writes segments the way the comparison writes paths.
-std::string path_text(const Segments& segments) {
-  std::string path = "root";
-  for (const PathSegment& segment : segments) {
-    if (segment.is_key()) {
-      path += "['";
-      path += segment.key;
-      path += "']";
-    } else {
-      path += "[";
-      path += std::to_string(segment.index);
-      path += "]";
-    }
-  }
-  return path;
-}
-
-// Any key without "']" survives the trip through a path string.
-TEST(path_scan, round_trips_generated_paths) {
-  std::mt19937_64 random(20240611);
-  const std::string alphabet = std::string("ab'[]\\\" \t\n\xc3\xa9\x01", 14) + std::string(1, '\0');
-  for (int round = 0; round < 5000; ++round) {
-    Segments segments;
-    const int count = static_cast<int>(random() % 6);
-    for (int at = 0; at < count; ++at) {
-      if (random() % 2 == 0) {
-        segments.push_back(index(random() % 3 == 0 ? random() : random() % 100));
-        continue;
-      }
-      std::string text;
-      const int length = static_cast<int>(random() % 6);
-      for (int c = 0; c < length; ++c) text += alphabet[random() % alphabet.size()];
-      if (text.find("']") != std::string::npos) continue;
-      segments.push_back(key(text));
-    }
-    const std::string path = path_text(segments);
-    ASSERT_EQ(parse_path(path), segments) << path;
-  }
 }
 
 // Every accepted path names only bytes of its text: keys are substrings, and there are never
