@@ -10,7 +10,7 @@ import pytest
 
 import hexalume
 from hexalume import Vesperon
-from helpers import Err, internal_error_of, outcome, run_python
+from helpers import Err, outcome, run_python
 
 UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
 
@@ -126,27 +126,6 @@ def test_report_is_independent_of_inputs_and_results():
     first["iterable_item_removed"]["root['a'][1]"]["deep"].append(3)
     first.clear()
     assert comparison.to_dict() == second
-
-
-def test_internal_error_class():
-    def changing_dict():
-        data = {}
-
-        class Key:
-            def __str__(self):
-                data["late"] = 1
-                return "key"
-
-        data[Key()] = 1
-        Vesperon(data, {})
-
-    first = internal_error_of(changing_dict)
-    second = internal_error_of(changing_dict)
-    assert type(first) is type(second)  # created once
-    assert type(first).__bases__ == (BaseException,)
-    assert first.args == ("dictionary changed size during iteration",)
-    assert not any(isinstance(value, type) and issubclass(value, BaseException)
-                   and value.__name__ == "InternalError" for value in vars(hexalume).values())
 
 
 def test_reimport_in_the_same_interpreter_gives_the_same_module():

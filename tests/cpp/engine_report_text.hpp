@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,25 +12,15 @@
 
 namespace hexalume::testing {
 
-// Python-style quoting: single quotes unless the text holds a ' and no ", as repr() does.
+// Python-style quoting of printable text: single quotes unless the text holds a ' and no ", as
+// repr() does.
 inline void append_quoted(std::string& out, std::string_view text) {
-  bool has_single = text.find('\'') != std::string_view::npos;
-  bool has_double = text.find('"') != std::string_view::npos;
-  char quote = has_single && !has_double ? '"' : '\'';
+  const bool has_single = text.find('\'') != std::string_view::npos;
+  const char quote = has_single && text.find('"') == std::string_view::npos ? '"' : '\'';
   out.push_back(quote);
   for (char c : text) {
-    if (c == quote || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (c == '\n') {
-      out.append("\\n");
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
-      out.append(escaped);
-    } else {
-      out.push_back(c);
-    }
+    if (c == quote || c == '\\') out.push_back('\\');
+    out.push_back(c);
   }
   out.push_back(quote);
 }
