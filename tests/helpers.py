@@ -70,6 +70,20 @@ def typed(value: Any) -> Any:
     return (type(value).__name__, value)
 
 
+def with_methods(**methods: Any) -> Any:
+    """An instance of a new class with these methods (special methods are looked up on types)."""
+    return type("Custom", (), methods)()
+
+
+def index(value: Any) -> Any:
+    """An object whose __index__ returns `value`, or raises it when it is an exception."""
+    def method(self: Any) -> Any:
+        if isinstance(value, BaseException):
+            raise value
+        return value
+    return with_methods(__index__=method)
+
+
 def converted(value: Any) -> Any:
     """What the comparison sees of `value`, read back through a report."""
     return Vesperon([value], []).to_dict()["iterable_item_removed"]["root[0]"]

@@ -10,7 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from hexalume import Vesperon
-from helpers import Err, np
+from helpers import Err, index, np
 from test_report import PAIRS, load
 
 V, T, L, B = "\u2502   ", "\u251c\u2500\u2500 ", "\u2570\u2500\u2500 ", "    "  # guides, connectors
@@ -186,16 +186,6 @@ def test_unlimited_depth() -> None:
     assert plain(t1, t2, max_depth=2**64 - 1) == text(*expected)
 
 
-class Index:
-    def __init__(self, value: Any) -> None:
-        self.value = value
-
-    def __index__(self) -> int:
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
-
-
 def chained_type_error() -> TypeError:
     error = TypeError("inner")
     error.__cause__ = KeyError("root cause")
@@ -223,10 +213,10 @@ def bad_argument(keyword: str, message: str) -> Err:
      bad_argument("max_depth", "'float' object cannot be interpreted as an integer")),
     ((), {"max_depth": None},
      bad_argument("max_depth", "'NoneType' object cannot be interpreted as an integer")),
-    ((), {"context": Index(TypeError("no index here"))}, bad_argument("context", "no index here")),
+    ((), {"context": index(TypeError("no index here"))}, bad_argument("context", "no index here")),
     ((), {"max_depth": -1}, Err(OverflowError)),
     ((), {"context": 2**64}, Err(OverflowError)),
-    ((), {"context": Index(-5)}, Err(OverflowError)),
+    ((), {"context": index(-5)}, Err(OverflowError)),
 ])
 def test_argument_errors(args: tuple, kwargs: dict, error: Err) -> None:
     raised = error.check(lambda: Vesperon({"a": 1}, {"a": 2}).pretty(*args, **kwargs))
@@ -237,10 +227,10 @@ def test_argument_errors(args: tuple, kwargs: dict, error: Err) -> None:
 def test_wrapped_error_takes_the_cause_of_the_original() -> None:
     comparison = Vesperon(1, 2)
     raised = bad_argument("max_depth", "inner").check(
-        lambda: comparison.pretty(max_depth=Index(chained_type_error())))
+        lambda: comparison.pretty(max_depth=index(chained_type_error())))
     assert isinstance(raised.__cause__, KeyError) and raised.__cause__.args == ("root cause",)
     raised = bad_argument("max_depth", "bare").check(
-        lambda: comparison.pretty(max_depth=Index(TypeError("bare"))))
+        lambda: comparison.pretty(max_depth=index(TypeError("bare"))))
     assert raised.__cause__ is None
 
 
@@ -251,7 +241,7 @@ class Boom(TypeError):
 @pytest.mark.parametrize("error", [Boom("subclass"), ValueError("value"), ZeroDivisionError("0")])
 def test_other_errors_pass_unchanged(error: BaseException) -> None:
     with pytest.raises(type(error)) as raised:
-        Vesperon(1, 2).pretty(context=Index(error))
+        Vesperon(1, 2).pretty(context=index(error))
     assert raised.value is error
 
 
@@ -262,7 +252,7 @@ def test_accepted_argument_types() -> None:
             compact=np.bool_(True), no_color=np.bool_(True), path_header=np.bool_(False)
         ) == comparison.pretty(compact=True, no_color=True)
         assert comparison.pretty(no_color=True, max_depth=np.int64(1)) == plain(W1, W2, max_depth=1)
-    assert comparison.pretty(no_color=True, context=Index(1)) == plain(W1, W2, context=1)
+    assert comparison.pretty(no_color=True, context=index(1)) == plain(W1, W2, context=1)
     assert comparison.pretty(no_color=True, max_depth=True) == plain(W1, W2, max_depth=1)
     huge = comparison.pretty(no_color=True, max_depth=2**64 - 1, context=2**64 - 1)
     assert "= 5" in huge and "= 1" in huge
