@@ -65,7 +65,8 @@ class Mapping(dict):
     (index(-7), -7),
     (index(2**64 - 1), 2**64 - 1),
     (index(2**70), float(2**70)),  # no __float__: the float protocol falls back to __index__
-    (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 1.5),  # too big for the integer rules; the float rule asks __float__
+    # too big for the integer rules; the float rule asks __float__
+    (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 1.5),
     (to_float(2.5), 2.5),
     (to_float(float("inf")), NOT_FINITE),  # the float rule does not fall through
     (with_methods(__index__=fail, __float__=fail), UNSUPPORTED),

@@ -133,6 +133,7 @@ def test_typed_usage_runs_against_the_module():
     assert usage.type_changes(old, new) == [("root['a']", "int", "str")]
     assert usage.new_values(old, new) == {"root['c']": 2}
     assert usage.render(usage.with_every_option(old, old)) == ""
-    assert usage.render(hexalume.Vesperon({"a": {"b": 1}}, {"a": {"b": 2}})) == "1\na.b\n│   - 1\n│   + 2"
+    nested = hexalume.Vesperon({"a": {"b": 1}}, {"a": {"b": 2}})
+    assert usage.render(nested) == "1\na.b\n│   - 1\n│   + 2"
     assert usage.as_json(hexalume.Vesperon([1], [])) == '{"iterable_item_removed": {"root[0]": 1}}'
     assert usage.EXPORTED == ["Vesperon"]
