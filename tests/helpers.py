@@ -4,6 +4,7 @@ what a comparison made of its inputs."""
 from __future__ import annotations
 
 import importlib
+import json
 import os
 import subprocess
 import sys
@@ -16,6 +17,12 @@ import hexalume
 from hexalume import Vesperon
 
 DATA = Path(__file__).resolve().parent / "data"
+# Real package metadata at two releases each.
+PAIRS = [("express-4.18.2.json", "express-5.0.0.json"), ("vue-2.7.14.json", "vue-3.3.4.json")]
+
+
+def load(name):
+    return json.loads((DATA / name).read_text(encoding="utf-8"))
 REPO = DATA.parents[1]
 # Set by CI, which runs the suite against the installed wheel: nothing may come from the checkout.
 INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"

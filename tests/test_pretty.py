@@ -10,8 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from hexalume import Vesperon
-from helpers import Err, index, np
-from test_report import PAIRS, load
+from helpers import PAIRS, Err, index, load, np
 
 V, T, L, B = "\u2502   ", "\u251c\u2500\u2500 ", "\u2570\u2500\u2500 ", "    "  # guides, connectors
 RED, GREEN, RESET = "\x1b[31m", "\x1b[32m", "\x1b[0m"

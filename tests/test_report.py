@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 from hexalume import Vesperon
-from helpers import DATA, report, run_python, typed
+from helpers import PAIRS, load, report, run_python, typed
 
 
 def model_report(t1, t2, verbose_level=1):
@@ -84,13 +84,6 @@ def sorted_keys(value):
     if isinstance(value, list):
         return [sorted_keys(item) for item in value]
     return value
-
-
-PAIRS = [("express-4.18.2.json", "express-5.0.0.json"), ("vue-2.7.14.json", "vue-3.3.4.json")]
-
-
-def load(name):
-    return json.loads((DATA / name).read_text(encoding="utf-8"))
 
 
 @pytest.mark.parametrize("old_name, new_name", PAIRS)
