@@ -18,7 +18,7 @@ from hexalume import Vesperon
 
 DATA = Path(__file__).resolve().parent / "data"
 # Real package metadata at two releases each.
-PAIRS = [("express-4.18.2.json", "express-5.0.0.json"), ("vue-2.7.14.json", "vue-3.3.4.json")]
+PAIRS = [("yargs-16.2.0.json", "yargs-17.7.2.json"), ("vue-2.7.14.json", "vue-3.3.4.json")]
 
 
 def load(name):

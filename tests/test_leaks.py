@@ -118,8 +118,8 @@ def resident_kib():
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
 def test_memory_stays_flat():
-    old = json.loads((DATA / "express-4.18.2.json").read_text(encoding="utf-8"))
-    new = json.loads((DATA / "express-5.0.0.json").read_text(encoding="utf-8"))
+    old = json.loads((DATA / "yargs-16.2.0.json").read_text(encoding="utf-8"))
+    new = json.loads((DATA / "yargs-17.7.2.json").read_text(encoding="utf-8"))
     calls = [
         lambda: Vesperon(old, new).to_dict(),
         lambda: repr(Vesperon(new, old, ignore_order=True)),
