@@ -91,6 +91,15 @@ def index(value: Any) -> Any:
     return with_methods(__index__=method)
 
 
+def sorted_keys(value: Any) -> Any:
+    """`value` with every dictionary's keys in byte order, as the report returns them."""
+    if isinstance(value, dict):
+        return {key: sorted_keys(value[key]) for key in sorted(value, key=str.encode)}
+    if isinstance(value, list):
+        return [sorted_keys(item) for item in value]
+    return value
+
+
 def converted(value: Any) -> Any:
     """What the comparison sees of `value`, read back through a report."""
     return Vesperon([value], []).to_dict()["iterable_item_removed"]["root[0]"]

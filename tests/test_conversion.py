@@ -8,13 +8,15 @@ import collections
 import datetime
 import decimal
 import enum
+import random
 import sys
 
 import pytest
 
 from hexalume import Vesperon
 from helpers import (Err, converted, index, internal_error_of, needs_numpy, needs_pandas,
-                     needs_pydantic, np, outcome, pd, pydantic, with_methods)
+                     needs_pydantic, np, outcome, pd, pydantic, sorted_keys, typed,
+                     with_methods)
 
 UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
 BAD_KEY = Err(TypeError, "Unsupported dict key type for Vesperon")
@@ -321,3 +323,56 @@ def test_nesting_beyond_the_recursion_limit():
         assert len(comparison.to_dict()["iterable_item_added"]) == 1
     finally:
         sys.setrecursionlimit(limit)
+
+
+def fresh(text):
+    """An equal str that is a distinct object."""
+    return "".join(list(text)) if len(text) > 1 else str(text + "x")[:-1]
+
+
+def reshaped_documents():
+    """Dicts that repeat key objects in one order, interleaved with nested dicts of other shapes,
+    shapes that diverge part-way, and keys that are not plain str at a repeated position."""
+    keys = [f"k{i:02d}" for i in range(70)]
+    name, zeta, alpha, one = "name", "zeta", "alpha", "1"
+
+    class Text(str):
+        pass
+
+    record = lambda i: {zeta: i, name: {alpha: i, zeta: [i]}, alpha: {name: i, one: i}}
+    yield "records", [record(i) for i in range(50)]
+    yield "diverging", [{zeta: 1, name: 2, alpha: 3}, {zeta: 1, name: 2, alpha: 3},
+                        {zeta: 1, name: 2, one: 3}, {zeta: 1, alpha: 2, name: 3},
+                        {zeta: 1, name: 2, alpha: 3}, {zeta: 1, name: 2, Text(alpha): 3},
+                        {zeta: 1, name: 2, 1: 3}, {zeta: 1, name: 2, alpha: 3}]
+    yield "wide", [{key: i for key in keys[:size]} for size in (64, 65, 64, 65, 2, 2) for i in (0, 1)]
+    yield "nested same shape", [{zeta: {zeta: {zeta: i, name: 0}, name: 0}, name: 0}
+                                for i in range(6)]
+    # Many shapes of many sizes nested in one another, so that they share cache slots.
+    rng = random.Random(7)
+    pool = keys[:12]
+
+    def shaped(depth):
+        size = rng.choice([2, 3, 3, 5, 8])
+        chosen = rng.sample(pool[:size + 2], size)
+        return {key: shaped(depth + 1) if depth < 3 and rng.random() < 0.3 else depth
+                for key in chosen}
+
+    yield "many shapes", [shaped(0) for _ in range(400)]
+
+
+@pytest.mark.parametrize("document", [doc for _, doc in reshaped_documents()],
+                         ids=[label for label, _ in reshaped_documents()])
+def test_dicts_of_repeated_shape_convert_like_fresh_ones(document):
+    def rebuilt(value):
+        if isinstance(value, dict):
+            return {fresh(key) if type(key) is str else key: rebuilt(item)
+                    for key, item in value.items()}
+        if isinstance(value, list):
+            return [rebuilt(item) for item in value]
+        return value
+
+    assert typed(converted(document)) == typed(converted(rebuilt(document)))
+    assert Vesperon(document, rebuilt(document)).to_dict() == {}
+    if not any(isinstance(key, int) for item in document for key in item):
+        assert typed(converted(document)) == typed(sorted_keys(document))

@@ -10,7 +10,8 @@ from hypothesis import strategies as st
 
 from hexalume import Vesperon
 from helpers import converted, typed
-from test_report import model_report, sorted_keys
+from helpers import sorted_keys
+from test_report import model_report
 
 scalars = (st.none() | st.booleans() | st.integers(min_value=-2**63, max_value=2**64 - 1)
            | st.floats(allow_nan=False, allow_infinity=False) | st.text(max_size=8))

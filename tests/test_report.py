@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 from hexalume import Vesperon
-from helpers import PAIRS, load, report, run_python, typed
+from helpers import PAIRS, load, report, run_python, sorted_keys, typed
 
 
 def model_report(t1, t2, verbose_level=1):
@@ -77,13 +77,6 @@ def model_report(t1, t2, verbose_level=1):
     return {name: result[name] for name in sorted(result) if result[name]}
 
 
-def sorted_keys(value):
-    """`value` with every dictionary's keys in byte order, as the report returns them."""
-    if isinstance(value, dict):
-        return {key: sorted_keys(value[key]) for key in sorted(value, key=str.encode)}
-    if isinstance(value, list):
-        return [sorted_keys(item) for item in value]
-    return value
 
 
 @pytest.mark.parametrize("old_name, new_name", PAIRS)

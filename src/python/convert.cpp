@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "engine/unordered.hpp"
@@ -322,6 +324,8 @@ class Converter {
     Py_ssize_t start = PyDict_Size(dict);
     Member* members =
         start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
+    ShapeUse use;
+    const std::size_t held_base = held_keys_.size();
     Py_ssize_t position = 0;
     Py_ssize_t count = 0;
     PyObject* key = nullptr;
@@ -337,13 +341,125 @@ class Converter {
       PyRef owned_key = PyRef::borrow(key);
       PyRef owned_item = PyRef::borrow(item);
       Member& member = members[count];
-      if (!convert_key(key, member.key)) return false;
-      if (!convert(item, member.value)) return false;
+      const auto index = static_cast<std::size_t>(count);
+      if (index == 0) use = begin_shape(key, start);
+      if (use.matches(index, key)) {
+        member.key = use.shape->key_nodes[index];
+      } else {
+        use.shape = nullptr;
+        use.remember = use.remember && Py_TYPE(key) == &PyUnicode_Type;
+        if (!convert_key(key, member.key)) {
+          held_keys_.resize(held_base);
+          return false;
+        }
+      }
+      if (use.remember) held_keys_.push_back(std::move(owned_key));
+      if (!convert(item, member.value)) {
+        held_keys_.resize(held_base);
+        return false;
+      }
       ++count;
     }
-    std::size_t kept = value::sort_members(members, static_cast<std::size_t>(count));
+    const auto size = static_cast<std::size_t>(count);
+    const KeyShape* shape = use.matches(size, nullptr) ? use.shape : nullptr;
+    if (shape == nullptr && use.remember && count == start) {
+      shape = &remember_shape(members, size, held_base);
+    }
+    held_keys_.resize(held_base);
+    if (shape != nullptr && count == start) {
+      if (shape == use.shape) ++shape_hits_;
+      apply_order(members, shape->order);
+      out = value::make_object(members, size);
+      return true;
+    }
+    std::size_t kept = value::sort_members(members, size);
     out = value::make_object(members, kept);
     return true;
+  }
+
+  // Records, rows and API objects repeat one shape: the same key objects in the same order
+  // (json.loads, for one, hands out one str object per distinct key). A dict whose keys are
+  // exactly those of a remembered shape reuses their converted texts and their sorted order,
+  // so it copies and sorts nothing. A shape is remembered only when a slot sees the same first
+  // key and size twice in a row, so data without repeated shapes pays almost nothing. Only
+  // dicts of exact str keys are remembered: their texts are distinct, so the order is a plain
+  // permutation. A shape holds its keys, so their identity cannot pass to another object while
+  // the conversion runs.
+  struct KeyShape {
+    std::vector<PyRef> keys;               // in dict order
+    std::vector<Node> key_nodes;           // the converted keys, in dict order
+    std::vector<std::uint32_t> order;      // dict positions in ascending key order
+    std::uint64_t generation = 0;          // bumped whenever the slot takes a new shape
+    const void* seen_first_key = nullptr;  // compared by address only, never dereferenced
+    Py_ssize_t seen_size = 0;
+  };
+
+  // How the dict being read relates to a remembered shape.
+  struct ShapeUse {
+    KeyShape* shape = nullptr;  // the shape the keys so far match
+    std::uint64_t generation = 0;
+    bool remember = false;  // hold the keys and remember this dict's shape at the end
+
+    // A nested dict may replace the shape while this one is read: then it no longer applies.
+    bool matches(std::size_t index, PyObject* key) const {
+      if (shape == nullptr || shape->generation != generation) return false;
+      if (key == nullptr) return index == shape->keys.size();
+      return shape->keys[index].get() == key;
+    }
+  };
+
+  static constexpr std::size_t kShapeSlots = 8;
+  static constexpr std::size_t kMaxShapeKeys = 64;
+  static constexpr std::uint64_t kShapeTrial = 4096;  // dicts looked up before giving up
+
+  ShapeUse begin_shape(PyObject* first_key, Py_ssize_t size) {
+    ShapeUse use;
+    if (size < 2 || static_cast<std::size_t>(size) > kMaxShapeKeys) return use;
+    // Data whose dicts do not repeat their shapes stops paying for the lookups.
+    if (++shape_lookups_ > kShapeTrial && shape_hits_ * 16 < shape_lookups_) return use;
+    auto bits = reinterpret_cast<std::uintptr_t>(first_key) >> 4;
+    KeyShape& slot = shapes_[(bits ^ static_cast<std::uintptr_t>(size)) % kShapeSlots];
+    if (slot.keys.size() == static_cast<std::size_t>(size)) {
+      if (slot.keys[0].get() == first_key) {
+        use.shape = &slot;
+        use.generation = slot.generation;
+      }
+    } else if (slot.seen_first_key == first_key && slot.seen_size == size) {
+      use.remember = true;
+    }
+    slot.seen_first_key = first_key;
+    slot.seen_size = size;
+    return use;
+  }
+
+  // Stores the shape of a dict just read, whose keys are held from `held_base` on, in the slot
+  // of its first key.
+  KeyShape& remember_shape(const Member* members, std::size_t size, std::size_t held_base) {
+    auto bits = reinterpret_cast<std::uintptr_t>(held_keys_[held_base].get()) >> 4;
+    KeyShape& shape = shapes_[(bits ^ size) % kShapeSlots];
+    ++shape.generation;
+    shape.keys.clear();
+    shape.key_nodes.clear();
+    shape.order.resize(size);
+    for (std::size_t i = 0; i < size; ++i) {
+      shape.keys.push_back(std::move(held_keys_[held_base + i]));
+      shape.key_nodes.push_back(members[i].key);
+      shape.order[i] = static_cast<std::uint32_t>(i);
+    }
+    std::sort(shape.order.begin(), shape.order.end(), [&](std::uint32_t left, std::uint32_t right) {
+      return value::text_less(members[left].key, members[right].key);
+    });
+    return shape;
+  }
+
+  static void apply_order(Member* members, const std::vector<std::uint32_t>& order) {
+    static_assert(std::is_trivially_copyable_v<Member>);
+    // Raw storage: default-constructing kMaxShapeKeys members would cost more than the copy.
+    alignas(Member) unsigned char sorted[sizeof(Member) * kMaxShapeKeys];
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      std::memcpy(sorted + i * sizeof(Member), &members[order[i]], sizeof(Member));
+    }
+    std::memcpy(static_cast<void*>(members), sorted, order.size() * sizeof(Member));
   }
 
   bool convert_key(PyObject* key, Node& out) {
@@ -419,6 +535,10 @@ class Converter {
 
   Arena& arena_;
   unsigned depth_ = 0;
+  KeyShape shapes_[kShapeSlots];
+  std::vector<PyRef> held_keys_;  // keys of the dicts being read, innermost last
+  std::uint64_t shape_lookups_ = 0;
+  std::uint64_t shape_hits_ = 0;
 };
 
 }  // namespace

@@ -277,6 +277,8 @@ std::size_t sort_members(Member* members, std::size_t count) {
   return kept;
 }
 
+bool text_less(const Node& left, const Node& right) { return compare_bytes(left, right) < 0; }
+
 Node copy_node(const Node& node, Arena& arena) {
   switch (node.kind) {
     case Kind::Null:

@@ -103,6 +103,9 @@ Node make_object(const Member* members, std::size_t count);
 // Returns the new count; the array is rearranged in place.
 std::size_t sort_members(Member* members, std::size_t count);
 
+// Byte order of two String nodes (the order of object keys).
+bool text_less(const Node& left, const Node& right);
+
 // Deep copy of `node` whose memory lives in `arena`.
 Node copy_node(const Node& node, Arena& arena);
 
