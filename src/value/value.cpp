@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #if defined(__linux__)
@@ -308,7 +309,11 @@ Node copy_node(const Node& node, Arena& arena) {
   return node;
 }
 
-bool equal(const Node& left, const Node& right) {
+namespace {
+
+// Deep equality; `levels` containers deep and no further (the level counts down). With
+// `levels` at its largest the whole tree is compared.
+bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
   if (left.kind != right.kind) return false;
   switch (left.kind) {
     case Kind::Null:
@@ -331,23 +336,37 @@ bool equal(const Node& left, const Node& right) {
     case Kind::List: {
       std::size_t count = left.size();
       if (count != right.size()) return false;
+      if (count > 0 && levels == 0) return false;
       for (std::size_t i = 0; i < count; ++i) {
-        if (!equal(left.items[i], right.items[i])) return false;
+        if (!equal_to_depth(left.items[i], right.items[i], levels - 1)) return false;
       }
       return true;
     }
     case Kind::Object: {
       std::size_t count = left.size();
       if (count != right.size()) return false;
+      if (count > 0 && levels == 0) return false;
       for (std::size_t i = 0; i < count; ++i) {
         const Member& a = left.members[i];
         const Member& b = right.members[i];
-        if (!same_bytes(a.key, b.key) || !equal(a.value, b.value)) return false;
+        if (!same_bytes(a.key, b.key) || !equal_to_depth(a.value, b.value, levels - 1)) {
+          return false;
+        }
       }
       return true;
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool equal(const Node& left, const Node& right) {
+  return equal_to_depth(left, right, std::numeric_limits<std::size_t>::max());
+}
+
+bool equal_within(const Node& left, const Node& right, std::size_t levels) {
+  return equal_to_depth(left, right, levels);
 }
 
 const Node* find_member(const Node& object, std::string_view key) {

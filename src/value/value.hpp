@@ -113,6 +113,10 @@ Node copy_node(const Node& node, Arena& arena);
 // and 1 != 1.0); strings byte for byte; lists item by item; objects same keys, equal values.
 bool equal(const Node& left, const Node& right);
 
+// As `equal`, but containers more than `levels` levels below the two nodes are not looked into,
+// and false then means "not shown equal". Bounds the cost of testing one deep subtree.
+bool equal_within(const Node& left, const Node& right, std::size_t levels);
+
 // The member with this key, or nullptr. Binary search over the sorted members.
 const Node* find_member(const Node& object, std::string_view key);
 

@@ -233,16 +233,21 @@ value::Value nested(double leaf, std::size_t depth, bool float_levels) {
   return value::Value(std::move(arena), node);
 }
 
-// As deep as the converters let trees get. Every level differs by representation only, so the
-// walk goes down level by level without recording, to the one change at the bottom.
+// As deep as the converters let trees get, with one change at the bottom: reached whether every
+// level differs by representation only (the walk goes down without recording) or the levels are
+// identical (each level's equality test looks only so deep, so the walk stays linear).
 TEST(walk, deep_nesting_reports_the_deepest_change) {
   constexpr std::size_t kDepth = 10000;
-  engine::Vesperon comparison = engine::with_options(
-      nested(1.0, kDepth, false), nested(2.0, kDepth, true), {.ignore_numeric_type_changes = true});
   std::string path = "root";
   for (std::size_t i = 0; i < kDepth; ++i) path += "[0]['k']";
-  EXPECT_EQ(testing::report_text(comparison.report.root()),
-            "{'values_changed': {\"" + path + "\": {'new_value': 2.0, 'old_value': 1.0}}}");
+  const std::string expected =
+      "{'values_changed': {\"" + path + "\": {'new_value': 2.0, 'old_value': 1.0}}}";
+  for (bool float_levels : {true, false}) {
+    engine::Vesperon comparison =
+        engine::with_options(nested(1.0, kDepth, false), nested(2.0, kDepth, float_levels),
+                             {.ignore_numeric_type_changes = true});
+    EXPECT_EQ(testing::report_text(comparison.report.root()), expected) << float_levels;
+  }
 }
 
 }  // namespace
