@@ -162,29 +162,19 @@ bool apply_keyword(Keyword keyword, PyObject* value, VesperonOptions& options) {
 std::optional<VesperonOptions> parse_options(PyObject* kwargs) {
   VesperonOptions options;
   if (kwargs == nullptr) return options;
-  Py_ssize_t start = PyDict_Size(kwargs);
-  Py_ssize_t position = 0;
-  Py_ssize_t count = 0;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  for (;;) {
-    // Conversions may run Python code (__index__, __float__, imports); never step on through
-    // a dict that changed meanwhile.
-    if (PyDict_Size(kwargs) != start) {
-      throw value::InternalError("dictionary changed size during iteration");
-    }
-    if (!PyDict_Next(kwargs, &position, &key, &value)) break;
-    if (count++ == start) throw value::InternalError("dictionary keys changed during iteration");
-    PyRef owned_key = PyRef::borrow(key);
-    PyRef owned_value = PyRef::borrow(value);
+  python::DictEntries entries(kwargs);
+  PyRef key;
+  PyRef value;
+  // Conversions may run Python code (__index__, __float__, imports).
+  while (entries.next(key, value)) {
     std::string_view name;
-    if (!text_from_py(key, name)) return std::nullopt;
+    if (!text_from_py(key.get(), name)) return std::nullopt;
     Keyword keyword = keyword_of(name);
     if (keyword == Keyword::Unknown) {
       python::raise_unsupported_option(name);
       return std::nullopt;
     }
-    if (!apply_keyword(keyword, value, options)) return std::nullopt;
+    if (!apply_keyword(keyword, value.get(), options)) return std::nullopt;
   }
   return options;
 }

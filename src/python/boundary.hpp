@@ -53,6 +53,38 @@ class PyRef {
   PyObject* object_ = nullptr;
 };
 
+// Steps through a dict's entries in its own order, holding each key and value while the caller
+// works on them. Python code run between steps (a key's __str__, a value's __index__) may change
+// the dict, and stepping on through a changed dict is not safe: the next step then throws
+// value::InternalError instead.
+class DictEntries {
+ public:
+  explicit DictEntries(PyObject* dict) : dict_(dict), start_(PyDict_Size(dict)) {}
+
+  // The number of entries when the iteration began.
+  Py_ssize_t size() const { return start_; }
+
+  // Moves to the next entry and holds it in `key` and `value`; false at the end.
+  bool next(PyRef& key, PyRef& value) {
+    if (PyDict_Size(dict_) != start_) {
+      throw value::InternalError("dictionary changed size during iteration");
+    }
+    PyObject* borrowed_key = nullptr;
+    PyObject* borrowed_value = nullptr;
+    if (!PyDict_Next(dict_, &position_, &borrowed_key, &borrowed_value)) return false;
+    if (taken_++ == start_) throw value::InternalError("dictionary keys changed during iteration");
+    key = PyRef::borrow(borrowed_key);
+    value = PyRef::borrow(borrowed_value);
+    return true;
+  }
+
+ private:
+  PyObject* dict_;
+  Py_ssize_t start_;
+  Py_ssize_t position_ = 0;
+  Py_ssize_t taken_ = 0;
+};
+
 // True for the type of numpy's boolean scalars: qualified name "numpy.bool_" (numpy 1) or
 // "numpy.bool" (numpy 2). Reads the type's __module__ and __name__; a failed read counts as no
 // and leaves no exception set.

@@ -321,25 +321,19 @@ class Converter {
   bool convert_dict(PyObject* dict, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
-    Py_ssize_t start = PyDict_Size(dict);
+    DictEntries entries(dict);
+    const Py_ssize_t start = entries.size();
     Member* members =
         start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
     ShapeUse use;
     const std::size_t held_base = held_keys_.size();
-    Py_ssize_t position = 0;
     Py_ssize_t count = 0;
-    PyObject* key = nullptr;
-    PyObject* item = nullptr;
-    for (;;) {
-      // A key's __str__ or a value's conversion may run Python code that changes the dict;
-      // stepping on through a changed dict is not safe.
-      if (PyDict_Size(dict) != start) {
-        throw value::InternalError("dictionary changed size during iteration");
-      }
-      if (!PyDict_Next(dict, &position, &key, &item)) break;
-      if (count == start) throw value::InternalError("dictionary keys changed during iteration");
-      PyRef owned_key = PyRef::borrow(key);
-      PyRef owned_item = PyRef::borrow(item);
+    PyRef owned_key;
+    PyRef owned_item;
+    // A key's __str__ or a value's conversion may run Python code that changes the dict.
+    while (entries.next(owned_key, owned_item)) {
+      PyObject* key = owned_key.get();
+      PyObject* item = owned_item.get();
       Member& member = members[count];
       const auto index = static_cast<std::size_t>(count);
       if (index == 0) use = begin_shape(key, start);
