@@ -4,8 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "engine/walk.hpp"
-
 namespace hexalume::engine {
 
 namespace {
@@ -156,17 +154,6 @@ value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_leve
   accumulator.type_changes_.clear();
   return value::Value(std::move(arena), value::make_object(members, count));
 }
-
-Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options) {
-  DiffAccumulator accumulator;
-  std::string path = "root";
-  path.reserve(256);
-  diff_values(t1.root(), t2.root(), path, options, accumulator);
-  value::Value report = into_value(std::move(accumulator), options.verbose_level);
-  return Vesperon{std::move(report), std::move(t1), std::move(t2)};
-}
-
-value::Value to_value(const Vesperon& comparison) { return comparison.report; }
 
 std::string_view type_name(const Node& node) {
   switch (node.kind) {

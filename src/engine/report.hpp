@@ -55,19 +55,6 @@ class DiffAccumulator {
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level);
 
-// One finished comparison: the report and both converted inputs, all owned.
-struct Vesperon {
-  value::Value report;
-  value::Value t1;
-  value::Value t2;
-};
-
-// Compares t1 with t2 under `options` and keeps the report and both trees. Cannot fail.
-Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options);
-
-// An independent deep copy of the report.
-value::Value to_value(const Vesperon& comparison);
-
 // The type name of a node as recorded in a type change: "null", "bool", "int", "float", "str",
 // "list" or "dict".
 std::string_view type_name(const value::Node& node);

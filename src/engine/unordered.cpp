@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/walk.hpp"
-#include "value/number_text.hpp"
+#include "engine/path.hpp"
+#include "value/canonical.hpp"
 
 namespace hexalume::engine {
 
@@ -23,7 +23,7 @@ class ItemTexts {
     const std::size_t count = list.size();
     ends_.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-      append_canonical_string(buffer_, list.items[i]);
+      value::append_canonical_string(buffer_, list.items[i]);
       ends_.push_back(buffer_.size());
     }
   }
@@ -114,60 +114,12 @@ void for_each_text(const Node& list, std::string& scratch, Visit visit) {
   const std::size_t count = list.size();
   for (std::size_t i = 0; i < count; ++i) {
     scratch.clear();
-    append_canonical_string(scratch, list.items[i]);
+    value::append_canonical_string(scratch, list.items[i]);
     visit(i, std::string_view(scratch));
   }
 }
 
 }  // namespace
-
-void append_canonical_string(std::string& out, const Node& node) {
-  switch (node.kind) {
-    case Kind::Null:
-      out.append("null");
-      return;
-    case Kind::Bool:
-      out.append(node.boolean ? "bool:true" : "bool:false");
-      return;
-    case Kind::Number:
-      out.append("num:");
-      value::append_number_text(out, node);
-      return;
-    case Kind::String:
-      out.append("str:");
-      out.append(node.string());
-      return;
-    case Kind::List: {
-      out.append("list:[");
-      const std::size_t count = node.size();
-      for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) out.push_back(',');
-        append_canonical_string(out, node.items[i]);
-      }
-      out.push_back(']');
-      return;
-    }
-    case Kind::Object: {
-      // Members are already in ascending byte order of their keys.
-      out.append("dict:{");
-      const std::size_t count = node.size();
-      for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) out.push_back(',');
-        out.append(node.members[i].key.string());
-        out.push_back(':');
-        append_canonical_string(out, node.members[i].value);
-      }
-      out.push_back('}');
-      return;
-    }
-  }
-}
-
-std::string canonical_string(const Node& node) {
-  std::string out;
-  append_canonical_string(out, node);
-  return out;
-}
 
 void diff_unordered(const Node& t1, const Node& t2, std::string& path,
                     DiffAccumulator& accumulator) {

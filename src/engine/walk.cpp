@@ -1,9 +1,9 @@
 #include "engine/walk.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 
+#include "engine/path.hpp"
 #include "engine/unordered.hpp"
 
 namespace hexalume::engine {
@@ -30,18 +30,14 @@ struct Walk {
   std::string& path;
 };
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // Whole-byte prefix tests, no segment boundaries: excluding root['a skips root['ab'] too.
 bool filtered_out(std::string_view path, const VesperonOptions& options) {
   for (const std::string& entry : options.exclude_paths) {
-    if (starts_with(path, entry)) return true;
+    if (path.starts_with(entry)) return true;
   }
   if (options.include_paths.empty()) return false;
   for (const std::string& entry : options.include_paths) {
-    if (starts_with(path, entry) || starts_with(entry, path)) return false;
+    if (path.starts_with(entry) || std::string_view(entry).starts_with(path)) return false;
   }
   return true;
 }
@@ -249,20 +245,6 @@ void diff_values(const Node& t1, const Node& t2, std::string& path, const Vesper
   if (filtered_out(path, options)) return;
   if (value::equal(t1, t2)) return;
   compare(Walk{options, accumulator, path}, t1, t2);
-}
-
-void append_key_segment(std::string& path, std::string_view key) {
-  path.append("['");
-  path.append(key);
-  path.append("']");
-}
-
-void append_index_segment(std::string& path, std::size_t index) {
-  char digits[24];
-  auto result = std::to_chars(digits, digits + sizeof digits, index);
-  path.push_back('[');
-  path.append(digits, result.ptr);
-  path.push_back(']');
 }
 
 }  // namespace hexalume::engine

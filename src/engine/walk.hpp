@@ -21,8 +21,4 @@ void diff_values(const value::Node& t1, const value::Node& t2, std::string& path
 bool numbers_equal(const value::Node& t1, const value::Node& t2,
                    const options::VesperonOptions& options);
 
-// Appends "['key']" (verbatim, no escaping) or "[index]" to a path.
-void append_key_segment(std::string& path, std::string_view key);
-void append_index_segment(std::string& path, std::size_t index);
-
 }  // namespace hexalume::engine

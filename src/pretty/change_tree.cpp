@@ -26,7 +26,7 @@ const value::Node* entry_member(const value::Node& entry, std::string_view name)
 }
 
 // The value at `path` in `tree`; else the entry's `name` member; else null.
-value::Node resolve(const value::Node& tree, const std::vector<PathSegment>& path,
+value::Node resolve(const value::Node& tree, const std::vector<engine::PathSegment>& path,
                     const value::Node* entry, std::string_view name) {
   if (const value::Node* found = lookup(tree, path)) return *found;
   if (entry != nullptr) {
@@ -47,7 +47,7 @@ class Gatherer {
   void values_changed(const value::Node& report) {
     if (const value::Node* object = section(report, "values_changed", value::Kind::Object)) {
       for (const value::Member& member : object->object()) {
-        auto path = parse_path(member.key.string());
+        auto path = engine::parse_path(member.key.string());
         if (!path) continue;
         Changed change{resolve(t1_, *path, &member.value, "old_value"),
                        resolve(t2_, *path, &member.value, "new_value")};
@@ -67,7 +67,7 @@ class Gatherer {
     const value::Node* object = section(report, "type_changes", value::Kind::Object);
     if (object == nullptr) return;
     for (const value::Member& member : object->object()) {
-      auto path = parse_path(member.key.string());
+      auto path = engine::parse_path(member.key.string());
       if (!path) continue;
       TypeChanged change{type_of(member.value, "old_type"), type_of(member.value, "new_type"),
                          resolve(t1_, *path, &member.value, "old_value"),
@@ -96,7 +96,7 @@ class Gatherer {
     const value::Node* object = section(report, name, value::Kind::Object);
     if (object == nullptr) return;
     for (const value::Member& member : object->object()) {
-      auto path = parse_path(member.key.string());
+      auto path = engine::parse_path(member.key.string());
       if (!path) continue;
       const value::Node* found = lookup(tree, *path);
       entries_.push_back({std::move(*path), Change{found != nullptr ? *found : member.value}});
@@ -106,9 +106,9 @@ class Gatherer {
   std::vector<ChangeEntry> take() { return std::move(entries_); }
 
  private:
-  static std::optional<std::vector<PathSegment>> parsed_string(const value::Node& item) {
+  static std::optional<std::vector<engine::PathSegment>> parsed_string(const value::Node& item) {
     if (item.kind != value::Kind::String) return std::nullopt;
-    return parse_path(item.string());
+    return engine::parse_path(item.string());
   }
 
   const value::Node& t1_;
@@ -156,7 +156,7 @@ PrettyNode build_change_tree(const std::vector<ChangeEntry>& entries) {
   PrettyNode root;
   for (const ChangeEntry& entry : entries) {
     PrettyNode* node = &root;
-    for (const PathSegment& step : entry.path) node = &node->child_for(step);
+    for (const engine::PathSegment& step : entry.path) node = &node->child_for(step);
     node->changes.push_back(entry.change);
   }
   return root;

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/path.hpp"
 #include "pretty/lines.hpp"
 #include "pretty/options.hpp"
-#include "pretty/path_scan.hpp"
 #include "pretty/tree_node.hpp"
 #include "value/value.hpp"
 
@@ -14,7 +14,7 @@ namespace hexalume::pretty {
 // One change named by the report, with its parsed path (empty for the root). The change holds
 // views into the report, t1 and t2.
 struct ChangeEntry {
-  std::vector<PathSegment> path;
+  std::vector<engine::PathSegment> path;
   ChangeKind change;
 };
 

@@ -1,6 +1,6 @@
 #include "pretty/compact.hpp"
 
-#include "engine/walk.hpp"
+#include "engine/path.hpp"
 
 namespace hexalume::pretty {
 
@@ -20,7 +20,7 @@ bool is_simple_identifier(std::string_view key) {
   return true;
 }
 
-void append_compact_segment(std::string& out, const PathSegment& segment, bool first) {
+void append_compact_segment(std::string& out, const engine::PathSegment& segment, bool first) {
   if (!segment.is_key()) {
     engine::append_index_segment(out, segment.index);
   } else if (is_simple_identifier(segment.key)) {
@@ -31,17 +31,17 @@ void append_compact_segment(std::string& out, const PathSegment& segment, bool f
   }
 }
 
-std::string format_compact_segments(std::span<const PathSegment> segments) {
+std::string format_compact_segments(std::span<const engine::PathSegment> segments) {
   std::string text;
   bool first = true;
-  for (const PathSegment& segment : segments) {
+  for (const engine::PathSegment& segment : segments) {
     append_compact_segment(text, segment, first);
     first = false;
   }
   return text;
 }
 
-void append_segment_label(std::string& out, const PathSegment& segment) {
+void append_segment_label(std::string& out, const engine::PathSegment& segment) {
   if (segment.is_key()) {
     out += segment.key;
   } else {
@@ -49,7 +49,7 @@ void append_segment_label(std::string& out, const PathSegment& segment) {
   }
 }
 
-std::string segment_label(const PathSegment& segment) {
+std::string segment_label(const engine::PathSegment& segment) {
   std::string label;
   append_segment_label(label, segment);
   return label;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "pretty/path_scan.hpp"
+#include "engine/path.hpp"
 
 namespace hexalume::pretty {
 
@@ -14,13 +14,13 @@ bool is_simple_identifier(std::string_view key);
 
 // Appends one segment in the compact notation: "key" first, ".key" later for simple
 // identifiers, "['key']" otherwise (verbatim, nothing escaped), "[n]" for an index.
-void append_compact_segment(std::string& out, const PathSegment& segment, bool first);
+void append_compact_segment(std::string& out, const engine::PathSegment& segment, bool first);
 
 // The compact text of a whole path, e.g. a[0].b or ['my key'][2]. The empty path gives "".
-std::string format_compact_segments(std::span<const PathSegment> segments);
+std::string format_compact_segments(std::span<const engine::PathSegment> segments);
 
 // The label of one tree level: a key verbatim, an index as "[n]".
-void append_segment_label(std::string& out, const PathSegment& segment);
-std::string segment_label(const PathSegment& segment);
+void append_segment_label(std::string& out, const engine::PathSegment& segment);
+std::string segment_label(const engine::PathSegment& segment);
 
 }  // namespace hexalume::pretty

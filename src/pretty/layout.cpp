@@ -177,7 +177,7 @@ std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
 [[gnu::noinline]] void draw_context(std::uint64_t position, std::uint64_t depth,
                                     const Ancestors& ancestors, bool is_last, Located parent,
                                     Lines& lines) {
-  const PathSegment step = PathSegment::make_index(position);
+  const engine::PathSegment step = engine::PathSegment::make_index(position);
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
   append_segment_label(line, step);
@@ -188,7 +188,7 @@ std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
 
 }  // namespace
 
-Located descend(Located where, const PathSegment& step) {
+Located descend(Located where, const engine::PathSegment& step) {
   return {step_into(where.old_node, step), step_into(where.new_node, step)};
 }
 

@@ -24,7 +24,7 @@ struct Located {
   const value::Node* new_node = nullptr;
 };
 
-Located descend(Located where, const PathSegment& step);
+Located descend(Located where, const engine::PathSegment& step);
 
 // One planned row of a level.
 struct RenderItem {

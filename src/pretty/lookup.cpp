@@ -2,7 +2,7 @@
 
 namespace hexalume::pretty {
 
-const value::Node* step_into(const value::Node* node, const PathSegment& segment) {
+const value::Node* step_into(const value::Node* node, const engine::PathSegment& segment) {
   if (node == nullptr) return nullptr;
   if (segment.is_key()) {
     if (node->kind != value::Kind::Object) return nullptr;
@@ -12,9 +12,9 @@ const value::Node* step_into(const value::Node* node, const PathSegment& segment
   return &node->list()[segment.index];
 }
 
-const value::Node* lookup(const value::Node& top, std::span<const PathSegment> path) {
+const value::Node* lookup(const value::Node& top, std::span<const engine::PathSegment> path) {
   const value::Node* node = &top;
-  for (const PathSegment& segment : path) {
+  for (const engine::PathSegment& segment : path) {
     node = step_into(node, segment);
     if (node == nullptr) return nullptr;
   }

@@ -20,7 +20,7 @@ PrettyNode::~PrettyNode() {
   }
 }
 
-PrettyNode& PrettyNode::child_for(const PathSegment& step) {
+PrettyNode& PrettyNode::child_for(const engine::PathSegment& step) {
   if (children.size() < kIndexFrom) {
     for (PrettyNode& child : children) {
       if (child.segment == step) return child;

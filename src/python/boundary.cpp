@@ -111,7 +111,7 @@ void raise_internal_error(const char* message) {
 }
 
 RecursionGuard::RecursionGuard(unsigned& depth, const char* where) noexcept : depth_(depth) {
-  if (depth_ >= kMaxDepth) {
+  if (depth_ >= value::kMaxDepth) {
     raise_depth_exceeded(where);
     return;
   }

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "value/internal_error.hpp"
+#include "value/limits.hpp"
 
 namespace hexalume::python {
 
@@ -128,13 +129,9 @@ auto call_guarded(Body&& body) noexcept -> std::invoke_result_t<Body&> {
   }
 }
 
-// Deepest nesting any traversal accepts, whatever the interpreter's recursion limit: the engine
-// and the renderer recurse over the trees we build, so this bounds their native stack as well.
-inline constexpr unsigned kMaxDepth = 10000;
-
 // One level of a recursive traversal. Enters the interpreter's recursion check and counts the
-// level in `depth`; past the interpreter's limit or past kMaxDepth it sets RecursionError and
-// converts to false. `where` completes the message, e.g. " while converting a Python object".
+// level in `depth`; past the interpreter's limit or past value::kMaxDepth it sets RecursionError
+// and converts to false. `where` completes the message, e.g. " while converting a Python object".
 class RecursionGuard {
  public:
   RecursionGuard(unsigned& depth, const char* where) noexcept;

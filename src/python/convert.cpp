@@ -9,8 +9,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/unordered.hpp"
 #include "python/errors.hpp"
+#include "value/canonical.hpp"
 
 namespace hexalume::python {
 
@@ -311,7 +311,7 @@ class Converter {
     std::vector<Keyed> keyed;
     keyed.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-      keyed.push_back({engine::canonical_string(items[i]), items[i]});
+      keyed.push_back({value::canonical_string(items[i]), items[i]});
     }
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const Keyed& left, const Keyed& right) { return left.text < right.text; });

@@ -49,7 +49,7 @@ void raise_unexpected_keyword(const char* function, PyObject* keyword);
 // as they are.
 void prefix_argument_error(const char* keyword);
 
-// RecursionError "maximum recursion depth exceeded<where>" for nesting beyond kMaxDepth.
+// RecursionError "maximum recursion depth exceeded<where>" for nesting beyond value::kMaxDepth.
 void raise_depth_exceeded(const char* where);
 
 // Module initialisation.

@@ -6,10 +6,10 @@
 #include <optional>
 #include <utility>
 
-#include "engine/report.hpp"
-#include "options/parse.hpp"
+#include "engine/comparison.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
+#include "python/keywords.hpp"
 #include "python/pretty_method.hpp"
 
 namespace hexalume::python {
@@ -100,7 +100,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (!old_value) return nullptr;
   std::optional<value::Value> new_value = value_from_py(t2.get());
   if (!new_value) return nullptr;
-  std::optional<options::VesperonOptions> parsed = options::parse_options(keywords.get());
+  std::optional<options::VesperonOptions> parsed = parse_options(keywords.get());
   if (!parsed) return nullptr;
   engine::Vesperon comparison =
       engine::with_options(std::move(*old_value), std::move(*new_value), std::move(*parsed));

@@ -2,7 +2,7 @@
 
 #include "python/boundary.hpp"
 
-#include "engine/report.hpp"
+#include "engine/comparison.hpp"
 
 namespace hexalume::python {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/report.hpp"
+#include "engine/comparison.hpp"
 #include "literal.hpp"
 #include "options/record.hpp"
 #include "value/number_text.hpp"

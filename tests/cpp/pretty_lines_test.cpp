@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "literal.hpp"
+#include "path_support.hpp"
 #include "pretty/compact.hpp"
 #include "pretty/lines.hpp"
-#include "pretty_support.hpp"
 #include "value/value.hpp"
 
 // Compact labels, value texts and change lines. How whole trees look (guides, connectors,
@@ -14,7 +14,7 @@
 namespace hexalume {
 namespace {
 
-using pretty::PathSegment;
+using engine::PathSegment;
 using testing::index;
 using testing::key;
 using testing::literal;
@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IdentifierCase{std::string("a\0", 2), false}));
 
 struct CompactCase {
-  std::vector<PathSegment> segments;
+  std::vector<engine::PathSegment> segments;
   std::string text;
 };
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "literal.hpp"
+#include "path_support.hpp"
 #include "pretty/change_tree.hpp"
 #include "pretty/options.hpp"
-#include "pretty_support.hpp"
 
 // Reports the comparison never writes (odd shapes, paths missing from the trees, a changed root
 // with children) and sizes beyond what the Python tests draw. Reports of real comparisons are

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "pretty/path_scan.hpp"
+#include "engine/path.hpp"
 
-namespace hexalume::pretty {
+namespace hexalume::engine {
 
 // Readable failure output for segment lists: Key "a" prints as 'a', Index 3 as #3.
-inline void PrintTo(const PathSegment& segment, std::ostream* out) {
+inline void PrintTo(const engine::PathSegment& segment, std::ostream* out) {
   if (segment.is_key()) {
     *out << "'" << segment.key << "'";
   } else {
@@ -17,13 +17,13 @@ inline void PrintTo(const PathSegment& segment, std::ostream* out) {
   }
 }
 
-}  // namespace hexalume::pretty
+}  // namespace hexalume::engine
 
 namespace hexalume::testing {
 
-inline pretty::PathSegment key(std::string text) { return pretty::PathSegment::make_key(text); }
-inline pretty::PathSegment index(std::uint64_t position) {
-  return pretty::PathSegment::make_index(position);
+inline engine::PathSegment key(std::string text) { return engine::PathSegment::make_key(text); }
+inline engine::PathSegment index(std::uint64_t position) {
+  return engine::PathSegment::make_index(position);
 }
 
 // Lines joined by line feeds, to write expected renderings one line per argument.

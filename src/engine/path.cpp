@@ -1,8 +1,9 @@
-#include "pretty/path_scan.hpp"
+#include "engine/path.hpp"
 
+#include <charconv>
 #include <functional>
 
-namespace hexalume::pretty {
+namespace hexalume::engine {
 
 namespace {
 
@@ -22,6 +23,20 @@ std::optional<std::uint64_t> read_index(std::string_view digits) {
 }
 
 }  // namespace
+
+void append_key_segment(std::string& path, std::string_view key) {
+  path.append("['");
+  path.append(key);
+  path.append("']");
+}
+
+void append_index_segment(std::string& path, std::size_t index) {
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, index);
+  path.push_back('[');
+  path.append(digits, result.ptr);
+  path.push_back(']');
+}
 
 std::size_t PathSegmentHash::operator()(const PathSegment& segment) const noexcept {
   if (segment.is_key()) return std::hash<std::string_view>{}(segment.key);
@@ -53,4 +68,4 @@ std::optional<std::vector<PathSegment>> parse_path(std::string_view path) {
   return segments;
 }
 
-}  // namespace hexalume::pretty
+}  // namespace hexalume::engine

@@ -1,4 +1,4 @@
-#include "options/type_groups.hpp"
+#include "python/type_groups.hpp"
 
 #include <string>
 #include <string_view>
@@ -6,11 +6,9 @@
 
 #include "python/errors.hpp"
 
-namespace hexalume::options {
+namespace hexalume::python {
 
 namespace {
-
-using python::PyRef;
 
 // What a group has seen so far: a group with both an integer and a float type makes numbers of
 // either representation compare as one type, and str with bytes does the same for text.
@@ -24,7 +22,7 @@ struct GroupMarks {
 enum class Mark { None, Integer, Float, Text, Bytes };
 
 struct Classified {
-  ValueType type;
+  options::ValueType type;
   Mark mark;
 };
 
@@ -42,7 +40,7 @@ bool text_attribute(PyObject* object, const char* name, std::string& out) {
   PyRef attribute = PyRef::steal(PyObject_GetAttrString(object, name));
   if (!attribute) return false;
   if (!PyUnicode_Check(attribute.get())) {
-    python::raise_cannot_convert(attribute.get(), "PyString");
+    raise_cannot_convert(attribute.get(), "PyString");
     return false;
   }
   Py_ssize_t size = 0;
@@ -81,12 +79,12 @@ Classified classify_numpy_name(std::string name) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   auto has = [&name](std::string_view word) { return name.find(word) != std::string::npos; };
-  if (has("ndarray")) return {ValueType::List, Mark::None};
-  if (has("bool")) return {ValueType::Bool, Mark::None};
-  if (has("float")) return {ValueType::Number, Mark::Float};
-  if (has("int")) return {ValueType::Number, Mark::Integer};
-  if (has("number")) return {ValueType::Number, Mark::Integer};
-  return {ValueType::Number, Mark::Float};
+  if (has("ndarray")) return {options::ValueType::List, Mark::None};
+  if (has("bool")) return {options::ValueType::Bool, Mark::None};
+  if (has("float")) return {options::ValueType::Number, Mark::Float};
+  if (has("int")) return {options::ValueType::Number, Mark::Integer};
+  if (has("number")) return {options::ValueType::Number, Mark::Integer};
+  return {options::ValueType::Number, Mark::Float};
 }
 
 // A type: built-ins by identity, numpy types by subclassing and name, other number classes
@@ -97,15 +95,15 @@ bool classify_type(PyObject* item, const Modules& modules, Classified& out) {
     Classified classified;
   };
   const Builtin builtins[] = {
-      {reinterpret_cast<PyObject*>(&PyLong_Type), {ValueType::Number, Mark::Integer}},
-      {reinterpret_cast<PyObject*>(&PyFloat_Type), {ValueType::Number, Mark::Float}},
-      {reinterpret_cast<PyObject*>(&PyBool_Type), {ValueType::Bool, Mark::None}},
-      {reinterpret_cast<PyObject*>(&PyUnicode_Type), {ValueType::String, Mark::Text}},
-      {reinterpret_cast<PyObject*>(&PyBytes_Type), {ValueType::String, Mark::Bytes}},
-      {reinterpret_cast<PyObject*>(Py_TYPE(Py_None)), {ValueType::Null, Mark::None}},
-      {reinterpret_cast<PyObject*>(&PyList_Type), {ValueType::List, Mark::None}},
-      {reinterpret_cast<PyObject*>(&PyTuple_Type), {ValueType::List, Mark::None}},
-      {reinterpret_cast<PyObject*>(&PyDict_Type), {ValueType::Dict, Mark::None}},
+      {reinterpret_cast<PyObject*>(&PyLong_Type), {options::ValueType::Number, Mark::Integer}},
+      {reinterpret_cast<PyObject*>(&PyFloat_Type), {options::ValueType::Number, Mark::Float}},
+      {reinterpret_cast<PyObject*>(&PyBool_Type), {options::ValueType::Bool, Mark::None}},
+      {reinterpret_cast<PyObject*>(&PyUnicode_Type), {options::ValueType::String, Mark::Text}},
+      {reinterpret_cast<PyObject*>(&PyBytes_Type), {options::ValueType::String, Mark::Bytes}},
+      {reinterpret_cast<PyObject*>(Py_TYPE(Py_None)), {options::ValueType::Null, Mark::None}},
+      {reinterpret_cast<PyObject*>(&PyList_Type), {options::ValueType::List, Mark::None}},
+      {reinterpret_cast<PyObject*>(&PyTuple_Type), {options::ValueType::List, Mark::None}},
+      {reinterpret_cast<PyObject*>(&PyDict_Type), {options::ValueType::Dict, Mark::None}},
   };
   for (const Builtin& builtin : builtins) {
     if (item == builtin.type) {
@@ -124,18 +122,18 @@ bool classify_type(PyObject* item, const Modules& modules, Classified& out) {
     }
     std::string name;
     if (!qualified_name(item, name)) return false;
-    out = array_type ? Classified{ValueType::List, Mark::None} : classify_numpy_name(name);
+    out = array_type ? Classified{options::ValueType::List, Mark::None} : classify_numpy_name(name);
     return true;
   }
   int subclass = PyObject_IsSubclass(item, modules.number);
   if (subclass < 0) return false;
   if (subclass == 0) {
-    python::raise_unsupported_group_type();
+    raise_unsupported_group_type();
     return false;
   }
   std::string name;
   if (!text_attribute(item, "__module__", module) || !qualified_name(item, name)) return false;
-  out = {ValueType::Number, Mark::Float};
+  out = {options::ValueType::Number, Mark::Float};
   return true;
 }
 
@@ -152,10 +150,10 @@ bool classify_other(PyObject* item, Classified& out) {
   std::optional<std::string> module = optional_text_attribute(item, "__module__");
   std::optional<std::string> name = optional_text_attribute(item, "__name__");
   if (module && starts_with_numpy(*module) && name && *name == "array") {
-    out = {ValueType::List, Mark::None};
+    out = {options::ValueType::List, Mark::None};
     return true;
   }
-  python::raise_unsupported_group_type();
+  raise_unsupported_group_type();
   return false;
 }
 
@@ -176,9 +174,9 @@ bool for_each_item(PyObject* sequence, Visit&& visit) {
 
 }  // namespace
 
-bool parse_type_groups(PyObject* groups, VesperonOptions& options) {
+bool parse_type_groups(PyObject* groups, options::VesperonOptions& options) {
   if (!PyList_Check(groups) && !PyTuple_Check(groups)) {
-    python::raise_expected_type_groups();
+    raise_expected_type_groups();
     return false;
   }
   PyRef numbers = PyRef::steal(PyImport_ImportModule("numbers"));
@@ -186,7 +184,7 @@ bool parse_type_groups(PyObject* groups, VesperonOptions& options) {
   PyRef number = PyRef::steal(PyObject_GetAttrString(numbers.get(), "Number"));
   if (!number) return false;
   if (!PyType_Check(number.get())) {
-    python::raise_cannot_convert(number.get(), "PyType");
+    raise_cannot_convert(number.get(), "PyType");
     return false;
   }
   // numpy is optional: without it, numpy types cannot be named and the array test is skipped.
@@ -201,16 +199,16 @@ bool parse_type_groups(PyObject* groups, VesperonOptions& options) {
   }
   Modules modules{number.get(), ndarray.get()};
 
-  std::vector<std::vector<ValueType>> result;
+  std::vector<std::vector<options::ValueType>> result;
   bool numeric = false;
   bool string = false;
   bool read = for_each_item(groups, [&](PyObject* group) {
     if (!PyList_Check(group) && !PyTuple_Check(group)) {
-      python::raise_type_group_entry();
+      raise_type_group_entry();
       return false;
     }
     GroupMarks marks;
-    std::vector<ValueType> types;
+    std::vector<options::ValueType> types;
     bool complete = for_each_item(group, [&](PyObject* item) {
       Classified classified;
       bool ok = PyType_Check(item) ? classify_type(item, modules, classified)
@@ -248,4 +246,4 @@ bool parse_type_groups(PyObject* groups, VesperonOptions& options) {
   return true;
 }
 
-}  // namespace hexalume::options
+}  // namespace hexalume::python

@@ -1,12 +1,20 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace hexalume::pretty {
+// The syntax of report paths, written by the walk and read back by the renderer: "root", then
+// "['key']" for an object member (the key verbatim, nothing escaped) or "[index]" for a list item.
+
+namespace hexalume::engine {
+
+// Appends "['key']" (verbatim, no escaping) or "[index]" to a path.
+void append_key_segment(std::string& path, std::string_view key);
+void append_index_segment(std::string& path, std::size_t index);
 
 // One step of a path: an object key (its bytes, owned) or a list position. A Key never equals
 // an Index, not even Key "0" and Index 0.
@@ -40,4 +48,4 @@ struct PathSegmentHash {
 // bracket group that is not itself a bracket group is ignored.
 std::optional<std::vector<PathSegment>> parse_path(std::string_view path);
 
-}  // namespace hexalume::pretty
+}  // namespace hexalume::engine

@@ -1,19 +1,17 @@
-#include "options/parse.hpp"
+#include "python/keywords.hpp"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "options/type_groups.hpp"
 #include "python/errors.hpp"
+#include "python/type_groups.hpp"
 #include "value/internal_error.hpp"
 
-namespace hexalume::options {
+namespace hexalume::python {
 
 namespace {
-
-using python::PyRef;
 
 enum class Keyword {
   IgnoreOrder,
@@ -50,7 +48,7 @@ Keyword keyword_of(std::string_view name) {
 // 'PyString'". False means an exception is set.
 bool text_from_py(PyObject* object, std::string_view& out) {
   if (!PyUnicode_Check(object)) {
-    python::raise_cannot_convert(object, "PyString");
+    raise_cannot_convert(object, "PyString");
     return false;
   }
   Py_ssize_t size = 0;
@@ -68,7 +66,7 @@ std::optional<std::uint64_t> bounded_unsigned_from_py(PyObject* object, std::uin
   long number = PyLong_AsLong(integer.get());
   if (number == -1 && PyErr_Occurred()) return std::nullopt;
   if (number < 0 || static_cast<std::uint64_t>(number) >= limit) {
-    python::raise_integral_out_of_range();
+    raise_integral_out_of_range();
     return std::nullopt;
   }
   return static_cast<std::uint64_t>(number);
@@ -83,7 +81,7 @@ std::optional<double> float_from_py(PyObject* object) {
 // A list, tuple, set or frozenset (or subclass) of str, in the container's iteration order.
 bool string_list_from_py(PyObject* object, std::vector<std::string>& out) {
   if (!PyList_Check(object) && !PyTuple_Check(object) && !PyAnySet_Check(object)) {
-    python::raise_expected_string_list();
+    raise_expected_string_list();
     return false;
   }
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
@@ -100,12 +98,12 @@ bool string_list_from_py(PyObject* object, std::vector<std::string>& out) {
 }
 
 // Converts one keyword's value into its field. False means an exception is set.
-bool apply_keyword(Keyword keyword, PyObject* value, VesperonOptions& options) {
+bool apply_keyword(Keyword keyword, PyObject* value, options::VesperonOptions& options) {
   switch (keyword) {
     case Keyword::IgnoreOrder:
     case Keyword::IgnoreNumericTypeChanges:
     case Keyword::IgnoreStringTypeChanges: {
-      std::optional<bool> flag = python::bool_from_py(value);
+      std::optional<bool> flag = bool_from_py(value);
       if (!flag) return false;
       if (keyword == Keyword::IgnoreOrder) options.ignore_order = *flag;
       if (keyword == Keyword::IgnoreNumericTypeChanges) {
@@ -159,10 +157,10 @@ bool apply_keyword(Keyword keyword, PyObject* value, VesperonOptions& options) {
 
 }  // namespace
 
-std::optional<VesperonOptions> parse_options(PyObject* kwargs) {
-  VesperonOptions options;
+std::optional<options::VesperonOptions> parse_options(PyObject* kwargs) {
+  options::VesperonOptions options;
   if (kwargs == nullptr) return options;
-  python::DictEntries entries(kwargs);
+  DictEntries entries(kwargs);
   PyRef key;
   PyRef value;
   // Conversions may run Python code (__index__, __float__, imports).
@@ -171,7 +169,7 @@ std::optional<VesperonOptions> parse_options(PyObject* kwargs) {
     if (!text_from_py(key.get(), name)) return std::nullopt;
     Keyword keyword = keyword_of(name);
     if (keyword == Keyword::Unknown) {
-      python::raise_unsupported_option(name);
+      raise_unsupported_option(name);
       return std::nullopt;
     }
     if (!apply_keyword(keyword, value.get(), options)) return std::nullopt;
@@ -179,4 +177,4 @@ std::optional<VesperonOptions> parse_options(PyObject* kwargs) {
   return options;
 }
 
-}  // namespace hexalume::options
+}  // namespace hexalume::python

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "pretty/path_scan.hpp"
-#include "pretty_support.hpp"
+#include "engine/path.hpp"
+#include "path_support.hpp"
 
 namespace hexalume {
 namespace {
 
-using pretty::parse_path;
-using pretty::PathSegment;
+using engine::parse_path;
+using engine::PathSegment;
 using testing::index;
 using testing::key;
-using Segments = std::vector<PathSegment>;
+using Segments = std::vector<engine::PathSegment>;
 
 struct ScanCase {
   const char* name;
@@ -28,7 +28,9 @@ void PrintTo(const ScanCase& scan, std::ostream* out) { *out << scan.name; }
 
 class path_scan_table : public ::testing::TestWithParam<ScanCase> {};
 
-TEST_P(path_scan_table, segments) { EXPECT_EQ(parse_path(GetParam().path), GetParam().expected); }
+TEST_P(path_scan_table, segments) {
+  EXPECT_EQ(engine::parse_path(GetParam().path), GetParam().expected);
+}
 
 const std::string kMaxIndex = "18446744073709551615";
 const std::string kAboveMaxIndex = "18446744073709551616";
@@ -76,20 +78,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(path_scan, key_and_index_never_equal) {
   EXPECT_NE(key("0"), index(0));
   EXPECT_NE(key("0"), key("00"));
-  EXPECT_EQ(pretty::PathSegmentHash{}(key("abc")), pretty::PathSegmentHash{}(key("abc")));
+  EXPECT_EQ(engine::PathSegmentHash{}(key("abc")), engine::PathSegmentHash{}(key("abc")));
 }
 
 // Every accepted path names only bytes of its text: keys are substrings, and there are never
 // more segments than opening brackets. Run under the sanitizer build, this also shows that no
 // input reads outside the text.
 void check_scan(const std::string& path) {
-  auto segments = parse_path(path);
+  auto segments = engine::parse_path(path);
   if (!segments) return;
   ASSERT_EQ(path.compare(0, 4, "root"), 0);
   std::size_t brackets = 0;
   for (char c : path) brackets += c == '[';
   ASSERT_LE(segments->size(), brackets);
-  for (const PathSegment& segment : *segments) {
+  for (const engine::PathSegment& segment : *segments) {
     if (!segment.is_key()) continue;
     std::string group = "['";
     group += segment.key;
