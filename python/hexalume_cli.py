@@ -63,7 +63,7 @@ class _ArgumentParser(argparse.ArgumentParser):
         raise CliError(f"{message} (see '{self.prog} --help')")
 
     # argparse ignores a failure to write --help or --version; here it is an error like any other.
-    def _print_message(self, message: str, file: IO[str] | None = None) -> None:
+    def _print_message(self, message: str, file: Any = None) -> None:
         if message:
             try:
                 _write(file, message)
