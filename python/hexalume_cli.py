@@ -344,28 +344,37 @@ def _yaml_children(node: Any) -> list[Any]:
     return []
 
 
-def _check_yaml_expansion(root: Any, name: str) -> None:
-    """Refuses a node graph whose aliases repeat it past the budget, or make it endless.
+def _check_yaml_expansion(root: Any, name: str) -> list[Any]:
+    """Refuses a node graph whose aliases repeat it past the budget, or make it endless, and
+    returns its mapping nodes, each once.
 
     Aliases make the graph share nodes; the document the comparison sees has every shared node
     written out in full. Its size is counted here bottom-up, each distinct node once.
     """
     sizes: dict[int, int] = {}
     open_nodes: set[int] = set()  # the nodes on the way from the root to the current one
-    stack: list[tuple[Any, bool]] = [(root, False)]
+    mappings: list[Any] = []
+    stack: list[tuple[Any, list[Any] | None]] = [(root, None)]
     while stack:
-        node, finished = stack.pop()
+        node, children = stack.pop()
         key = id(node)
-        children = _yaml_children(node)
-        if finished:
+        if children is not None:  # all of the node's children are counted
             open_nodes.discard(key)
             sizes[key] = 1 + sum(sizes[id(child)] for child in children)
-        elif key not in sizes:
-            if key in open_nodes:
-                raise CliError(f"{name}: an alias refers to a node that contains it")
-            open_nodes.add(key)
-            stack.append((node, True))
-            stack.extend((child, False) for child in children if id(child) not in sizes)
+            continue
+        if key in sizes:
+            continue
+        if key in open_nodes:
+            raise CliError(f"{name}: an alias refers to a node that contains it")
+        children = _yaml_children(node)
+        if not children:
+            sizes[key] = 1
+            continue
+        if node.id == "mapping":
+            mappings.append(node)
+        open_nodes.add(key)
+        stack.append((node, children))
+        stack.extend((child, None) for child in children if id(child) not in sizes)
     written = len(sizes)
     limit = max(_ALIAS_BUDGET, _ALIAS_GROWTH * written)
     if sizes[id(root)] > limit:
@@ -373,23 +382,22 @@ def _check_yaml_expansion(root: Any, name: str) -> None:
             f"{name}: its aliases expand it to more than {limit:,} values "
             f"(from {written:,} written in the file); refusing to read it"
         )
+    return mappings
 
 
-def _yaml_duplicate_keys(root: Any, loader: Any) -> list[str]:
+def _yaml_duplicate_keys(root: Any, mappings: list[Any], loader: Any) -> list[str]:
     """Paths of the keys written twice in one mapping, or whose texts are equal (1 and '1'),
     as the comparison sees keys by their text. A node shared through aliases counts once, at
     the first place it appears. Keys merged in with '<<' may be overridden and are not counted.
     """
     repeated: dict[int, list[str]] = {}
-    shared: set[int] = set()
-    for node in _yaml_distinct_nodes(root, shared):
-        if node.id != "mapping":
-            continue
+    for node in mappings:
         seen: set[str] = set()
         twice: list[str] = []
         for key_node, _ in node.value:
             if key_node.tag == _YAML_MERGE_TAG or key_node.id != "scalar":
                 continue
+            # Built now, the key is cached for the document's construction.
             text = str(loader.construct_object(key_node, deep=True))
             if text in seen and text not in twice:
                 twice.append(text)
@@ -418,17 +426,6 @@ def _yaml_duplicate_keys(root: Any, loader: Any) -> list[str]:
     return found
 
 
-def _yaml_distinct_nodes(root: Any, seen: set[int]) -> Iterator[Any]:
-    stack = [root]
-    while stack:
-        node = stack.pop()
-        if id(node) in seen:
-            continue
-        seen.add(id(node))
-        yield node
-        stack.extend(_yaml_children(node))
-
-
 def _parse_yaml(data: bytes, name: str) -> Document:
     try:
         yaml = importlib.import_module("yaml")
@@ -441,8 +438,8 @@ def _parse_yaml(data: bytes, name: str) -> Document:
         root = loader.get_single_node()
         if root is None:  # an empty file
             return Document(None, [])
-        _check_yaml_expansion(root, name)
-        duplicates = _yaml_duplicate_keys(root, loader)
+        mappings = _check_yaml_expansion(root, name)
+        duplicates = _yaml_duplicate_keys(root, mappings, loader)
         return Document(_plain_data(loader.construct_document(root), name), duplicates)
     except yaml.MarkedYAMLError as exc:
         problem = "; ".join(part for part in (exc.context, exc.problem) if part)

@@ -167,9 +167,11 @@ def test_console_example(example, tmp_path):
 
 
 def test_readme_main_job_runs(tmp_path):
-    """The README's set-up command ends with `hexalume OLD NEW` on bundled documents."""
+    """The README's set-up command makes a virtual environment and ends with `hexalume OLD NEW`
+    on bundled documents."""
     readme = (REPO / "README.md").read_text(encoding="utf-8")
-    match = re.search(r"^bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
+    match = re.search(r"^python3 -m venv \.venv && \. \.venv/bin/activate && "
+                      r"bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
     assert match, "the README lost its main-job command"
     env = command_env(PATH=_command_path(tmp_path))
     proc = subprocess.run(
