@@ -97,7 +97,8 @@ def _path_filter(text: str) -> str:
     """An argparse type for --include and --exclude: a path as the report writes it."""
     if text == "root" or text.startswith("root["):
         return text
-    example = f"root['{text}']" if text and "[" not in text and "'" not in text else "root['version']"
+    bare_key = text and "[" not in text and "'" not in text
+    example = f"root['{text}']" if bare_key else "root['version']"
     raise argparse.ArgumentTypeError(
         f"expected a path that starts with root, such as {example}, got '{text}'"
     )
