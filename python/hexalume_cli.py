@@ -3,22 +3,24 @@
     hexalume OLD NEW [options]
 
 The exit status is 0 when the documents are equal, 1 when they differ and 2 on any error.
-Every error is one line on standard error; nothing here prints a traceback.
+Every error is one line on standard error; nothing here prints a traceback. A reader that stops
+early (`hexalume a b | head -1`) ends the command quietly.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import datetime
 import importlib
 import json
 import math
 import os
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
 from types import ModuleType
-from typing import IO, Any, NoReturn
+from typing import IO, Any, NamedTuple, NoReturn
 
 import hexalume
 
@@ -30,11 +32,28 @@ EXIT_ERROR = 2
 _UINT8_MAX = 2**8 - 1
 _UINT32_MAX = 2**32 - 1
 _UINT64_MAX = 2**64 - 1
-_SUFFIXES = ".json, .toml, .yaml or .yml"
+_FORMATS = ("json", "yaml", "toml")
+# File extensions, compared in lower case; any other file, and standard input, is read as JSON
+# unless --format says otherwise.
+_EXTENSIONS = {".json": "json", ".yaml": "yaml", ".yml": "yaml", ".toml": "toml"}
+# A YAML document may use aliases to repeat a part of itself. Reading one whose aliases expand it
+# past this many nodes, and past _ALIAS_GROWTH times the nodes written in the file, is refused:
+# a few hundred bytes of nested aliases can otherwise stand for billions of nodes.
+_ALIAS_BUDGET = 1_000_000
+_ALIAS_GROWTH = 100
+_YAML_MERGE_TAG = "tag:yaml.org,2002:merge"
 
 
 class CliError(Exception):
     """A failure the user can act on: printed as one line, exit status 2."""
+
+
+class _ReaderGone(Exception):
+    """Standard output's reader closed the pipe; the command ends quietly with `status`."""
+
+    def __init__(self, status: int) -> None:
+        super().__init__(status)
+        self.status = status
 
 
 class _ArgumentParser(argparse.ArgumentParser):
@@ -42,6 +61,14 @@ class _ArgumentParser(argparse.ArgumentParser):
     # in a script's log, and --help is one flag away.
     def error(self, message: str) -> NoReturn:
         raise CliError(f"{message} (see '{self.prog} --help')")
+
+    # argparse ignores a failure to write --help or --version; here it is an error like any other.
+    def _print_message(self, message: str, file: Any = None) -> None:
+        if message:
+            try:
+                _write(file, message)
+            except BrokenPipeError:
+                raise _ReaderGone(EXIT_EQUAL) from None
 
 
 def _count(limit: int) -> Callable[[str], int]:
@@ -66,6 +93,17 @@ def _tolerance(text: str) -> float:
         raise argparse.ArgumentTypeError(f"expected a number, got '{text}'") from None
 
 
+def _path_filter(text: str) -> str:
+    """An argparse type for --include and --exclude: a path as the report writes it."""
+    if text == "root" or text.startswith("root["):
+        return text
+    bare_key = text and "[" not in text and "'" not in text
+    example = f"root['{text}']" if bare_key else "root['version']"
+    raise argparse.ArgumentTypeError(
+        f"expected a path that starts with root, such as {example}, got '{text}'"
+    )
+
+
 def _version() -> str:
     from importlib import metadata
 
@@ -83,13 +121,26 @@ def build_parser() -> argparse.ArgumentParser:
         description=(
             "Compare two documents and print what changed, as a tree of the changed "
             "positions (or, with --json, as the report dictionary). Files are read by their "
-            f"extension ({_SUFFIXES}); '-' reads JSON from standard input."
+            "extension (.json, .yaml or .yml, .toml, in any case); other files and '-' "
+            "(standard input) are read as JSON unless --format is given."
         ),
         epilog="Exit status: 0 if the documents are equal, 1 if they differ, 2 on error.",
     )
     parser.add_argument("old", metavar="OLD", help="the old document (a file, or '-')")
     parser.add_argument("new", metavar="NEW", help="the new document (a file, or '-')")
     parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+
+    reading = parser.add_argument_group("input")
+    reading.add_argument(
+        "--format",
+        choices=_FORMATS,
+        help="read both documents in this format, whatever their names",
+    )
+    reading.add_argument(
+        "--strict",
+        action="store_true",
+        help="a key written twice in one object is an error instead of a warning",
+    )
 
     compare = parser.add_argument_group("comparison")
     compare.add_argument(
@@ -122,6 +173,7 @@ def build_parser() -> argparse.ArgumentParser:
         "--include",
         metavar="PATH",
         action="append",
+        type=_path_filter,
         dest="include_paths",
         help="compare only this path (such as \"root['a']\"), its parents and its children; "
         "repeatable",
@@ -130,6 +182,7 @@ def build_parser() -> argparse.ArgumentParser:
         "--exclude",
         metavar="PATH",
         action="append",
+        type=_path_filter,
         dest="exclude_paths",
         help="skip this path and everything below it; repeatable",
     )
@@ -151,7 +204,7 @@ def build_parser() -> argparse.ArgumentParser:
         "--max-depth",
         metavar="N",
         type=_count(_UINT64_MAX),
-        help="draw the tree at most N levels deep (default 5)",
+        help="draw the tree at most N levels deep (default: no limit)",
     )
     output.add_argument(
         "--context",
@@ -176,6 +229,13 @@ def build_parser() -> argparse.ArgumentParser:
 # --- reading documents ------------------------------------------------------------------------
 
 
+class Document(NamedTuple):
+    """A parsed document and the paths of the keys it writes twice (in document order)."""
+
+    data: Any
+    duplicate_keys: list[str]
+
+
 def _json_float(name: str) -> Callable[[str], float]:
     def parse(text: str) -> float:
         number = float(text)
@@ -193,10 +253,50 @@ def _reject_constant(name: str) -> Callable[[str], Any]:
     return parse
 
 
-def _parse_json(data: bytes, name: str) -> Any:
+def _child_path(path: str, step: str | int) -> str:
+    """The report's own notation: a key as its text in quotes, without escaping; an index bare."""
+    return f"{path}[{step}]" if isinstance(step, int) else f"{path}['{step}']"
+
+
+def _paths_of(document: Any, repeated: dict[int, list[str]]) -> list[str]:
+    """The paths of the keys listed in `repeated` (by the id of the dict that holds them)."""
+    found: list[str] = []
+    stack: list[tuple[Any, str]] = [(document, "root")]
+    while stack:
+        node, path = stack.pop()
+        if isinstance(node, dict):
+            found.extend(_child_path(path, key) for key in repeated.get(id(node), ()))
+            children = [(value, _child_path(path, str(key))) for key, value in node.items()]
+        elif isinstance(node, list):
+            children = [(item, _child_path(path, index)) for index, item in enumerate(node)]
+        else:
+            continue
+        stack.extend(reversed(children))  # document order
+    return found
+
+
+def _parse_json(data: bytes, name: str) -> Document:
+    repeated: dict[int, list[str]] = {}
+
+    def make_object(pairs: list[tuple[str, Any]]) -> dict[str, Any]:
+        # As JSON readers do, a key written twice keeps its last value; it is noted for a warning.
+        obj = dict(pairs)
+        if len(obj) != len(pairs):
+            seen: set[str] = set()
+            twice: list[str] = []
+            for key, _ in pairs:
+                if key in seen and key not in twice:
+                    twice.append(key)
+                seen.add(key)
+            repeated[id(obj)] = twice
+        return obj
+
     try:
-        return json.loads(
-            data, parse_float=_json_float(name), parse_constant=_reject_constant(name)
+        document = json.loads(
+            data,
+            object_pairs_hook=make_object,
+            parse_float=_json_float(name),
+            parse_constant=_reject_constant(name),
         )
     except json.JSONDecodeError as exc:
         raise CliError(
@@ -204,6 +304,7 @@ def _parse_json(data: bytes, name: str) -> Any:
         ) from None
     except UnicodeDecodeError as exc:
         raise CliError(f"{name}: not valid UTF-8 text ({exc.reason} at byte {exc.start})") from None
+    return Document(document, _paths_of(document, repeated) if repeated else [])
 
 
 def _decode(data: bytes, name: str) -> str:
@@ -226,24 +327,121 @@ def _toml_module(name: str) -> ModuleType:
     )
 
 
-def _parse_toml(data: bytes, name: str) -> Any:
+def _parse_toml(data: bytes, name: str) -> Document:
     toml = _toml_module(name)
     text = _decode(data, name)
     try:
-        return toml.loads(text)
+        # The TOML grammar itself forbids a key written twice.
+        return Document(_plain_data(toml.loads(text), name), [])
     except toml.TOMLDecodeError as exc:
         raise CliError(f"{name}: invalid TOML: {exc}") from None
 
 
-def _parse_yaml(data: bytes, name: str) -> Any:
+def _yaml_children(node: Any) -> list[Any]:
+    if node.id == "mapping":
+        return [part for pair in node.value for part in pair]
+    if node.id == "sequence":
+        return list(node.value)
+    return []
+
+
+def _check_yaml_expansion(root: Any, name: str) -> list[Any]:
+    """Refuses a node graph whose aliases repeat it past the budget, or make it endless, and
+    returns its mapping nodes, each once.
+
+    Aliases make the graph share nodes; the document the comparison sees has every shared node
+    written out in full. Its size is counted here bottom-up, each distinct node once.
+    """
+    sizes: dict[int, int] = {}
+    open_nodes: set[int] = set()  # the nodes on the way from the root to the current one
+    mappings: list[Any] = []
+    stack: list[tuple[Any, list[Any] | None]] = [(root, None)]
+    while stack:
+        node, children = stack.pop()
+        key = id(node)
+        if children is not None:  # all of the node's children are counted
+            open_nodes.discard(key)
+            sizes[key] = 1 + sum(sizes[id(child)] for child in children)
+            continue
+        if key in sizes:
+            continue
+        if key in open_nodes:
+            raise CliError(f"{name}: an alias refers to a node that contains it")
+        children = _yaml_children(node)
+        if not children:
+            sizes[key] = 1
+            continue
+        if node.id == "mapping":
+            mappings.append(node)
+        open_nodes.add(key)
+        stack.append((node, children))
+        stack.extend((child, None) for child in children if id(child) not in sizes)
+    written = len(sizes)
+    limit = max(_ALIAS_BUDGET, _ALIAS_GROWTH * written)
+    if sizes[id(root)] > limit:
+        raise CliError(
+            f"{name}: its aliases expand it to more than {limit:,} values "
+            f"(from {written:,} written in the file); refusing to read it"
+        )
+    return mappings
+
+
+def _yaml_duplicate_keys(root: Any, mappings: list[Any], loader: Any) -> list[str]:
+    """Paths of the keys written twice in one mapping, or whose texts are equal (1 and '1'),
+    as the comparison sees keys by their text. A node shared through aliases counts once, at
+    the first place it appears. Keys merged in with '<<' may be overridden and are not counted.
+    """
+    repeated: dict[int, list[str]] = {}
+    for node in mappings:
+        seen: set[str] = set()
+        twice: list[str] = []
+        for key_node, _ in node.value:
+            if key_node.tag == _YAML_MERGE_TAG or key_node.id != "scalar":
+                continue
+            # Built now, the key is cached for the document's construction.
+            text = str(loader.construct_object(key_node, deep=True))
+            if text in seen and text not in twice:
+                twice.append(text)
+            seen.add(text)
+        if twice:
+            repeated[id(node)] = twice
+    if not repeated:
+        return []
+    found: list[str] = []
+    visited: set[int] = set()
+    stack: list[tuple[Any, str]] = [(root, "root")]
+    while stack:
+        node, path = stack.pop()
+        if id(node) in visited or node.id == "scalar":
+            continue
+        visited.add(id(node))
+        children: list[tuple[Any, str]] = []
+        if node.id == "sequence":
+            children = [(item, _child_path(path, index)) for index, item in enumerate(node.value)]
+        for key_node, value_node in node.value if node.id == "mapping" else ():
+            if key_node.tag != _YAML_MERGE_TAG and key_node.id == "scalar":
+                key = loader.construct_object(key_node, deep=True)
+                children.append((value_node, _child_path(path, str(key))))
+        found.extend(_child_path(path, key) for key in repeated.get(id(node), ()))
+        stack.extend(reversed(children))
+    return found
+
+
+def _parse_yaml(data: bytes, name: str) -> Document:
     try:
         yaml = importlib.import_module("yaml")
     except ModuleNotFoundError:
         raise CliError(f"{name}: reading YAML needs PyYAML: pip install pyyaml") from None
-    loader = getattr(yaml, "CSafeLoader", yaml.SafeLoader)
-    text = _decode(data, name)
+    loader_class = getattr(yaml, "CSafeLoader", yaml.SafeLoader)
+    loader = loader_class(_decode(data, name))
     try:
-        return yaml.load(text, Loader=loader)
+        # yaml.load in steps: the node graph is checked before any value is built from it.
+        root = loader.get_single_node()
+        if root is None:  # an empty file
+            return Document(None, [])
+        mappings = _check_yaml_expansion(root, name)
+        duplicates = _yaml_duplicate_keys(root, mappings, loader)
+        return Document(_plain_data(loader.construct_document(root), name), duplicates)
     except yaml.MarkedYAMLError as exc:
         problem = "; ".join(part for part in (exc.context, exc.problem) if part)
         mark = exc.problem_mark or exc.context_mark
@@ -251,6 +449,8 @@ def _parse_yaml(data: bytes, name: str) -> Any:
         raise CliError(f"{name}: invalid YAML: {problem or 'cannot parse'}{where}") from None
     except yaml.YAMLError as exc:
         raise CliError(f"{name}: invalid YAML: {_one_line(str(exc))}") from None
+    finally:
+        loader.dispose()
 
 
 def _plain_data(node: Any, name: str) -> Any:
@@ -270,45 +470,63 @@ def _plain_data(node: Any, name: str) -> Any:
     return node
 
 
-_PARSERS: dict[str, Callable[[bytes, str], Any]] = {
-    ".json": _parse_json,
-    ".toml": _parse_toml,
-    ".yaml": _parse_yaml,
-    ".yml": _parse_yaml,
+_PARSERS: dict[str, Callable[[bytes, str], Document]] = {
+    "json": _parse_json,
+    "toml": _parse_toml,
+    "yaml": _parse_yaml,
 }
 
 
-def load_document(name: str, stdin: IO[bytes] | None) -> Any:
-    """Reads and parses one document; `name` is a file path or '-' for JSON on standard input."""
+def document_format(name: str, chosen: str | None) -> str:
+    """The format to read `name` in: `chosen` (from --format), else by extension, else JSON."""
+    if chosen is not None:
+        return chosen
+    if name == "-":
+        return "json"
+    return _EXTENSIONS.get(Path(name).suffix.lower(), "json")
+
+
+def load_document(name: str, stdin: IO[bytes] | None, chosen: str | None = None) -> Document:
+    """Reads and parses one document; `name` is a file path or '-' for standard input."""
     if name == "-":
         if stdin is None:
             raise CliError("standard input is closed, so '-' cannot be read")
+        label = "<stdin>"
         try:
             data = stdin.read()
         except OSError as exc:
             raise CliError(f"cannot read standard input: {exc.strerror or exc}") from None
+    else:
+        label = name
         try:
-            return _parse_json(data, "<stdin>")
-        except RecursionError:
-            raise CliError("<stdin>: nested too deeply to read") from None
-    path = Path(name)
-    suffix = path.suffix.lower()
-    parse = _PARSERS.get(suffix)
-    if parse is None:
-        kind = f"'{suffix}' files" if suffix else "files without an extension"
-        raise CliError(f"{name}: cannot read {kind}; use {_SUFFIXES}")
+            data = Path(name).read_bytes()
+        except OSError as exc:
+            raise CliError(f"cannot read {name}: {exc.strerror or exc}") from None
+    parse = _PARSERS[document_format(name, chosen)]
     try:
-        data = path.read_bytes()
-    except OSError as exc:
-        raise CliError(f"cannot read {name}: {exc.strerror or exc}") from None
-    try:
-        document = parse(data, name)
-        return document if parse is _parse_json else _plain_data(document, name)
+        return parse(data, label)
     except RecursionError:
-        raise CliError(f"{name}: nested too deeply to read") from None
+        raise CliError(f"{label}: nested too deeply to read") from None
 
 
 # --- running ----------------------------------------------------------------------------------
+
+
+@contextlib.contextmanager
+def _integers_of_any_length() -> Iterator[None]:
+    """Lifts the interpreter's limit on the digits of integer text (4300 by default) while the
+    command runs, so that documents are read and written with their numbers exact. The limit
+    exists from Python 3.11 (and late 3.10 releases)."""
+    get_limit = getattr(sys, "get_int_max_str_digits", None)
+    if get_limit is None:
+        yield
+        return
+    previous = get_limit()
+    sys.set_int_max_str_digits(0)
+    try:
+        yield
+    finally:
+        sys.set_int_max_str_digits(previous)
 
 
 def _one_line(text: str) -> str:
@@ -343,22 +561,47 @@ def _use_color(args: argparse.Namespace, stdout: IO[str]) -> bool:
     return bool(isatty is not None and isatty())
 
 
-def _write(stream: IO[str], text: str) -> None:
+def _write(stream: IO[str] | None, text: str) -> None:
+    """Writes and flushes `text`. A failure to write is a CliError; BrokenPipeError (the reader
+    went away) is left to the caller, which ends quietly."""
+    if stream is None:  # the interpreter sets sys.stdout to None when descriptor 1 is closed
+        raise CliError("cannot write the result: standard output is closed")
     try:
-        stream.write(text)
-    except UnicodeEncodeError:
-        # A terminal or pipe set up for a narrow encoding cannot take the tree's box-drawing
-        # characters; UTF-8 bytes are the best that can be done.
-        buffer = getattr(stream, "buffer", None)
-        if buffer is None:
-            raise
+        try:
+            stream.write(text)
+        except UnicodeEncodeError:
+            # A terminal or pipe set up for a narrow encoding cannot take the tree's box-drawing
+            # characters; UTF-8 bytes are the best that can be done.
+            buffer = getattr(stream, "buffer", None)
+            if buffer is None:
+                raise
+            stream.flush()
+            buffer.write(text.encode("utf-8"))
         stream.flush()
-        buffer.write(text.encode("utf-8"))
-    stream.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        raise CliError(f"cannot write the result: {exc.strerror or exc}") from None
 
 
-def run(argv: Sequence[str] | None, stdin: IO[bytes] | None, stdout: IO[str]) -> int:
-    """Parses `argv`, compares the two documents and writes the result. Raises CliError."""
+def _warn(stderr: IO[str] | None, message: str) -> None:
+    if stderr is None:
+        return
+    try:
+        stderr.write(f"{PROG}: warning: {message}\n")
+        stderr.flush()
+    except OSError:
+        pass  # nowhere left to say it
+
+
+def run(
+    argv: Sequence[str] | None,
+    stdin: IO[bytes] | None,
+    stdout: IO[str] | None,
+    stderr: IO[str] | None = None,
+) -> int:
+    """Parses `argv`, compares the two documents and writes the result. Raises CliError, and
+    _ReaderGone when the reader of standard output has gone."""
     parser = build_parser()
     args = parser.parse_args(argv)
     if args.old == "-" and args.new == "-":
@@ -377,8 +620,16 @@ def run(argv: Sequence[str] | None, stdin: IO[bytes] | None, stdout: IO[str]) ->
         if tree_only:
             raise CliError(f"{tree_only[0]} shapes the tree and cannot be used with --json")
 
-    old = load_document(args.old, stdin)
-    new = load_document(args.new, stdin)
+    documents = []
+    for name in (args.old, args.new):
+        document = load_document(name, stdin, args.format)
+        label = "<stdin>" if name == "-" else name
+        for path in document.duplicate_keys:
+            if args.strict:
+                raise CliError(f"{label}: duplicate key {path}")
+            _warn(stderr, f"{label}: duplicate key {path}; its last value is compared")
+        documents.append(document.data)
+    old, new = documents
     try:
         diff = hexalume.Vesperon(old, new, **_comparison_options(args))
     except (KeyboardInterrupt, SystemExit):
@@ -387,7 +638,16 @@ def run(argv: Sequence[str] | None, stdin: IO[bytes] | None, stdout: IO[str]) ->
         # Includes the library's internal-error class, which does not derive from Exception.
         reason = _one_line(str(exc)) or type(exc).__name__
         raise CliError(f"cannot compare {args.old} with {args.new}: {reason}") from None
+    status = EXIT_DIFFERENT if diff else EXIT_EQUAL
 
+    try:
+        _write_result(args, diff, stdout)
+    except BrokenPipeError:
+        raise _ReaderGone(status) from None
+    return status
+
+
+def _write_result(args: argparse.Namespace, diff: hexalume.Vesperon, stdout: IO[str] | None) -> None:
     if args.json:
         try:
             text = json.dumps(diff.to_dict(), indent=2, ensure_ascii=False)
@@ -398,35 +658,69 @@ def run(argv: Sequence[str] | None, stdin: IO[bytes] | None, stdout: IO[str]) ->
         pretty_options: dict[str, Any] = {
             "compact": args.compact,
             "path_header": args.path_header,
-            "no_color": not _use_color(args, stdout),
+            "no_color": not _use_color(args, stdout) if stdout is not None else True,
+            # The library draws 5 levels by default; a command run in a script shows everything.
+            "max_depth": _UINT64_MAX if args.max_depth is None else args.max_depth,
         }
-        if args.max_depth is not None:
-            pretty_options["max_depth"] = args.max_depth
         if args.context is not None:
             pretty_options["context"] = args.context
         _write(stdout, diff.pretty(**pretty_options) + "\n")
-    return EXIT_DIFFERENT if diff else EXIT_EQUAL
+
+
+def _discard_stdout() -> None:
+    """Points descriptor 1 at /dev/null, so that the interpreter's last flush of what is still
+    buffered neither fails nor prints a complaint."""
+    try:
+        fileno = sys.stdout.fileno() if sys.stdout is not None else -1
+    except (OSError, ValueError):
+        return
+    if fileno < 0:
+        return
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, fileno)
+    os.close(devnull)
+
+
+def _error(message: str) -> int:
+    if sys.stderr is not None:
+        try:
+            print(f"{PROG}: error: {message}", file=sys.stderr)
+        except OSError:
+            pass
+    return EXIT_ERROR
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Entry point of the ``hexalume`` console script; returns the exit status."""
+    status = EXIT_ERROR
     try:
         stdin = getattr(sys.stdin, "buffer", None)  # sys.stdin is None when fd 0 is closed
-        return run(argv, stdin, sys.stdout)
+        with _integers_of_any_length():
+            status = run(argv, stdin, sys.stdout, sys.stderr)
     except CliError as exc:
-        sys.stdout.flush()
-        print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return EXIT_ERROR
-    except SystemExit as exc:  # --help and --version
-        return exc.code if isinstance(exc.code, int) else EXIT_ERROR
+        try:
+            if sys.stdout is not None:
+                sys.stdout.flush()
+        except OSError:
+            _discard_stdout()
+        return _error(str(exc))
+    except SystemExit as exc:  # --help and --version, whose text argparse has written
+        status = exc.code if isinstance(exc.code, int) else EXIT_ERROR
     except KeyboardInterrupt:
         return 130
+    except _ReaderGone as exc:  # `hexalume a b | head -1`: end quietly
+        _discard_stdout()
+        return exc.status
+    # Whatever is still buffered (--help and --version) must reach its reader too.
+    try:
+        if sys.stdout is not None:
+            sys.stdout.flush()
     except BrokenPipeError:
-        # The reader went away (`hexalume a b | head`). Point stdout at /dev/null so that the
-        # interpreter's final flush does not complain, and report the difference as found.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        return EXIT_DIFFERENT
+        _discard_stdout()
+    except OSError as exc:
+        _discard_stdout()
+        return _error(f"cannot write the result: {exc.strerror or exc}")
+    return status
 
 
 if __name__ == "__main__":

@@ -3,6 +3,8 @@
 - A ```python block runs in a fresh namespace. Its printed output must equal the ```output block
   that follows it; a block without one must print exactly the text of its `# -> ...` comments,
   one line each (and nothing when it has none).
+- A ```text block that follows a python block defining pytest tests is what pytest prints for
+  them: its lines must appear in pytest's report of that block, in order.
 - A ```console block holds `$ command` lines, each followed by the output it must print
   (standard output and standard error together). Commands run in bash from the repository root,
   with `hexalume` on the PATH.
@@ -67,6 +69,11 @@ def read_examples() -> list[Example]:
             else:
                 expected = "".join(m.group(1) + "\n" for m in map(ARROW.search, body.splitlines()) if m)
             examples.append(Example("python", body, expected, line, section))
+        elif language == "text":
+            previous = fences[index - 1] if index > 0 else None
+            if previous is None or previous.group(1) != "python" or "def test_" not in previous.group(2):
+                raise AssertionError(f"guide line {line}: a text block must follow pytest tests")
+            examples.append(Example("pytest", previous.group(2), body, line, section))
         elif language == "console":
             examples.append(Example("console", body, "", line, section))
         elif language == "output":
@@ -79,13 +86,17 @@ def read_examples() -> list[Example]:
 EXAMPLES = read_examples()
 PYTHON = [e for e in EXAMPLES if e.language == "python"]
 CONSOLE = [e for e in EXAMPLES if e.language == "console"]
+PYTEST = [e for e in EXAMPLES if e.language == "pytest"]
 
 
 def test_the_guide_has_examples_of_every_part():
     assert {e.section for e in EXAMPLES} >= {
         "Quick start", "Keys added and removed", "List items added and removed", "Type changes",
         "Changed values", "`ignore_order`", "`verbose_level`", "Drawing the report: `pretty()`",
-        "What can be compared", "The command-line tool",
+        "What can be compared", "Nesting", "What \"...\" means in `pretty()`",
+        "Dictionary keys that are not strings", "Rounding and very small numbers",
+        "Using it in tests", "Performance and memory", "The command-line tool", "Command options",
+        "Exit status and errors",
     }
 
 
@@ -96,6 +107,20 @@ def test_python_example(example):
     with contextlib.redirect_stdout(out):
         exec(compile(example.code, f"{GUIDE}:{example.line}", "exec"), namespace)
     assert out.getvalue() == example.expected
+
+
+@pytest.mark.parametrize("example", PYTEST, ids=[e.id for e in PYTEST])
+def test_pytest_report(example, tmp_path):
+    (tmp_path / "test_guide_example.py").write_text(example.code, encoding="utf-8")
+    proc = subprocess.run(
+        [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "test_guide_example.py"],
+        capture_output=True, cwd=tmp_path, env=command_env(), timeout=120,
+    )
+    report = proc.stdout.decode().splitlines()
+    expected = example.expected.splitlines()
+    assert proc.returncode == 1, report  # the example's test fails
+    start = report.index(expected[0])
+    assert report[start : start + len(expected)] == expected
 
 
 def _command_path(tmp_path: Path) -> str:
@@ -142,9 +167,11 @@ def test_console_example(example, tmp_path):
 
 
 def test_readme_main_job_runs(tmp_path):
-    """The README's set-up command ends with `hexalume OLD NEW` on bundled documents."""
+    """The README's set-up command makes a virtual environment and ends with `hexalume OLD NEW`
+    on bundled documents."""
     readme = (REPO / "README.md").read_text(encoding="utf-8")
-    match = re.search(r"^bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
+    match = re.search(r"^python3 -m venv \.venv && \. \.venv/bin/activate && "
+                      r"bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
     assert match, "the README lost its main-job command"
     env = command_env(PATH=_command_path(tmp_path))
     proc = subprocess.run(
