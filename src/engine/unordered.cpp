@@ -1,164 +1,133 @@
 #include "engine/unordered.hpp"
 
 #include <cstdint>
-#include <cstring>
-#include <functional>
-#include <string_view>
 #include <vector>
 
 #include "engine/path.hpp"
-#include "value/canonical.hpp"
+#include "value/hash.hpp"
 
 namespace hexalume::engine {
 
 namespace {
 
-using value::Kind;
 using value::Node;
 
-// The canonical texts of every item of one list, in one buffer.
-class ItemTexts {
- public:
-  explicit ItemTexts(const Node& list) {
-    const std::size_t count = list.size();
-    ends_.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      value::append_canonical_string(buffer_, list.items[i]);
-      ends_.push_back(buffer_.size());
-    }
-  }
-
-  std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t index) const {
-    std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-    return std::string_view(buffer_).substr(begin, ends_[index] - begin);
-  }
-
- private:
-  std::string buffer_;
-  std::vector<std::size_t> ends_;
-};
-
-struct Counts {
+// One distinct value of the old list, and how often it occurs on each side.
+struct Group {
+  std::size_t first;  // index in the old list of its first occurrence
   std::size_t in_old = 0;
   std::size_t in_new = 0;
-  std::size_t seen = 0;  // occurrences met so far by the pass that records the surplus
+  std::size_t seen = 0;  // occurrences met so far by a pass that records the surplus
 };
 
-// Counts per distinct text of the old list: open addressing with linear probing over a table
-// sized once for every old item, so it never grows. Keys are views into the old list's texts;
-// texts found only in the new list need no entry, since none of their items can be matched.
-class TextCounts {
+// The distinct values of the old list: open addressing with linear probing over a table sized
+// once for every old item, so it never grows. A slot holds an item's structural hash and its
+// group; a hash match is confirmed by value equality with the group's first item, so two
+// different values never share a group, even when their hashes collide. Values found only in
+// the new list need no group, since none of their items can be matched.
+class ItemGroups {
  public:
-  explicit TextCounts(std::size_t max_texts) {
+  static constexpr std::size_t kNone = SIZE_MAX;
+
+  explicit ItemGroups(const Node& old_list) : old_items_(old_list.items) {
+    const std::size_t count = old_list.size();
     std::size_t capacity = 8;
-    while (capacity < max_texts + max_texts / 2 + 1) capacity *= 2;  // load stays below 2/3
+    while (capacity < count + count / 2 + 1) capacity *= 2;  // load stays below 2/3
     slots_.resize(capacity);
+    groups_.reserve(count);
   }
 
-  Counts& insert(std::string_view text) {
-    const std::uint64_t hash = std::hash<std::string_view>{}(text);
-    Slot& slot = slots_[probe(text, hash)];
-    if (slot.text == nullptr) {
+  // The group of old item `index`, created on its first occurrence.
+  Group& add_old(std::size_t index) {
+    const Node& item = old_items_[index];
+    const std::uint64_t hash = value::structural_hash(item);
+    Slot& slot = slots_[probe(item, hash)];
+    if (slot.group == kNone) {
       slot.hash = hash;
-      slot.text = text.data();
-      slot.length = text.size();
+      slot.group = groups_.size();
+      groups_.push_back(Group{index});
     }
-    return slot.counts;
+    return groups_[slot.group];
   }
 
-  // nullptr when the old list has no item with this text.
-  Counts* find(std::string_view text) {
-    Slot& slot = slots_[probe(text, std::hash<std::string_view>{}(text))];
-    return slot.text == nullptr ? nullptr : &slot.counts;
+  // The group whose value equals `item`, or nullptr.
+  Group* find(const Node& item) {
+    const Slot& slot = slots_[probe(item, value::structural_hash(item))];
+    return slot.group == kNone ? nullptr : &groups_[slot.group];
   }
 
   bool counts_match() const {
-    for (const Slot& slot : slots_) {
-      if (slot.counts.in_old != slot.counts.in_new) return false;
+    for (const Group& group : groups_) {
+      if (group.in_old != group.in_new) return false;
     }
     return true;
   }
 
   void reset_seen() {
-    for (Slot& slot : slots_) slot.counts.seen = 0;
+    for (Group& group : groups_) group.seen = 0;
   }
 
  private:
   struct Slot {
     std::uint64_t hash = 0;
-    const char* text = nullptr;  // nullptr marks a free slot; canonical texts are never empty
-    std::size_t length = 0;
-    Counts counts;
+    std::size_t group = kNone;
   };
 
-  // The slot holding `text`, or the free slot where it belongs.
-  std::size_t probe(std::string_view text, std::uint64_t hash) const {
+  // The slot of the group equal to `item`, or the free slot where it belongs.
+  std::size_t probe(const Node& item, std::uint64_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
       const Slot& slot = slots_[index];
-      if (slot.text == nullptr) return index;
-      if (slot.hash == hash && slot.length == text.size() &&
-          std::memcmp(slot.text, text.data(), text.size()) == 0) {
-        return index;
-      }
+      if (slot.group == kNone) return index;
+      if (slot.hash != hash) continue;
+      const Node& first = old_items_[groups_[slot.group].first];
+      if (&first == &item || value::equal(first, item)) return index;
     }
   }
 
+  const Node* old_items_;
   std::vector<Slot> slots_;
+  std::vector<Group> groups_;
 };
-
-// Calls `visit(index, text)` for each item of `list`, building each text in one reused buffer.
-template <typename Visit>
-void for_each_text(const Node& list, std::string& scratch, Visit visit) {
-  const std::size_t count = list.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    scratch.clear();
-    value::append_canonical_string(scratch, list.items[i]);
-    visit(i, std::string_view(scratch));
-  }
-}
 
 }  // namespace
 
 void diff_unordered(const Node& t1, const Node& t2, std::string& path,
                     DiffAccumulator& accumulator) {
-  // The old texts are kept as the keys; the new ones are built into a scratch buffer, counted
-  // and dropped, and built once more only in the rare case that the lists differ.
-  const ItemTexts old_texts(t1);
-  TextCounts counts(old_texts.size());
-  for (std::size_t i = 0; i < old_texts.size(); ++i) ++counts.insert(old_texts[i]).in_old;
-
-  std::string scratch;
-  bool same = t1.size() == t2.size();
-  for_each_text(t2, scratch, [&](std::size_t, std::string_view text) {
-    Counts* count = counts.find(text);
-    if (count == nullptr) {
-      same = false;
+  // One pass over each list decides the common case of equal multisets, with nothing kept per
+  // item; only lists that differ are walked again to find their surplus.
+  const std::size_t old_size = t1.size();
+  const std::size_t new_size = t2.size();
+  ItemGroups groups(t1);
+  for (std::size_t i = 0; i < old_size; ++i) ++groups.add_old(i).in_old;
+  bool same = old_size == new_size;
+  for (std::size_t i = 0; i < new_size; ++i) {
+    if (Group* group = groups.find(t2.items[i])) {
+      ++group->in_new;
     } else {
-      ++count->in_new;
+      same = false;
     }
-  });
-  if (same && counts.counts_match()) return;
+  }
+  if (same && groups.counts_match()) return;
 
-  // The earliest occurrences of a text are the matched ones, so the surplus of each side is
+  // The earliest occurrences of a value are the matched ones, so the surplus of each side is
   // always its last occurrences.
   const std::size_t mark = path.size();
-  for (std::size_t i = 0; i < old_texts.size(); ++i) {
-    Counts& count = *counts.find(old_texts[i]);
-    if (count.seen++ < count.in_new) continue;
+  for (std::size_t i = 0; i < old_size; ++i) {
+    Group& group = *groups.find(t1.items[i]);
+    if (group.seen++ < group.in_new) continue;
     append_index_segment(path, i);
     accumulator.record_item_removed(path, t1.items[i]);
     path.resize(mark);
   }
-  counts.reset_seen();
-  for_each_text(t2, scratch, [&](std::size_t i, std::string_view text) {
-    Counts* count = counts.find(text);
-    if (count != nullptr && count->seen++ < count->in_old) return;
+  groups.reset_seen();
+  for (std::size_t i = 0; i < new_size; ++i) {
+    Group* group = groups.find(t2.items[i]);
+    if (group != nullptr && group->seen++ < group->in_old) continue;
     append_index_segment(path, i);
     accumulator.record_item_added(path, t2.items[i]);
     path.resize(mark);
-  });
+  }
 }
 
 }  // namespace hexalume::engine
