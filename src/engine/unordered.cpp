@@ -14,46 +14,54 @@ using value::Node;
 
 // One distinct value of the old list, and how often it occurs on each side.
 struct Group {
-  std::size_t first;  // index in the old list of its first occurrence
   std::size_t in_old = 0;
   std::size_t in_new = 0;
   std::size_t seen = 0;  // occurrences met so far by a pass that records the surplus
 };
 
 // The distinct values of the old list: open addressing with linear probing over a table sized
-// once for every old item, so it never grows. A slot holds an item's structural hash and its
-// group; a hash match is confirmed by value equality with the group's first item, so two
-// different values never share a group, even when their hashes collide. Values found only in
-// the new list need no group, since none of their items can be matched.
+// once for every old item, so it never grows. A slot holds a structural hash, the group and a
+// view of the group's first item; a hash match is confirmed by value equality with that item, so
+// two different values never share a group, even when their hashes collide. Values found only
+// in the new list need no group, since none of their items can be matched.
 class ItemGroups {
  public:
-  static constexpr std::size_t kNone = SIZE_MAX;
-
-  explicit ItemGroups(const Node& old_list) : old_items_(old_list.items) {
-    const std::size_t count = old_list.size();
+  explicit ItemGroups(std::size_t old_count) {
     std::size_t capacity = 8;
-    while (capacity < count + count / 2 + 1) capacity *= 2;  // load stays below 2/3
+    while (capacity < old_count + old_count / 2 + 1) capacity *= 2;  // load stays below 2/3
     slots_.resize(capacity);
-    groups_.reserve(count);
+    mask_ = capacity - 1;
+    groups_.reserve(old_count);
   }
 
-  // The group of old item `index`, created on its first occurrence.
-  Group& add_old(std::size_t index) {
-    const Node& item = old_items_[index];
-    const std::uint64_t hash = value::structural_hash(item);
+  // The group of an old item, created on its first occurrence.
+  Group& add_old(const Node& item, std::uint64_t hash) {
     Slot& slot = slots_[probe(item, hash)];
     if (slot.group == kNone) {
       slot.hash = hash;
       slot.group = groups_.size();
-      groups_.push_back(Group{index});
+      slot.first = item;
+      groups_.emplace_back();
     }
     return groups_[slot.group];
   }
 
   // The group whose value equals `item`, or nullptr.
-  Group* find(const Node& item) {
-    const Slot& slot = slots_[probe(item, value::structural_hash(item))];
+  Group* find(const Node& item, std::uint64_t hash) {
+    const Slot& slot = slots_[probe(item, hash)];
     return slot.group == kNone ? nullptr : &groups_[slot.group];
+  }
+
+  // Memory hints for an item about to be looked up: first its home slot, then (once that is
+  // loaded) the children of the first item it will most likely be compared with.
+  void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+  void prefetch_first(std::uint64_t hash) const {
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.hash == hash && slot.group != kNone && slot.first.kind >= value::Kind::String) {
+      // The first few cache lines: a record's members, and usually its short strings after them.
+      const char* bytes = slot.first.chars;
+      for (int line = 0; line < kPrefetchLines; ++line) __builtin_prefetch(bytes + 64 * line);
+    }
   }
 
   bool counts_match() const {
@@ -68,27 +76,59 @@ class ItemGroups {
   }
 
  private:
+  static constexpr std::size_t kNone = SIZE_MAX;
+  static constexpr int kPrefetchLines = 4;
+
   struct Slot {
     std::uint64_t hash = 0;
     std::size_t group = kNone;
+    Node first;  // a view of the group's first item in the old list
   };
 
   // The slot of the group equal to `item`, or the free slot where it belongs.
   std::size_t probe(const Node& item, std::uint64_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
+    for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
       const Slot& slot = slots_[index];
       if (slot.group == kNone) return index;
       if (slot.hash != hash) continue;
-      const Node& first = old_items_[groups_[slot.group].first];
-      if (&first == &item || value::equal(first, item)) return index;
+      if (item.kind >= value::Kind::String && slot.first.kind == item.kind &&
+          slot.first.items == item.items && slot.first.size() == item.size()) {
+        return index;  // a view of the same memory: equal without looking inside
+      }
+      if (value::equal(slot.first, item)) return index;
     }
   }
 
-  const Node* old_items_;
   std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
   std::vector<Group> groups_;
 };
+
+// Calls `visit(index, hash)` for every item in order, hashing a few items ahead and asking for
+// their slots and first items early: matching jumps around the old list, and without the hints
+// each lookup waits for several cache misses in a row.
+template <typename Visit>
+void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
+  constexpr std::size_t kSlotAhead = 16;  // hashed and slot requested this many items ahead
+  constexpr std::size_t kFirstAhead = 8;  // first item requested this many items ahead
+  constexpr std::size_t kRing = 32;       // hashes kept, a power of two > kSlotAhead
+  std::uint64_t hashes[kRing];
+  const std::size_t count = list.size();
+  for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
+    if (ahead < count) {
+      const std::uint64_t hash = value::structural_hash(list.items[ahead]);
+      hashes[ahead % kRing] = hash;
+      groups.prefetch_slot(hash);
+    }
+    if (ahead >= kFirstAhead && ahead - kFirstAhead < count) {
+      groups.prefetch_first(hashes[(ahead - kFirstAhead) % kRing]);
+    }
+    if (ahead >= kSlotAhead) {
+      const std::size_t index = ahead - kSlotAhead;
+      visit(index, hashes[index % kRing]);
+    }
+  }
+}
 
 }  // namespace
 
@@ -98,36 +138,38 @@ void diff_unordered(const Node& t1, const Node& t2, std::string& path,
   // item; only lists that differ are walked again to find their surplus.
   const std::size_t old_size = t1.size();
   const std::size_t new_size = t2.size();
-  ItemGroups groups(t1);
-  for (std::size_t i = 0; i < old_size; ++i) ++groups.add_old(i).in_old;
+  ItemGroups groups(old_size);
+  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
+    ++groups.add_old(t1.items[i], hash).in_old;
+  });
   bool same = old_size == new_size;
-  for (std::size_t i = 0; i < new_size; ++i) {
-    if (Group* group = groups.find(t2.items[i])) {
+  for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
+    if (Group* group = groups.find(t2.items[i], hash)) {
       ++group->in_new;
     } else {
       same = false;
     }
-  }
+  });
   if (same && groups.counts_match()) return;
 
   // The earliest occurrences of a value are the matched ones, so the surplus of each side is
   // always its last occurrences.
   const std::size_t mark = path.size();
-  for (std::size_t i = 0; i < old_size; ++i) {
-    Group& group = *groups.find(t1.items[i]);
-    if (group.seen++ < group.in_new) continue;
+  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
+    Group& group = *groups.find(t1.items[i], hash);
+    if (group.seen++ < group.in_new) return;
     append_index_segment(path, i);
     accumulator.record_item_removed(path, t1.items[i]);
     path.resize(mark);
-  }
+  });
   groups.reset_seen();
-  for (std::size_t i = 0; i < new_size; ++i) {
-    Group* group = groups.find(t2.items[i]);
-    if (group != nullptr && group->seen++ < group->in_old) continue;
+  for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
+    Group* group = groups.find(t2.items[i], hash);
+    if (group != nullptr && group->seen++ < group->in_old) return;
     append_index_segment(path, i);
     accumulator.record_item_added(path, t2.items[i]);
     path.resize(mark);
-  }
+  });
 }
 
 }  // namespace hexalume::engine
