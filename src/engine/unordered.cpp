@@ -1,5 +1,6 @@
 #include "engine/unordered.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -64,6 +65,28 @@ class ItemGroups {
     }
   }
 
+  // Third hint, once the first item's own memory is loaded: the strings and child arrays its
+  // members or items point to, which value equality reads next.
+  void prefetch_children(std::uint64_t hash) const {
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.hash != hash || slot.group == kNone) return;
+    const Node& first = slot.first;
+    if (first.kind == value::Kind::Object) {
+      const std::size_t count = std::min<std::size_t>(first.size(), kPrefetchChildren);
+      for (std::size_t i = 0; i < count; ++i) {
+        __builtin_prefetch(first.members[i].key.chars);
+        if (first.members[i].value.kind >= value::Kind::String) {
+          __builtin_prefetch(first.members[i].value.chars);
+        }
+      }
+    } else if (first.kind == value::Kind::List) {
+      const std::size_t count = std::min<std::size_t>(first.size(), kPrefetchChildren);
+      for (std::size_t i = 0; i < count; ++i) {
+        if (first.items[i].kind >= value::Kind::String) __builtin_prefetch(first.items[i].chars);
+      }
+    }
+  }
+
   bool counts_match() const {
     for (const Group& group : groups_) {
       if (group.in_old != group.in_new) return false;
@@ -78,6 +101,7 @@ class ItemGroups {
  private:
   static constexpr std::size_t kNone = SIZE_MAX;
   static constexpr int kPrefetchLines = 4;
+  static constexpr std::size_t kPrefetchChildren = 16;
 
   struct Slot {
     std::uint64_t hash = 0;
@@ -109,9 +133,10 @@ class ItemGroups {
 // each lookup waits for several cache misses in a row.
 template <typename Visit>
 void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
-  constexpr std::size_t kSlotAhead = 16;  // hashed and slot requested this many items ahead
-  constexpr std::size_t kFirstAhead = 8;  // first item requested this many items ahead
-  constexpr std::size_t kRing = 32;       // hashes kept, a power of two > kSlotAhead
+  constexpr std::size_t kSlotAhead = 12;     // hashed and slot requested this many items ahead
+  constexpr std::size_t kFirstAhead = 8;     // first item requested this many items ahead
+  constexpr std::size_t kChildrenAhead = 4;  // and its strings and child arrays this many
+  constexpr std::size_t kRing = 32;          // hashes kept, a power of two > kSlotAhead
   std::uint64_t hashes[kRing];
   const std::size_t count = list.size();
   for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
@@ -122,6 +147,9 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
     }
     if (ahead >= kFirstAhead && ahead - kFirstAhead < count) {
       groups.prefetch_first(hashes[(ahead - kFirstAhead) % kRing]);
+    }
+    if (ahead >= kChildrenAhead && ahead - kChildrenAhead < count) {
+      groups.prefetch_children(hashes[(ahead - kChildrenAhead) % kRing]);
     }
     if (ahead >= kSlotAhead) {
       const std::size_t index = ahead - kSlotAhead;
