@@ -72,6 +72,8 @@ def workload():
         lambda: Vesperon(old, new, old),
         lambda: Vesperon(old).pretty(),
         lambda: Vesperon(old, new).pretty(max_depth=-1),
+        lambda: Vesperon([10**30, -(2**70)], [-(2**70), 10**30 + 1], atol=0.5).to_dict(),
+        lambda: Vesperon({"a']['b": 10**30, "a": {"b": 1}}, {"a']['b": 2, "a": {"b": 2}}),
         grows,
     ]
     if np is not None:

@@ -12,8 +12,9 @@ Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions
   std::string path = "root";
   path.reserve(256);
   diff_values(t1.root(), t2.root(), path, options, accumulator);
-  value::Value report = into_value(std::move(accumulator), options.verbose_level);
-  return Vesperon{std::move(report), std::move(t1), std::move(t2)};
+  std::optional<PathCollision> collision;
+  value::Value report = into_value(std::move(accumulator), options.verbose_level, &collision);
+  return Vesperon{std::move(report), std::move(t1), std::move(t2), std::move(collision)};
 }
 
 value::Value to_value(const Vesperon& comparison) { return comparison.report; }

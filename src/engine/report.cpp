@@ -19,7 +19,10 @@ using Entry = DiffAccumulator::Entry;
 bool path_less(const Node& left, const Node& right) { return left.string() < right.string(); }
 
 // Sorts by path bytes; equal paths stay in record order, so the last of each run is the newest.
-void sort_entries(std::vector<Entry>& entries) {
+// The first path recorded twice goes into `collision` unless it already holds one. Duplicates
+// are adjacent after the sort, so finding them costs nothing beyond the pass that drops them.
+void sort_entries(std::vector<Entry>& entries, std::string_view section,
+                  std::optional<PathCollision>* collision) {
   auto by_path = [](const Entry& left, const Entry& right) {
     return path_less(left.path, right.path);
   };
@@ -29,6 +32,9 @@ void sort_entries(std::vector<Entry>& entries) {
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (kept > 0 && entries[kept - 1].path.string() == entries[i].path.string()) {
+      if (collision != nullptr && !collision->has_value()) {
+        *collision = PathCollision{std::string(entries[i].path.string()), section};
+      }
       entries[kept - 1] = entries[i];
     } else {
       entries[kept++] = entries[i];
@@ -37,8 +43,9 @@ void sort_entries(std::vector<Entry>& entries) {
   entries.resize(kept);
 }
 
-Node object_section(Arena& arena, std::vector<Entry>& entries) {
-  sort_entries(entries);
+Node object_section(Arena& arena, std::vector<Entry>& entries, std::string_view section,
+                    std::optional<PathCollision>* collision) {
+  sort_entries(entries, section, collision);
   Member* members = arena.allocate_members(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     members[i].key = entries[i].path;
@@ -60,8 +67,9 @@ Node path_list_section(Arena& arena, std::vector<Node>& paths) {
   return list_section(arena, paths);
 }
 
-Node entry_paths_section(Arena& arena, std::vector<Entry>& entries) {
-  sort_entries(entries);
+Node entry_paths_section(Arena& arena, std::vector<Entry>& entries, std::string_view section,
+                         std::optional<PathCollision>* collision) {
+  sort_entries(entries, section, collision);
   Node* items = arena.allocate_nodes(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) items[i] = entries[i].path;
   return value::make_list(items, entries.size());
@@ -115,7 +123,8 @@ bool DiffAccumulator::empty() const {
          iterable_item_removed_.empty() && type_changes_.empty();
 }
 
-value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level) {
+value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
+                        std::optional<PathCollision>* collision) {
   auto arena = std::make_unique<Arena>(std::move(accumulator.arena_));
   Member sections[6];
   std::size_t count = 0;
@@ -130,18 +139,22 @@ value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_leve
     add("dictionary_item_removed", path_list_section(*arena, accumulator.dictionary_item_removed_));
   }
   if (!accumulator.iterable_item_added_.empty()) {
-    add("iterable_item_added", object_section(*arena, accumulator.iterable_item_added_));
+    add("iterable_item_added",
+        object_section(*arena, accumulator.iterable_item_added_, "iterable_item_added", collision));
   }
   if (!accumulator.iterable_item_removed_.empty()) {
-    add("iterable_item_removed", object_section(*arena, accumulator.iterable_item_removed_));
+    add("iterable_item_removed", object_section(*arena, accumulator.iterable_item_removed_,
+                                                "iterable_item_removed", collision));
   }
   if (!accumulator.type_changes_.empty()) {
-    add("type_changes", object_section(*arena, accumulator.type_changes_));
+    add("type_changes",
+        object_section(*arena, accumulator.type_changes_, "type_changes", collision));
   }
   if (!accumulator.values_changed_.empty()) {
-    add("values_changed", verbose_level == 0
-                              ? entry_paths_section(*arena, accumulator.values_changed_)
-                              : object_section(*arena, accumulator.values_changed_));
+    add("values_changed",
+        verbose_level == 0
+            ? entry_paths_section(*arena, accumulator.values_changed_, "values_changed", collision)
+            : object_section(*arena, accumulator.values_changed_, "values_changed", collision));
   }
   Member* members = count == 0 ? nullptr : arena->allocate_members(count);
   std::copy(sections, sections + count, members);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -9,6 +11,14 @@
 #include "value/value.hpp"
 
 namespace hexalume::engine {
+
+// Two records under one path in one path-keyed section ("values_changed", "type_changes",
+// "iterable_item_added" or "iterable_item_removed"): keys are written into paths verbatim, so
+// two positions can share a path text (the key "a']['b" under the root and "b" under "a").
+struct PathCollision {
+  std::string path;
+  std::string_view section;  // the report key of the section
+};
 
 // Collects the differences of one walk. Every recorded path and value is copied into the
 // accumulator's own arena; `into_value` moves that arena into the report without copying.
@@ -25,7 +35,8 @@ class DiffAccumulator {
   DiffAccumulator(DiffAccumulator&&) noexcept = default;
   DiffAccumulator& operator=(DiffAccumulator&&) noexcept = default;
 
-  // Keyed records: a later record under the same path replaces an earlier one in the report.
+  // Keyed records: a later record under the same path replaces an earlier one in the report,
+  // and `into_value` reports the collision.
   void record_changed_value(std::string_view path, const value::Node& old_value,
                             const value::Node& new_value);
   void record_type_change(std::string_view path, const value::Node& old_value,
@@ -39,9 +50,12 @@ class DiffAccumulator {
   bool empty() const;
 
   // Consumes the accumulator. Sections are sorted by path bytes (stable); a later record under
-  // the same path replaces an earlier one. `verbose_level` 0 turns "values_changed" into a
-  // sorted list of its paths. Empty sections are left out, so no difference gives {}.
-  friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level);
+  // the same path replaces an earlier one, and when `collision` is given the first such path
+  // (sections in report key order, paths in byte order) is stored there. `verbose_level` 0
+  // turns "values_changed" into a sorted list of its paths. Empty sections are left out, so no
+  // difference gives {}.
+  friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
+                                 std::optional<PathCollision>* collision);
 
  private:
   value::Arena arena_;
@@ -53,7 +67,8 @@ class DiffAccumulator {
   std::vector<Entry> type_changes_;
 };
 
-value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level);
+value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
+                        std::optional<PathCollision>* collision = nullptr);
 
 // The type name of a node as recorded in a type change: "null", "bool", "int", "float", "str",
 // "list" or "dict".

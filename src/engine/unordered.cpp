@@ -1,121 +1,160 @@
 #include "engine/unordered.hpp"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <functional>
-#include <string_view>
 #include <vector>
 
 #include "engine/path.hpp"
-#include "value/canonical.hpp"
+#include "value/hash.hpp"
 
 namespace hexalume::engine {
 
 namespace {
 
-using value::Kind;
 using value::Node;
 
-// The canonical texts of every item of one list, in one buffer.
-class ItemTexts {
- public:
-  explicit ItemTexts(const Node& list) {
-    const std::size_t count = list.size();
-    ends_.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      value::append_canonical_string(buffer_, list.items[i]);
-      ends_.push_back(buffer_.size());
-    }
-  }
-
-  std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t index) const {
-    std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-    return std::string_view(buffer_).substr(begin, ends_[index] - begin);
-  }
-
- private:
-  std::string buffer_;
-  std::vector<std::size_t> ends_;
-};
-
-struct Counts {
+// One distinct value of the old list, and how often it occurs on each side.
+struct Group {
   std::size_t in_old = 0;
   std::size_t in_new = 0;
-  std::size_t seen = 0;  // occurrences met so far by the pass that records the surplus
+  std::size_t seen = 0;  // occurrences met so far by a pass that records the surplus
 };
 
-// Counts per distinct text of the old list: open addressing with linear probing over a table
-// sized once for every old item, so it never grows. Keys are views into the old list's texts;
-// texts found only in the new list need no entry, since none of their items can be matched.
-class TextCounts {
+// The distinct values of the old list: open addressing with linear probing over a table sized
+// once for every old item, so it never grows. A slot holds a structural hash, the group and a
+// view of the group's first item; a hash match is confirmed by value equality with that item, so
+// two different values never share a group, even when their hashes collide. Values found only
+// in the new list need no group, since none of their items can be matched.
+class ItemGroups {
  public:
-  explicit TextCounts(std::size_t max_texts) {
+  explicit ItemGroups(std::size_t old_count) {
     std::size_t capacity = 8;
-    while (capacity < max_texts + max_texts / 2 + 1) capacity *= 2;  // load stays below 2/3
+    while (capacity < old_count + old_count / 2 + 1) capacity *= 2;  // load stays below 2/3
     slots_.resize(capacity);
+    mask_ = capacity - 1;
+    groups_.reserve(old_count);
   }
 
-  Counts& insert(std::string_view text) {
-    const std::uint64_t hash = std::hash<std::string_view>{}(text);
-    Slot& slot = slots_[probe(text, hash)];
-    if (slot.text == nullptr) {
+  // The group of an old item, created on its first occurrence.
+  Group& add_old(const Node& item, std::uint64_t hash) {
+    Slot& slot = slots_[probe(item, hash)];
+    if (slot.group == kNone) {
       slot.hash = hash;
-      slot.text = text.data();
-      slot.length = text.size();
+      slot.group = groups_.size();
+      slot.first = item;
+      groups_.emplace_back();
     }
-    return slot.counts;
+    return groups_[slot.group];
   }
 
-  // nullptr when the old list has no item with this text.
-  Counts* find(std::string_view text) {
-    Slot& slot = slots_[probe(text, std::hash<std::string_view>{}(text))];
-    return slot.text == nullptr ? nullptr : &slot.counts;
+  // The group whose value equals `item`, or nullptr.
+  Group* find(const Node& item, std::uint64_t hash) {
+    const Slot& slot = slots_[probe(item, hash)];
+    return slot.group == kNone ? nullptr : &groups_[slot.group];
+  }
+
+  // Memory hints for an item about to be looked up: first its home slot, then (once that is
+  // loaded) the children of the first item it will most likely be compared with.
+  void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+  void prefetch_first(std::uint64_t hash) const {
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.hash == hash && slot.group != kNone && slot.first.kind >= value::Kind::String) {
+      // The first few cache lines: a record's members, and usually its short strings after them.
+      const char* bytes = slot.first.chars;
+      for (int line = 0; line < kPrefetchLines; ++line) __builtin_prefetch(bytes + 64 * line);
+    }
+  }
+
+  // Third hint, once the first item's own memory is loaded: the strings and child arrays its
+  // members or items point to, which value equality reads next.
+  void prefetch_children(std::uint64_t hash) const {
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.hash != hash || slot.group == kNone) return;
+    const Node& first = slot.first;
+    if (first.kind == value::Kind::Object) {
+      const std::size_t count = std::min<std::size_t>(first.size(), kPrefetchChildren);
+      for (std::size_t i = 0; i < count; ++i) {
+        __builtin_prefetch(first.members[i].key.chars);
+        if (first.members[i].value.kind >= value::Kind::String) {
+          __builtin_prefetch(first.members[i].value.chars);
+        }
+      }
+    } else if (first.kind == value::Kind::List) {
+      const std::size_t count = std::min<std::size_t>(first.size(), kPrefetchChildren);
+      for (std::size_t i = 0; i < count; ++i) {
+        if (first.items[i].kind >= value::Kind::String) __builtin_prefetch(first.items[i].chars);
+      }
+    }
   }
 
   bool counts_match() const {
-    for (const Slot& slot : slots_) {
-      if (slot.counts.in_old != slot.counts.in_new) return false;
+    for (const Group& group : groups_) {
+      if (group.in_old != group.in_new) return false;
     }
     return true;
   }
 
   void reset_seen() {
-    for (Slot& slot : slots_) slot.counts.seen = 0;
+    for (Group& group : groups_) group.seen = 0;
   }
 
  private:
+  static constexpr std::size_t kNone = SIZE_MAX;
+  static constexpr int kPrefetchLines = 4;
+  static constexpr std::size_t kPrefetchChildren = 16;
+
   struct Slot {
     std::uint64_t hash = 0;
-    const char* text = nullptr;  // nullptr marks a free slot; canonical texts are never empty
-    std::size_t length = 0;
-    Counts counts;
+    std::size_t group = kNone;
+    Node first;  // a view of the group's first item in the old list
   };
 
-  // The slot holding `text`, or the free slot where it belongs.
-  std::size_t probe(std::string_view text, std::uint64_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
+  // The slot of the group equal to `item`, or the free slot where it belongs.
+  std::size_t probe(const Node& item, std::uint64_t hash) const {
+    for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
       const Slot& slot = slots_[index];
-      if (slot.text == nullptr) return index;
-      if (slot.hash == hash && slot.length == text.size() &&
-          std::memcmp(slot.text, text.data(), text.size()) == 0) {
-        return index;
+      if (slot.group == kNone) return index;
+      if (slot.hash != hash) continue;
+      if (item.kind >= value::Kind::String && slot.first.kind == item.kind &&
+          slot.first.items == item.items && slot.first.size() == item.size()) {
+        return index;  // a view of the same memory: equal without looking inside
       }
+      if (value::equal(slot.first, item)) return index;
     }
   }
 
   std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  std::vector<Group> groups_;
 };
 
-// Calls `visit(index, text)` for each item of `list`, building each text in one reused buffer.
+// Calls `visit(index, hash)` for every item in order, hashing a few items ahead and asking for
+// their slots and first items early: matching jumps around the old list, and without the hints
+// each lookup waits for several cache misses in a row.
 template <typename Visit>
-void for_each_text(const Node& list, std::string& scratch, Visit visit) {
+void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
+  constexpr std::size_t kSlotAhead = 12;     // hashed and slot requested this many items ahead
+  constexpr std::size_t kFirstAhead = 8;     // first item requested this many items ahead
+  constexpr std::size_t kChildrenAhead = 4;  // and its strings and child arrays this many
+  constexpr std::size_t kRing = 32;          // hashes kept, a power of two > kSlotAhead
+  std::uint64_t hashes[kRing];
   const std::size_t count = list.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    scratch.clear();
-    value::append_canonical_string(scratch, list.items[i]);
-    visit(i, std::string_view(scratch));
+  for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
+    if (ahead < count) {
+      const std::uint64_t hash = value::structural_hash(list.items[ahead]);
+      hashes[ahead % kRing] = hash;
+      groups.prefetch_slot(hash);
+    }
+    if (ahead >= kFirstAhead && ahead - kFirstAhead < count) {
+      groups.prefetch_first(hashes[(ahead - kFirstAhead) % kRing]);
+    }
+    if (ahead >= kChildrenAhead && ahead - kChildrenAhead < count) {
+      groups.prefetch_children(hashes[(ahead - kChildrenAhead) % kRing]);
+    }
+    if (ahead >= kSlotAhead) {
+      const std::size_t index = ahead - kSlotAhead;
+      visit(index, hashes[index % kRing]);
+    }
   }
 }
 
@@ -123,38 +162,38 @@ void for_each_text(const Node& list, std::string& scratch, Visit visit) {
 
 void diff_unordered(const Node& t1, const Node& t2, std::string& path,
                     DiffAccumulator& accumulator) {
-  // The old texts are kept as the keys; the new ones are built into a scratch buffer, counted
-  // and dropped, and built once more only in the rare case that the lists differ.
-  const ItemTexts old_texts(t1);
-  TextCounts counts(old_texts.size());
-  for (std::size_t i = 0; i < old_texts.size(); ++i) ++counts.insert(old_texts[i]).in_old;
-
-  std::string scratch;
-  bool same = t1.size() == t2.size();
-  for_each_text(t2, scratch, [&](std::size_t, std::string_view text) {
-    Counts* count = counts.find(text);
-    if (count == nullptr) {
-      same = false;
+  // One pass over each list decides the common case of equal multisets, with nothing kept per
+  // item; only lists that differ are walked again to find their surplus.
+  const std::size_t old_size = t1.size();
+  const std::size_t new_size = t2.size();
+  ItemGroups groups(old_size);
+  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
+    ++groups.add_old(t1.items[i], hash).in_old;
+  });
+  bool same = old_size == new_size;
+  for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
+    if (Group* group = groups.find(t2.items[i], hash)) {
+      ++group->in_new;
     } else {
-      ++count->in_new;
+      same = false;
     }
   });
-  if (same && counts.counts_match()) return;
+  if (same && groups.counts_match()) return;
 
-  // The earliest occurrences of a text are the matched ones, so the surplus of each side is
+  // The earliest occurrences of a value are the matched ones, so the surplus of each side is
   // always its last occurrences.
   const std::size_t mark = path.size();
-  for (std::size_t i = 0; i < old_texts.size(); ++i) {
-    Counts& count = *counts.find(old_texts[i]);
-    if (count.seen++ < count.in_new) continue;
+  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
+    Group& group = *groups.find(t1.items[i], hash);
+    if (group.seen++ < group.in_new) return;
     append_index_segment(path, i);
     accumulator.record_item_removed(path, t1.items[i]);
     path.resize(mark);
-  }
-  counts.reset_seen();
-  for_each_text(t2, scratch, [&](std::size_t i, std::string_view text) {
-    Counts* count = counts.find(text);
-    if (count != nullptr && count->seen++ < count->in_old) return;
+  });
+  groups.reset_seen();
+  for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
+    Group* group = groups.find(t2.items[i], hash);
+    if (group != nullptr && group->seen++ < group->in_old) return;
     append_index_segment(path, i);
     accumulator.record_item_added(path, t2.items[i]);
     path.resize(mark);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "python/errors.hpp"
+#include "python/integers.hpp"
 #include "value/canonical.hpp"
 
 namespace hexalume::python {
@@ -148,32 +149,7 @@ class Converter {
   }
 
   bool convert_exact_int(PyObject* integer, Node& out) {
-    int overflow = 0;
-    long long number = PyLong_AsLongLongAndOverflow(integer, &overflow);
-    if (overflow == 0) {
-      out = value::make_signed(number);
-      return true;
-    }
-    return convert_big_int(integer, integer, overflow, out);
-  }
-
-  // An int outside the signed 64-bit range: unsigned if it fits, else the nearest float of
-  // `object`, else no number rule applies.
-  bool convert_big_int(PyObject* object, PyObject* integer, int overflow, Node& out) {
-    if (overflow > 0) {
-      unsigned long long number = PyLong_AsUnsignedLongLong(integer);
-      if (!(number == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-        out = value::make_unsigned(number);
-        return true;
-      }
-      PyErr_Clear();
-    }
-    double number = PyFloat_AsDouble(object);
-    if (number == -1.0 && PyErr_Occurred()) {
-      PyErr_Clear();  // too large for a double
-      return convert_after_numbers(object, out);
-    }
-    return convert_float(number, out);
+    return integer_from_py(integer, arena_, out);
   }
 
   // Everything that is not an exact built-in type, with the rules in their full order.
@@ -196,14 +172,7 @@ class Converter {
       if (!integer) {
         PyErr_Clear();
       } else {
-        int overflow = 0;
-        long long number = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
-        if (overflow == 0 && !(number == -1 && PyErr_Occurred())) {
-          out = value::make_signed(number);
-          return true;
-        }
-        PyErr_Clear();
-        return convert_big_int(object, integer.get(), overflow, out);
+        return integer_from_py(integer.get(), arena_, out);
       }
       double number = PyFloat_AsDouble(object);
       if (!(number == -1.0 && PyErr_Occurred())) return convert_float(number, out);
@@ -552,15 +521,8 @@ PyObject* value_to_py(const Node& node) {
     case value::Kind::Bool:
       return PyBool_FromLong(node.boolean ? 1 : 0);
     case value::Kind::Number:
-      switch (node.rep) {
-        case value::NumberRep::Unsigned:
-          return PyLong_FromUnsignedLongLong(node.unsigned_int);
-        case value::NumberRep::Signed:
-          return PyLong_FromLongLong(node.signed_int);
-        case value::NumberRep::Float:
-          return PyFloat_FromDouble(node.floating);
-      }
-      break;
+      if (node.rep == value::NumberRep::Float) return PyFloat_FromDouble(node.floating);
+      return integer_to_py(node).release();
     case value::Kind::String:
       return PyUnicode_FromStringAndSize(node.chars, static_cast<Py_ssize_t>(node.size()));
     case value::Kind::List: {

@@ -23,6 +23,8 @@ constexpr char kMissingTwo[] = "%s missing 2 required positional arguments: '%s'
 constexpr char kMultipleValues[] = "%s got multiple values for argument '%s'";
 constexpr char kUnexpectedKeyword[] = "%s got an unexpected keyword argument '%U'";
 constexpr char kArgumentPrefix[] = "argument '%s': %U";
+constexpr char kPathCollision[] =
+    "Two positions have the same path %U in %U: keys containing \"']\" make paths ambiguous";
 constexpr char kDepthExceeded[] = "maximum recursion depth exceeded%s";
 constexpr char kClassInitFailed[] = "An error occurred while initializing class %s";
 constexpr char kSecondInitialisation[] =
@@ -136,6 +138,17 @@ void prefix_argument_error(const char* keyword) {
   // PyException_SetCause steals the cause; a missing cause stays missing.
   PyException_SetCause(replacement.get(), PyException_GetCause(original.get()));
   restore_exception(replacement.release());
+}
+
+void raise_path_collision(std::string_view path, std::string_view section) {
+  // Paths hold keys byte for byte; surrogatepass gives back any text a key came from.
+  PyRef path_text = PyRef::steal(
+      PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()), "surrogatepass"));
+  if (!path_text) return;
+  PyRef section_text = PyRef::steal(
+      PyUnicode_FromStringAndSize(section.data(), static_cast<Py_ssize_t>(section.size())));
+  if (!section_text) return;
+  PyErr_Format(PyExc_ValueError, kPathCollision, path_text.get(), section_text.get());
 }
 
 void raise_depth_exceeded(const char* where) {

@@ -49,6 +49,10 @@ void raise_unexpected_keyword(const char* function, PyObject* keyword);
 // as they are.
 void prefix_argument_error(const char* keyword);
 
+// Construction. ValueError "Two positions have the same path <path> in <section>: keys containing
+// "']" make paths ambiguous".
+void raise_path_collision(std::string_view path, std::string_view section);
+
 // RecursionError "maximum recursion depth exceeded<where>" for nesting beyond value::kMaxDepth.
 void raise_depth_exceeded(const char* where);
 

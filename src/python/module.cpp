@@ -104,6 +104,10 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (!parsed) return nullptr;
   engine::Vesperon comparison =
       engine::with_options(std::move(*old_value), std::move(*new_value), std::move(*parsed));
+  if (comparison.collision) {
+    raise_path_collision(comparison.collision->path, comparison.collision->section);
+    return nullptr;
+  }
   auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = allocate(type, 0);
   if (self == nullptr) return nullptr;

@@ -78,6 +78,9 @@ void append_number_text(std::string& out, const Node& number) {
     case NumberRep::Float:
       append_float_text(out, number.floating);
       return;
+    case NumberRep::Big:
+      out.append(number.digits());
+      return;
   }
 }
 

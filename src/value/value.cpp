@@ -1,10 +1,14 @@
 #include "value/value.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
+
+#include "value/internal_error.hpp"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -164,6 +168,17 @@ double Node::as_double() const {
       return static_cast<double>(signed_int);
     case NumberRep::Float:
       return floating;
+    case NumberRep::Big: {
+      // from_chars rounds to nearest; beyond the float range it reports the overflow instead.
+      std::string_view text = digits();
+      double result = 0.0;
+      auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
+      if (parsed.ec == std::errc::result_out_of_range) {
+        return text.front() == '-' ? -std::numeric_limits<double>::infinity()
+                                   : std::numeric_limits<double>::infinity();
+      }
+      return result;
+    }
   }
   return floating;
 }
@@ -197,6 +212,42 @@ Node make_float(double value) {
   node.kind = Kind::Number;
   node.rep = NumberRep::Float;
   node.floating = value;
+  return node;
+}
+
+Node make_big_integer(Arena& arena, std::string_view decimal_text) {
+  std::string_view digits = decimal_text;
+  const bool negative = !digits.empty() && digits.front() == '-';
+  if (negative) digits.remove_prefix(1);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    throw InternalError("decimal integer text expected");
+  }
+  while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+  if (!negative || digits == "0") {
+    std::uint64_t value = 0;
+    auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (parsed.ec == std::errc()) return make_unsigned(value);
+  } else {
+    // The magnitude of INT64_MIN is one more than INT64_MAX: parse it as unsigned.
+    std::uint64_t magnitude = 0;
+    auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    if (parsed.ec == std::errc() && magnitude <= std::uint64_t{1} << 63) {
+      return make_signed(static_cast<std::int64_t>(0 - magnitude));
+    }
+  }
+  // The digits are kept like string bytes (zero padded), with the sign in front.
+  Node node;
+  if (negative) {
+    std::string text;
+    text.reserve(digits.size() + 1);
+    text.push_back('-');
+    text.append(digits);
+    node = make_string(arena, text);
+  } else {
+    node = make_string(arena, digits);
+  }
+  node.kind = Kind::Number;
+  node.rep = NumberRep::Big;
   return node;
 }
 
@@ -284,8 +335,9 @@ Node copy_node(const Node& node, Arena& arena) {
   switch (node.kind) {
     case Kind::Null:
     case Kind::Bool:
-    case Kind::Number:
       return node;
+    case Kind::Number:
+      return node.rep == NumberRep::Big ? make_big_integer(arena, node.digits()) : node;
     case Kind::String:
       return make_string(arena, node.string());
     case Kind::List: {
@@ -311,6 +363,53 @@ Node copy_node(const Node& node, Arena& arena) {
 
 namespace {
 
+// An integer's sign and decimal magnitude without leading zeros ("0" for zero, never negative):
+// one form per value, whatever representation holds it. `buffer` backs 64-bit values.
+struct IntegerDigits {
+  bool negative = false;
+  std::string_view magnitude;
+};
+
+IntegerDigits integer_digits(const Node& number, char (&buffer)[24]) {
+  IntegerDigits result;
+  std::uint64_t magnitude = 0;
+  switch (number.rep) {
+    case NumberRep::Unsigned:
+      magnitude = number.unsigned_int;
+      break;
+    case NumberRep::Signed:
+      result.negative = number.signed_int < 0;
+      magnitude = result.negative ? 0 - static_cast<std::uint64_t>(number.signed_int)
+                                  : static_cast<std::uint64_t>(number.signed_int);
+      break;
+    case NumberRep::Big:
+    case NumberRep::Float: {
+      std::string_view digits = number.digits();
+      result.negative = !digits.empty() && digits.front() == '-';
+      if (result.negative) digits.remove_prefix(1);
+      while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+      if (digits == "0") result.negative = false;
+      result.magnitude = digits;
+      return result;
+    }
+  }
+  auto written = std::to_chars(buffer, buffer + sizeof buffer, magnitude);
+  result.magnitude = {buffer, static_cast<std::size_t>(written.ptr - buffer)};
+  return result;
+}
+
+// Integers of different representations, compared by value. make_big_integer keeps every Big
+// outside the 64-bit ranges and without leading zeros, so this only matters for nodes built by
+// hand (a non-negative Signed value, a Big with leading zeros): they still compare by value.
+bool integers_equal(const Node& left, const Node& right) {
+  if (left.rep == NumberRep::Float || right.rep == NumberRep::Float) return false;
+  char left_buffer[24];
+  char right_buffer[24];
+  IntegerDigits a = integer_digits(left, left_buffer);
+  IntegerDigits b = integer_digits(right, right_buffer);
+  return a.negative == b.negative && a.magnitude == b.magnitude;
+}
+
 // Deep equality; `levels` containers deep and no further (the level counts down). With
 // `levels` at its largest the whole tree is compared.
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
@@ -321,7 +420,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
     case Kind::Bool:
       return left.boolean == right.boolean;
     case Kind::Number:
-      if (left.rep != right.rep) return false;
+      if (left.rep != right.rep) return integers_equal(left, right);
       switch (left.rep) {
         case NumberRep::Unsigned:
           return left.unsigned_int == right.unsigned_int;
@@ -329,6 +428,8 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
           return left.signed_int == right.signed_int;
         case NumberRep::Float:
           return left.floating == right.floating;
+        case NumberRep::Big:
+          return same_bytes(left, right) || integers_equal(left, right);
       }
       return false;
     case Kind::String:
@@ -392,7 +493,10 @@ Value& Value::operator=(const Value& other) {
 }
 
 Value Value::copy_of(const Node& node) {
-  if (node.kind != Kind::String && node.kind != Kind::List && node.kind != Kind::Object) {
+  const bool owns_memory = node.kind == Kind::String || node.kind == Kind::List ||
+                           node.kind == Kind::Object ||
+                           (node.kind == Kind::Number && node.rep == NumberRep::Big);
+  if (!owns_memory) {
     return Value(node);
   }
   auto arena = std::make_unique<Arena>();

@@ -10,8 +10,9 @@ namespace hexalume::value {
 
 enum class Kind : std::uint8_t { Null, Bool, Number, String, List, Object };
 
-// Non-negative integers are always Unsigned, negative integers always Signed; floats are finite.
-enum class NumberRep : std::uint8_t { Unsigned, Signed, Float };
+// Non-negative integers are always Unsigned, negative integers always Signed, and integers
+// outside both 64-bit ranges always Big (decimal digits in the arena); floats are finite.
+enum class NumberRep : std::uint8_t { Unsigned, Signed, Float, Big };
 
 struct Member;
 
@@ -42,9 +43,12 @@ struct Node {
     size_high = static_cast<std::uint16_t>(size >> 32);
   }
   std::string_view string() const { return {chars, size()}; }
+  // The decimal digits of a Big number, with a leading "-" when negative, no leading zeros.
+  std::string_view digits() const { return {chars, size()}; }
   std::span<const Node> list() const { return {items, size()}; }
   std::span<const Member> object() const;
-  // The number as a double: integers convert to the nearest float.
+  // The number as a double: integers convert to the nearest float (a Big beyond the float range
+  // to an infinity).
   double as_double() const;
 };
 static_assert(sizeof(Node) == 16);
@@ -94,6 +98,10 @@ Node make_unsigned(std::uint64_t value);
 // Stores a non-negative value as Unsigned, so callers need not check the sign.
 Node make_signed(std::int64_t value);
 Node make_float(double value);
+// An integer given as decimal digits with an optional leading "-" (leading zeros allowed): Unsigned
+// or Signed when it fits 64 bits, else a Big node whose digits are copied into the arena without
+// leading zeros. The only way to make a Big node. Throws InternalError on any other text.
+Node make_big_integer(Arena& arena, std::string_view decimal_text);
 Node make_string(Arena& arena, std::string_view text);
 // Container makers take arrays already allocated in the same arena and filled.
 Node make_list(const Node* items, std::size_t count);
@@ -109,8 +117,9 @@ bool text_less(const Node& left, const Node& right);
 // Deep copy of `node` whose memory lives in `arena`.
 Node copy_node(const Node& node, Arena& arena);
 
-// Same kind; numbers need the same representation and value (floats by IEEE ==, so 0.0 == -0.0,
-// and 1 != 1.0); strings byte for byte; lists item by item; objects same keys, equal values.
+// Same kind; integers equal when their values are, floats by IEEE == (so 0.0 == -0.0), and an
+// integer never equals a float (1 != 1.0); strings byte for byte; lists item by item; objects
+// same keys, equal values.
 bool equal(const Node& left, const Node& right);
 
 // As `equal`, but containers more than `levels` levels below the two nodes are not looked into,

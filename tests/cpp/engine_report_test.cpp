@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "engine/report.hpp"
@@ -80,6 +81,47 @@ TEST(report, accumulator_owns_copies) {
   EXPECT_EQ(report_text(report.root()),
             "{'type_changes': {\"root['k']\": {'new_type': 'str', 'new_value': 'text', "
             "'old_type': 'dict', 'old_value': {'list': ['a', {'b': 'c'}]}}}}");
+}
+
+// A second record under a path in one keyed section is a collision; the first one in report order
+// (sections by key, paths by bytes) is named. Path lists and one path in two sections are not.
+TEST(report, collisions_are_detected_per_keyed_section) {
+  value::Value one = literal("1");
+  value::Value two = literal("2");
+  auto collision_of = [](DiffAccumulator&& accumulator, std::uint8_t verbose_level) {
+    std::optional<engine::PathCollision> collision;
+    into_value(std::move(accumulator), verbose_level, &collision);
+    return collision ? collision->path + " in " + std::string(collision->section) : "none";
+  };
+  for (std::uint8_t level : {0, 1}) {
+    DiffAccumulator accumulator;
+    accumulator.record_changed_value("root['b']", one.root(), two.root());
+    accumulator.record_changed_value("root['a']['b']", one.root(), two.root());
+    accumulator.record_changed_value("root['b']", two.root(), one.root());
+    accumulator.record_changed_value("root['a']['b']", two.root(), one.root());
+    EXPECT_EQ(collision_of(std::move(accumulator), level), "root['a']['b'] in values_changed");
+  }
+  DiffAccumulator mixed;
+  mixed.record_changed_value("root['x']", one.root(), two.root());
+  mixed.record_changed_value("root['x']", one.root(), two.root());
+  mixed.record_item_removed("root['y'][0]", one.root());
+  mixed.record_item_removed("root['y'][0]", one.root());
+  EXPECT_EQ(collision_of(std::move(mixed), 1), "root['y'][0] in iterable_item_removed");
+  DiffAccumulator type_changes;
+  type_changes.record_type_change("root['t']", one.root(), literal("null").root());
+  type_changes.record_type_change("root['t']", one.root(), literal("null").root());
+  EXPECT_EQ(collision_of(std::move(type_changes), 1), "root['t'] in type_changes");
+  DiffAccumulator added;
+  added.record_item_added("root[0]", one.root());
+  added.record_item_added("root[0]", two.root());
+  EXPECT_EQ(collision_of(std::move(added), 1), "root[0] in iterable_item_added");
+  DiffAccumulator apart;
+  apart.record_key_added("root['k']");
+  apart.record_key_added("root['k']");
+  apart.record_changed_value("root['k']", one.root(), two.root());
+  apart.record_type_change("root['k']", one.root(), literal("null").root());
+  apart.record_item_added("root['k']", one.root());
+  EXPECT_EQ(collision_of(std::move(apart), 1), "none");
 }
 
 }  // namespace

@@ -57,7 +57,19 @@ INSTANTIATE_TEST_SUITE_P(
                       "'iterable_item_removed': {'root[0]': [1, 2]}}"},
         UnorderedCase{"objects_match_whatever_key_order", R"([{"b": 1, "a": 2}, 3])",
                       R"([3, {"a": 2, "b": 1}])", "{}"},
-        UnorderedCase{"colliding_texts_match", R"([["a,str:b"]])", R"([["a", "b"]])", "{}"},
+        // items match by value, never by a shared text
+        UnorderedCase{"same_text_other_value", R"([["a,str:b"]])", R"([["a", "b"]])",
+                      "{'iterable_item_added': {'root[0]': ['a', 'b']}, "
+                      "'iterable_item_removed': {'root[0]': ['a,str:b']}}"},
+        UnorderedCase{"zeros_match", "[-0.0, 1]", "[0.0, 2]",
+                      "{'iterable_item_added': {'root[1]': 2}, "
+                      "'iterable_item_removed': {'root[1]': 1}}"},
+        UnorderedCase{"big_integers_match_by_value", "[123456789012345678901234567890, 1]",
+                      "[1, 123456789012345678901234567890]", "{}"},
+        UnorderedCase{"big_integers_differ_in_last_digit", "[123456789012345678901234567890]",
+                      "[123456789012345678901234567891]",
+                      "{'iterable_item_added': {'root[0]': 123456789012345678901234567891}, "
+                      "'iterable_item_removed': {'root[0]': 123456789012345678901234567890}}"},
         UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3], "y": 1})", R"({"x": [3, 2], "y": 2})",
                       "{'iterable_item_removed': {\"root['x'][0]\": 1}, "
                       "'values_changed': {\"root['y']\": {'new_value': 2, 'old_value': 1}}}"}),

@@ -58,11 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"1", "1.0", {.ignore_numeric_type_changes = true}, true},
         NumberCase{"0.30000000000000004", "0.3", {.ignore_numeric_type_changes = true}, true},
         NumberCase{"1.0", "1.0000000000000004", {.ignore_numeric_type_changes = true}, false},
-        // both integers become 2^64 as floats
+        // both integers have the double 2^64, but differ by 1
         NumberCase{"18446744073709551615",
                    "18446744073709551614",
                    {.ignore_numeric_type_changes = true},
-                   true},
+                   false},
         // tolerances: atol wins over math_epsilon, even at zero; negative or NaN ones add nothing
         NumberCase{"1.0", "1.4", {.atol = 0.5}, true},
         NumberCase{"1.0", "1.6", {.atol = 0.5}, false},
@@ -114,7 +114,80 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"1.5", "1.6", {.significant_digits = 400u}, false},
         NumberCase{"1.0", "1.0000000000000004", {.significant_digits = 400u}, false},
         NumberCase{"1e300", "1.0000000000000002e300", {.significant_digits = 400u}, false},
-        NumberCase{"1e300", "1.0000000000000002e300", {.significant_digits = 15u}, true}));
+        NumberCase{"1e300", "1.0000000000000002e300", {.significant_digits = 15u}, true},
+        // integers keep their true values: 2^60 + 1 has no double of its own, and the
+        // difference of two integers is exact (64-bit pairs in 128 bits, others as rationals)
+        NumberCase{"1152921504606846976", "1152921504606846977", {.atol = 0.5}, false},
+        NumberCase{"1152921504606846976", "1152921504606846977", {.atol = 1.0}, true},
+        NumberCase{"1152921504606846977",
+                   "1152921504606846976.0",
+                   {.ignore_numeric_type_changes = true},
+                   false},
+        NumberCase{"1152921504606846976",
+                   "1152921504606846976.0",
+                   {.ignore_numeric_type_changes = true},
+                   true},
+        NumberCase{"1152921504606846977", "1152921504606846976.0", {.atol = 1.0}, true},
+        NumberCase{"1152921504606846977", "1152921504606846976.5", {.atol = 0.25}, false},
+        NumberCase{"1", "1.0000000000000002", {.ignore_numeric_type_changes = true}, true},
+        NumberCase{"1", "1.0000000000000004", {.ignore_numeric_type_changes = true}, false},
+        NumberCase{"-9223372036854775808", "9223372036854775807", {.atol = 0x1p64}, true},
+        NumberCase{"-9223372036854775808", "9223372036854775807", {.atol = 0x1p64 - 2048}, false},
+        // rtol times the larger side, exactly: 1e-16 * (2^53 + 1) is below 1
+        NumberCase{"9007199254740993", "9007199254740992", {.rtol = 1e-16}, false},
+        NumberCase{"9007199254740993", "9007199254740992", {.rtol = 2e-16}, true},
+        NumberCase{"100000000000000000000", "100000000000000000001", {.atol = 1.0}, true},
+        NumberCase{"100000000000000000000", "100000000000000000001", {.atol = 0.99}, false},
+        NumberCase{"-100000000000000000000", "-100000000000000000001", {.atol = 1.0}, true},
+        NumberCase{"-100000000000000000000", "100000000000000000000", {.atol = 1e21}, true},
+        // the double 1e-19 is a little below 10^-19, so the tolerance falls short of 10
+        NumberCase{"100000000000000000000", "100000000000000000010", {.rtol = 1e-19}, false},
+        NumberCase{"100000000000000000000", "100000000000000000010", {.rtol = 2e-19}, true},
+        NumberCase{"100000000000000000000", "1e20", {.ignore_numeric_type_changes = true}, true},
+        NumberCase{"100000000000000000001", "1e20", {.ignore_numeric_type_changes = true}, false},
+        // significant digits on true values where a double would round
+        NumberCase{
+            "1152921504606846977", "1152921504606846976", {.significant_digits = 19u}, false},
+        NumberCase{"1152921504606846977", "1152921504606846976", {.significant_digits = 18u}, true},
+        NumberCase{
+            "1152921504606846977", "1152921504606846976.0", {.significant_digits = 19u}, false},
+        NumberCase{
+            "1152921504606846977", "1152921504606846976.0", {.significant_digits = 3u}, true},
+        NumberCase{
+            "12500000000000000001", "13000000000000000000", {.significant_digits = 2u}, true},
+        NumberCase{
+            "12500000000000000001", "12000000000000000000", {.significant_digits = 2u}, false},
+        NumberCase{
+            "-12500000000000000001", "-13000000000000000000", {.significant_digits = 2u}, true},
+        NumberCase{"123456789012345678901234567890",
+                   "123456789012345678901234567891",
+                   {.significant_digits = 29u},
+                   true},
+        NumberCase{"123456789012345678901234567890",
+                   "123456789012345678901234567891",
+                   {.significant_digits = 30u},
+                   false},
+        NumberCase{
+            "99999999999999999999", "100000000000000000000", {.significant_digits = 5u}, true},
+        NumberCase{"0", "9007199254740993", {.significant_digits = 0u}, false},
+        NumberCase{"9007199254740993", "5e-324", {.significant_digits = 0u}, false}));
+
+// Integers beyond the float range: their doubles would be infinities.
+TEST(numbers_equal, integers_beyond_the_float_range) {
+  const std::string huge = "1" + std::string(400, '0');
+  const value::Value a = literal(huge);
+  const value::Value b = literal(huge.substr(0, 400) + "1");  // 10^400 + 1
+  const value::Value largest = literal("1.7976931348623157e308");
+  EXPECT_FALSE(engine::numbers_equal(a.root(), b.root(), {.atol = 0.5}));
+  EXPECT_TRUE(engine::numbers_equal(a.root(), b.root(), {.atol = 1.0}));
+  EXPECT_TRUE(engine::numbers_equal(a.root(), b.root(), {.rtol = 1e-300}));
+  EXPECT_FALSE(engine::numbers_equal(a.root(), largest.root(), {.atol = 1.7976931348623157e308}));
+  EXPECT_TRUE(engine::numbers_equal(a.root(), largest.root(), {.atol = kInf}));
+  EXPECT_TRUE(engine::numbers_equal(a.root(), largest.root(), {.rtol = 1.0}));
+  EXPECT_FALSE(engine::numbers_equal(a.root(), b.root(), {.significant_digits = 401u}));
+  EXPECT_TRUE(engine::numbers_equal(a.root(), b.root(), {.significant_digits = 400u}));
+  EXPECT_FALSE(engine::numbers_equal(a.root(), largest.root(), {.significant_digits = 1u}));
+}
 
 struct WalkCase {
   const char* name;

@@ -121,8 +121,8 @@ class Reader {
     if (digits.find_first_of(".eE") != std::string_view::npos) {
       return value::make_float(parse<double>(digits));
     }
-    if (digits.front() == '-') return value::make_signed(parse<std::int64_t>(digits));
-    return value::make_unsigned(parse<std::uint64_t>(digits));
+    // Integers of any size: 64-bit ones as Unsigned or Signed, larger ones as Big.
+    return value::make_big_integer(arena_, digits);
   }
 
   std::string_view text_;

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "literal.hpp"
+#include "value/big_unsigned.hpp"
+#include "value/canonical.hpp"
+#include "value/exact_number.hpp"
+#include "value/hash.hpp"
+#include "value/internal_error.hpp"
+#include "value/number_text.hpp"
+#include "value/value.hpp"
+
+// Integers beyond 64 bits: the Big representation, its text, equality and hash, and the exact
+// arithmetic behind the numeric rules and the Python conversion.
+namespace hexalume {
+namespace {
+
+using testing::literal;
+using value::Arena;
+using value::BigUnsigned;
+using value::make_big_integer;
+using value::Node;
+using value::NumberRep;
+
+struct MakerCase {
+  const char* text;
+  NumberRep rep;
+  const char* number_text;
+};
+
+class make_big_integer_rep : public ::testing::TestWithParam<MakerCase> {};
+
+// Only integers outside both 64-bit ranges become Big; leading zeros and "-0" are normalised.
+TEST_P(make_big_integer_rep, fits_or_not) {
+  Arena arena;
+  const Node node = make_big_integer(arena, GetParam().text);
+  EXPECT_EQ(node.kind, value::Kind::Number);
+  EXPECT_EQ(node.rep, GetParam().rep);
+  EXPECT_EQ(value::number_text(node), GetParam().number_text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    value, make_big_integer_rep,
+    ::testing::Values(MakerCase{"0", NumberRep::Unsigned, "0"},
+                      MakerCase{"-0", NumberRep::Unsigned, "0"},
+                      MakerCase{"-000", NumberRep::Unsigned, "0"},
+                      MakerCase{"18446744073709551615", NumberRep::Unsigned,
+                                "18446744073709551615"},
+                      MakerCase{"18446744073709551616", NumberRep::Big, "18446744073709551616"},
+                      MakerCase{"00018446744073709551616", NumberRep::Big, "18446744073709551616"},
+                      MakerCase{"-9223372036854775808", NumberRep::Signed, "-9223372036854775808"},
+                      MakerCase{"-9223372036854775809", NumberRep::Big, "-9223372036854775809"},
+                      MakerCase{"-0009223372036854775809", NumberRep::Big, "-9223372036854775809"},
+                      MakerCase{"-18446744073709551615", NumberRep::Big, "-18446744073709551615"}));
+
+TEST(make_big_integer, refuses_other_text) {
+  Arena arena;
+  for (const char* text : {"", "-", "+1", "1.0", "1e5", "12a", "--1"}) {
+    EXPECT_THROW(make_big_integer(arena, text), value::InternalError) << text;
+  }
+}
+
+TEST(big_integer, text_canonical_text_and_double) {
+  const value::Value big = literal("[-123456789012345678901234567890]");
+  EXPECT_EQ(value::canonical_string(big.root()), "list:[num:-123456789012345678901234567890]");
+  EXPECT_EQ(big.root().items[0].as_double(), -1.2345678901234568e29);
+  const std::string huge = "1" + std::string(400, '0');
+  EXPECT_EQ(literal(huge).root().as_double(), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(literal("-" + huge).root().as_double(), -std::numeric_limits<double>::infinity());
+}
+
+TEST(big_integer, copies_own_their_digits) {
+  value::Value copy;
+  {
+    const value::Value original = literal("[123456789012345678901234567890]");
+    copy = value::Value::copy_of(original.root().items[0]);
+  }
+  EXPECT_EQ(copy.root().rep, NumberRep::Big);
+  EXPECT_EQ(value::number_text(copy.root()), "123456789012345678901234567890");
+}
+
+struct EqualityCase {
+  const char* left;
+  const char* right;
+  bool equal;
+};
+
+class big_equality : public ::testing::TestWithParam<EqualityCase> {};
+
+TEST_P(big_equality, by_value_never_a_float) {
+  const value::Value left = literal(GetParam().left);
+  const value::Value right = literal(GetParam().right);
+  EXPECT_EQ(value::equal(left.root(), right.root()), GetParam().equal);
+  if (GetParam().equal) {
+    EXPECT_EQ(value::structural_hash(left.root()), value::structural_hash(right.root()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    value, big_equality,
+    ::testing::Values(
+        EqualityCase{"123456789012345678901234567890", "123456789012345678901234567890", true},
+        EqualityCase{"123456789012345678901234567890", "123456789012345678901234567891", false},
+        EqualityCase{"123456789012345678901234567890", "-123456789012345678901234567890", false},
+        EqualityCase{"100000000000000000000", "1e20", false},
+        EqualityCase{"18446744073709551616", "18446744073709551615", false},
+        EqualityCase{"[-0.0, {\"a\": 1}]", "[0.0, {\"a\": 1}]", true},
+        EqualityCase{"[1]", "[1.0]", false}));
+
+// Nodes built by hand outside the makers' invariants still compare, and hash, by value.
+TEST(big_equality, hand_built_nodes_compare_by_value) {
+  Arena arena;
+  Node padded = make_big_integer(arena, "18446744073709551616");
+  Node zeros = value::make_string(arena, "00018446744073709551616");
+  zeros.kind = value::Kind::Number;
+  zeros.rep = NumberRep::Big;
+  EXPECT_TRUE(value::equal(padded, zeros));
+  Node small_big = value::make_string(arena, "-5");
+  small_big.kind = value::Kind::Number;
+  small_big.rep = NumberRep::Big;
+  EXPECT_TRUE(value::equal(small_big, value::make_signed(-5)));
+  EXPECT_FALSE(value::equal(small_big, value::make_unsigned(5)));
+  Node signed_seven = value::make_signed(-7);
+  signed_seven.signed_int = 7;
+  EXPECT_TRUE(value::equal(signed_seven, value::make_unsigned(7)));
+  EXPECT_EQ(value::structural_hash(signed_seven), value::structural_hash(value::make_unsigned(7)));
+}
+
+// The hash tells apart what equality tells apart in the common shapes.
+TEST(structural_hash, separates_kinds_and_shapes) {
+  const char* values[] = {"null",
+                          "true",
+                          "false",
+                          "0",
+                          "0.0",
+                          "1",
+                          "1.0",
+                          "-1",
+                          "\"1\"",
+                          "\"\"",
+                          "[]",
+                          "{}",
+                          "[[]]",
+                          "[1, 2]",
+                          "[2, 1]",
+                          "[\"ab\"]",
+                          "[\"a\", \"b\"]",
+                          "{\"a\": 1}",
+                          "{\"b\": 1}",
+                          "{\"a\": 2}",
+                          "[\"a\", 1]",
+                          "\"abcdefgh\"",
+                          "\"abcdefghi\"",
+                          "\"abcdefgh\\u0000\""};
+  for (const char* left : values) {
+    for (const char* right : values) {
+      if (left == right) continue;
+      EXPECT_NE(value::structural_hash(literal(left).root()),
+                value::structural_hash(literal(right).root()))
+          << left << " vs " << right;
+    }
+  }
+}
+
+TEST(big_unsigned, decimal_and_hex_round_trip) {
+  const std::string decimal = "340282366920938463463374607431768211457";  // 2^128 + 1
+  std::string hex;
+  BigUnsigned::from_decimal(decimal).append_hex(hex);
+  EXPECT_EQ(hex, "100000000000000000000000000000001");
+  std::string back;
+  BigUnsigned::from_hex(hex).append_decimal(back);
+  EXPECT_EQ(back, decimal);
+  std::string zero;
+  BigUnsigned::from_decimal("000").append_decimal(zero);
+  EXPECT_EQ(zero, "0");
+  std::string nines;
+  (BigUnsigned::power_of_ten(45) -= BigUnsigned(1)).append_decimal(nines);
+  EXPECT_EQ(nines, std::string(45, '9'));
+  EXPECT_THROW(BigUnsigned::from_hex("12g"), value::InternalError);
+}
+
+TEST(exact_number, decimal_expansion_and_rounding) {
+  value::DecimalNumber tenth = value::exact_decimal(value::make_float(0.1));
+  EXPECT_EQ(tenth.digits, "1000000000000000055511151231257827021181583404541015625");
+  EXPECT_EQ(tenth.exponent, -55);
+  // 0.15 is a little below 0.15: it rounds down to 0.1 on its true value
+  value::DecimalNumber rounded =
+      value::round_to_significant_digits(value::exact_decimal(value::make_float(0.15)), 1);
+  EXPECT_EQ(rounded.digits, "1");
+  EXPECT_EQ(rounded.exponent, -1);
+  rounded = value::round_to_significant_digits({false, "999", 0}, 2);  // 100 * 10^1
+  EXPECT_EQ(rounded.digits, "100");
+  EXPECT_EQ(rounded.exponent, 1);
+  rounded = value::round_to_significant_digits({true, "5", 3}, 0);
+  EXPECT_EQ(rounded.digits, "1");
+  EXPECT_EQ(rounded.exponent, 4);
+  EXPECT_TRUE(value::round_to_significant_digits({false, "49", 0}, 0).digits.empty());
+  EXPECT_TRUE(value::within_float_epsilon({false, "1", 0}, {false, "10", -1}));
+  EXPECT_FALSE(value::within_float_epsilon({false, "1", 0}, {true, "1", 0}));
+  EXPECT_TRUE(value::within_float_epsilon({false, "1", -16}, {true, "1", -16}));  // 2e-16
+  EXPECT_FALSE(value::within_float_epsilon({false, "3", -16}, {false, "", 0}));   // 3e-16
+}
+
+}  // namespace
+}  // namespace hexalume
