@@ -159,6 +159,7 @@ def test_walk_results(old, new, expected):
     pytest.param(lambda: {"a": ["\ud800"]}, id="surrogate"),
     pytest.param(lambda: {"a": [1, object()]}, id="object"),
     pytest.param(lambda: {"a": {1: 2}}, id="int_key"),
+    pytest.param(lambda: (lambda items: (items.append(items), items)[1])([]), id="contains_itself"),
 ])
 def test_an_object_compared_with_itself_is_still_converted_when_it_must_be(make):
     shared = make()
