@@ -1,6 +1,7 @@
 """Time Vesperon(t1, t2) against Python's own `t1 == t2` on fixed, generated documents.
 
-Run: python3 bench/bench_compare.py [--nodes N] [--repeat R]
+Run: python3 bench/bench_compare.py [--nodes N] [--repeat R] [--records N]
+     python3 bench/bench_compare.py --scale CASE [--scale-base N] [--repeat R]
 
 Cases:
   large equal    two equal JSON-like documents of about one million nodes (distinct objects)
@@ -8,6 +9,13 @@ Cases:
   small equal    a 30-key dictionary three levels deep, against an equal copy
   records        100,000 records of 10 fields loaded with json.loads (which shares one str object
                  per distinct key, as API responses arrive), against an equal copy
+  shuffled       the same 100,000 records against a shuffled copy, with ignore_order=True
+
+Scaling mode (--scale CASE) runs one case at N, 2N, 4N, 8N and 16N (N = --scale-base, in records
+for `records` and `shuffled`, in nodes for `equal` and `changed`) and prints, for each size, the
+time, the ratio to `==` and the growth factor against size N (next to that of `==` itself): linear
+cost reads k at kN. The default N is small enough for a shared machine; the records cases were
+specified at N = 100,000.
 
 The baseline of every case is `t1 == copy`: Python's equality of the case's first document with
 an equal copy of it, which visits every node once. For the 1% case `t1 == t2` itself stops at
@@ -121,14 +129,14 @@ def small_dict():
     }
 
 
-def records():
-    """JSON text of 100,000 records of one shape, keys deliberately not in byte order."""
+def records(count: int = 100_000):
+    """JSON text of `count` records of one shape, keys deliberately not in byte order."""
     rng = random.Random(SEED)
     fields = ["name", "id", "version", "description", "author", "license", "main", "url",
               "dependencies", "tags"]
     rows = [{field: rng.randint(0, 10**6) if i % 2 else "".join(
                 rng.choice(string.ascii_lowercase) for _ in range(rng.randint(3, 12)))
-             for i, field in enumerate(fields)} for _ in range(100_000)]
+             for i, field in enumerate(fields)} for _ in range(count)]
     return json.dumps(rows)
 
 
@@ -180,12 +188,19 @@ class PeakMemory:
         return False
 
 
-def run_case(name, t1, t2, baseline_copy, repeat, inner=1):
+def shuffled_copy(rows):
+    shuffled = list(rows)
+    random.Random(SEED + 2).shuffle(shuffled)
+    return shuffled
+
+
+def run_case(name, t1, t2, baseline_copy, repeat, inner=1, **options):
+    """Prints one line and returns (Vesperon time, ratio to `==`)."""
     baseline = best_time(lambda: t1 == baseline_copy, repeat, inner)
     own_equality = best_time(lambda: t1 == t2, repeat, inner)
     with PeakMemory() as memory:
-        comparison = hexalume.Vesperon(t1, t2)
-    construct = best_time(lambda: hexalume.Vesperon(t1, t2), repeat, inner)
+        comparison = hexalume.Vesperon(t1, t2, **options)
+    construct = best_time(lambda: hexalume.Vesperon(t1, t2, **options), repeat, inner)
     line = (f"{name:<12} Vesperon {construct * 1e3:10.3f} ms   t1 == copy {baseline * 1e3:9.3f} ms"
             f"   ratio {construct / baseline:6.2f}x")
     if comparison:
@@ -194,14 +209,56 @@ def run_case(name, t1, t2, baseline_copy, repeat, inner=1):
         line += f"   to_dict {to_dict * 1e3:8.3f} ms ({changes} changes)"
     line += f"   t1 == t2 {own_equality * 1e3:9.3f} ms   peak +{memory.mib:.1f} MiB ({memory.method})"
     print(line, flush=True)
-    return construct / baseline
+    return construct, construct / baseline
+
+
+def scale_inputs(case: str, size: int):
+    """(t1, t2, equal copy of t1, options) of one case at `size`."""
+    if case in ("records", "shuffled"):
+        text = records(size)
+        rows, rows_copy = json.loads(text), json.loads(text)
+        if case == "records":
+            return rows, rows_copy, rows_copy, {}
+        return rows, shuffled_copy(rows_copy), rows_copy, {"ignore_order": True}
+    large, _ = build(size)
+    large_copy, _ = build(size)
+    if case == "equal":
+        return large, large_copy, large_copy, {}
+    changed, _ = build(size, change_rate=0.01)
+    return large, changed, large_copy, {}
+
+
+def run_scaling(case: str, base: int, repeat: int):
+    print(f"python {sys.version.split()[0]}, {os.cpu_count()} cpus; scaling of '{case}' from "
+          f"{base} {'records' if case in ('records', 'shuffled') else 'nodes'}")
+    first = None
+    for factor in (1, 2, 4, 8, 16):
+        t1, t2, baseline_copy, options = scale_inputs(case, base * factor)
+        construct, ratio = run_case(f"{case} {factor:>2}N", t1, t2, baseline_copy, repeat,
+                                    **options)
+        baseline = construct / ratio
+        first = (construct, baseline) if first is None else first
+        # `==` grows faster than its input too once the data leaves the caches: its growth is
+        # printed as the yardstick.
+        print(f"{'':<12} growth {construct / first[0]:6.2f}x for {factor}x the input"
+              f"   (t1 == copy {baseline / first[1]:6.2f}x)", flush=True)
+        del t1, t2, baseline_copy
+        gc.collect()
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--nodes", type=int, default=1_000_000, help="nodes per large document")
     parser.add_argument("--repeat", type=int, default=5, help="repeats; the best time counts")
+    parser.add_argument("--records", type=int, default=100_000, help="records per list")
+    parser.add_argument("--scale", choices=["equal", "changed", "records", "shuffled"],
+                        help="run only this case at N, 2N, 4N, 8N and 16N")
+    parser.add_argument("--scale-base", type=int, default=10_000,
+                        help="N of the scaling mode (records, or nodes for equal and changed)")
     args = parser.parse_args(argv)
+    if args.scale:
+        run_scaling(args.scale, args.scale_base, args.repeat)
+        return
 
     large, shape = build(args.nodes)
     large_copy, _ = build(args.nodes)
@@ -212,9 +269,11 @@ def main(argv=None):
     run_case("large 1%", large, changed, large_copy, args.repeat)
     small, small_copy = small_dict(), small_dict()
     run_case("small equal", small, small_copy, small_copy, args.repeat, inner=2000)
-    text = records()
+    text = records(args.records)
     rows, rows_copy = json.loads(text), json.loads(text)
     run_case("records", rows, rows_copy, rows_copy, args.repeat)
+    run_case("shuffled", rows, shuffled_copy(rows_copy), rows_copy, args.repeat,
+             ignore_order=True)
 
 
 if __name__ == "__main__":

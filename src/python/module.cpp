@@ -8,6 +8,7 @@
 
 #include "engine/comparison.hpp"
 #include "python/convert.hpp"
+#include "python/equal_inputs.hpp"
 #include "python/errors.hpp"
 #include "python/keywords.hpp"
 #include "python/pretty_method.hpp"
@@ -96,10 +97,21 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyRef keywords;
   if (!bind_arguments(args, kwargs, t1, t2, keywords)) return nullptr;
   // Both inputs are converted before any option is read, so a bad input wins over a bad option.
-  std::optional<value::Value> old_value = value_from_py(t1.get());
-  if (!old_value) return nullptr;
-  std::optional<value::Value> new_value = value_from_py(t2.get());
-  if (!new_value) return nullptr;
+  // Inputs shown equal without conversion (which could not have failed on them) give the empty
+  // report under every option: two nulls stand in for them, and no copy of either is kept.
+  std::optional<value::Value> old_value;
+  std::optional<value::Value> new_value;
+  InputEquality equality = equal_inputs_from_py(t1.get(), t2.get());
+  if (equality == InputEquality::Failed) return nullptr;
+  if (equality == InputEquality::Equal) {
+    old_value.emplace();
+    new_value.emplace();
+  } else {
+    old_value = value_from_py(t1.get());
+    if (!old_value) return nullptr;
+    new_value = value_from_py(t2.get());
+    if (!new_value) return nullptr;
+  }
   std::optional<options::VesperonOptions> parsed = parse_options(keywords.get());
   if (!parsed) return nullptr;
   engine::Vesperon comparison =

@@ -63,6 +63,9 @@ struct Member {
 inline std::span<const Member> Node::object() const { return {members, size()}; }
 
 // Bump allocator for the nodes and bytes of one tree. Memory is released only with the arena.
+// Large trees fill blocks of one huge page each; a released huge block is kept by the releasing
+// thread (a few of them at most) for the next arena that needs one, and freed when that thread
+// ends.
 class Arena {
  public:
   Arena() = default;
@@ -81,6 +84,9 @@ class Arena {
   }
   // Takes over every block of `other`, which is left empty; nodes pointing into it stay valid.
   void adopt(Arena&& other);
+
+  // How many released huge blocks the calling thread holds for reuse (for tests and tuning).
+  static std::size_t pooled_blocks();
 
  private:
   struct Block;

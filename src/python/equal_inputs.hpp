@@ -1,0 +1,22 @@
+#pragma once
+
+#include "python/boundary.hpp"
+
+namespace hexalume::python {
+
+// What a walk over two Python inputs found before either was converted.
+enum class InputEquality : std::uint8_t {
+  Equal,      // both convert, without running Python code, into equal value trees
+  Undecided,  // a difference, or something the walk does not follow: convert as usual
+  Failed,     // a Python exception is set (the interpreter ran out of memory)
+};
+
+// Walks both inputs together, reading only exact dicts with exact str keys, lists, tuples, exact
+// str, exact int, exact float, bool and None, under the rules conversion applies to them: a list
+// equals a tuple with equal items, dicts equal whatever their insertion order, 1, 1.0 and True
+// differ. Stops at the first difference and at anything else (subclasses, sets, library objects,
+// lone surrogates, NaN or infinity, integers beyond 64 bits, deep nesting). Runs no Python code
+// and leaves no exception set except with Failed.
+InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object);
+
+}  // namespace hexalume::python
