@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the project under AddressSanitizer and UndefinedBehaviorSanitizer:
 #   1. the C++ unit tests (scripts/cpp_tests.sh --sanitize),
-#   2. the whole pytest suite against the sanitized extension, installed with the command-line
+#   2. the pytest suite against the sanitized extension, installed with the command-line
 #      tool, the stubs and the package metadata in a throwaway virtual environment,
 #   3. a differential fuzz run: the property tests with HEXALUME_FUZZ_EXAMPLES examples each
 #      (default 1000; random document pairs checked against a plain model and across option sets).
@@ -13,10 +13,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build/sanitize
 venv=$dir/venv
+SECONDS=0
+stage() { echo "== $* (at ${SECONDS}s)"; }
 
+stage "build and C++ unit tests under ASan + UBSan"
 bash scripts/cpp_tests.sh --sanitize
 
-echo "== the sanitized extension, installed in a throwaway virtual environment"
+stage "the sanitized extension, installed in a throwaway virtual environment"
 python=$(python3 -c 'import sys; print(sys.executable)')
 rm -rf "$dir/stage" "$dir/wheel" "$venv"
 cmake --install "$dir" --prefix "$dir/stage" >/dev/null
@@ -82,9 +85,11 @@ sanitized_pytest() {
   )
 }
 
-echo "== pytest under ASan + UBSan"
-sanitized_pytest "" "$@" .
+# The property tests run once, in the fuzz run below, with more examples.
+stage "pytest under ASan + UBSan"
+sanitized_pytest "" "$@" --ignore=test_properties.py .
 
 fuzz=${HEXALUME_FUZZ_EXAMPLES:-1000}
-echo "== differential fuzz under ASan + UBSan: $fuzz examples per property"
+stage "differential fuzz under ASan + UBSan: the property tests, $fuzz examples each"
 sanitized_pytest "$fuzz" "$@" test_properties.py
+stage "sanitizer runs done"
