@@ -49,8 +49,17 @@ with zipfile.ZipFile(out / f"{info.removesuffix('.dist-info')}-{tag}.whl", "w") 
     for path in [*files, record]:
         wheel.write(path, path.relative_to(stage).as_posix())
 PY
-# The test dependencies come from the interpreter's own site-packages (scripts/setup.sh).
-"$python" -m venv --system-site-packages "$venv"
+# The test dependencies are those scripts/setup.sh installed for python3, which may itself run in
+# a virtual environment: its site-packages come after the new environment's own.
+"$python" -m venv "$venv"
+"$python" - "$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')" <<'PY'
+import sys, sysconfig
+from pathlib import Path
+
+folders = sorted({sysconfig.get_path("purelib"), sysconfig.get_path("platlib")})
+lines = [f"import site; site.addsitedir({folder!r})\n" for folder in folders]
+Path(sys.argv[1], "outer_environment.pth").write_text("".join(lines))
+PY
 "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --no-index \
   "$dir"/wheel/hexalume-*.whl
 
