@@ -3,6 +3,7 @@ what a comparison made of its inputs."""
 
 from __future__ import annotations
 
+import ctypes
 import importlib
 import json
 import os
@@ -26,6 +27,8 @@ def load(name):
 REPO = DATA.parents[1]
 # Set by CI, which runs the suite against the installed wheel: nothing may come from the checkout.
 INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
+# True when AddressSanitizer's runtime is loaded (scripts/sanitize.sh preloads it).
+UNDER_ASAN = hasattr(ctypes.CDLL(None), "__asan_init")
 
 
 def optional_module(name: str):

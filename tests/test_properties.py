@@ -64,3 +64,40 @@ def test_order_is_ignored_on_request(items, rng: random.Random):
     assert Vesperon(items, shuffled, ignore_order=True).to_dict() == {}
     assert Vesperon({"x": items}, {"x": shuffled, "y": 1}, ignore_order=True).to_dict() == {
         "dictionary_item_added": ["root['y']"]}
+
+
+# Every comparison keyword, each present or not, with values that are valid but not all useful.
+filter_paths = st.lists(st.sampled_from(["root", "root['a']", "root[0]", "root['b'][1]",
+                                         "root[1]['c']"]), max_size=2)
+option_sets = st.fixed_dictionaries({}, optional={
+    "ignore_order": st.booleans(),
+    "ignore_numeric_type_changes": st.booleans(),
+    "ignore_string_type_changes": st.booleans(),
+    "ignore_type_in_groups": st.sampled_from([[(int, float)], [[type(None), str]],
+                                              [(int, float), [type(None), str]]]),
+    "significant_digits": st.none() | st.integers(min_value=0, max_value=6),
+    "math_epsilon": st.none() | st.floats(min_value=0, max_value=2),
+    "atol": st.none() | st.floats(min_value=0, max_value=2),
+    "rtol": st.none() | st.floats(min_value=0, max_value=1),
+    "include_paths": filter_paths,
+    "exclude_paths": filter_paths,
+})
+pretty_options = st.fixed_dictionaries({}, optional={
+    "compact": st.booleans(), "max_depth": st.integers(min_value=0, max_value=6),
+    "context": st.integers(min_value=0, max_value=3), "no_color": st.booleans(),
+    "path_header": st.booleans()})
+
+
+@given(similar_documents, similar_documents, option_sets, pretty_options)
+def test_option_sets_agree_across_verbosity_and_views(old, new, options, layout):
+    assert Vesperon(old, copy.deepcopy(old), **options).to_dict() == {}
+    full = Vesperon(old, new, **options)
+    result = full.to_dict()
+    # Verbosity 0 lists the changed paths that verbosity 1 details; nothing else differs.
+    brief = Vesperon(old, new, verbose_level=0, **options).to_dict()
+    if "values_changed" in result:
+        assert brief.pop("values_changed") == list(result["values_changed"])
+    assert typed(brief) == typed({k: v for k, v in result.items() if k != "values_changed"})
+    assert (bool(full), len(full), repr(full)) == (bool(result), len(result),
+                                                  f"Vesperon({result!r})")
+    assert (full.pretty(**layout) == "") == (not result)
