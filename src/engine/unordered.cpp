@@ -8,6 +8,7 @@
 
 #include "engine/path.hpp"
 #include "value/canonical.hpp"
+#include "value/interrupt.hpp"
 
 namespace hexalume::engine {
 
@@ -127,7 +128,10 @@ void diff_unordered(const Node& t1, const Node& t2, std::string& path,
   // and dropped, and built once more only in the rare case that the lists differ.
   const ItemTexts old_texts(t1);
   TextCounts counts(old_texts.size());
-  for (std::size_t i = 0; i < old_texts.size(); ++i) ++counts.insert(old_texts[i]).in_old;
+  for (std::size_t i = 0; i < old_texts.size(); ++i) {
+    value::poll_interrupt();
+    ++counts.insert(old_texts[i]).in_old;
+  }
 
   std::string scratch;
   bool same = t1.size() == t2.size();
@@ -145,6 +149,7 @@ void diff_unordered(const Node& t1, const Node& t2, std::string& path,
   // always its last occurrences.
   const std::size_t mark = path.size();
   for (std::size_t i = 0; i < old_texts.size(); ++i) {
+    value::poll_interrupt();
     Counts& count = *counts.find(old_texts[i]);
     if (count.seen++ < count.in_new) continue;
     append_index_segment(path, i);

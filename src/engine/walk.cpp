@@ -5,6 +5,8 @@
 
 #include "engine/path.hpp"
 #include "engine/unordered.hpp"
+#include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::engine {
 
@@ -128,6 +130,7 @@ void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
   std::string& path = walk.path;
   const std::size_t mark = path.size();
   while (old_member != old_end || new_member != new_end) {
+    value::poll_interrupt();
     int order;
     if (old_member == old_end) {
       order = 1;
@@ -216,6 +219,7 @@ void compare(const Walk& walk, const Node& t1, const Node& t2) {
 }
 
 void visit(const Walk& walk, const Node& t1, const Node& t2) {
+  value::check_stack(value::kInComparison);
   if (filtered_out(walk.path, walk.options)) return;
   compare(walk, t1, t2);
 }

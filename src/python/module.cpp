@@ -7,10 +7,12 @@
 #include <utility>
 
 #include "engine/comparison.hpp"
+#include "python/cancel_hook.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/keywords.hpp"
 #include "python/pretty_method.hpp"
+#include "python/report_repr.hpp"
 
 namespace hexalume::python {
 
@@ -136,11 +138,7 @@ PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* vesperon_repr(PyObject* self) {
-  return call_guarded([&]() -> PyObject* {
-    PyRef report = PyRef::steal(value_to_py(comparison_of(self).report.root()));
-    if (!report) return nullptr;
-    return PyUnicode_FromFormat("Vesperon(%R)", report.get());
-  });
+  return call_guarded([&] { return comparison_repr(comparison_of(self).report.root()); });
 }
 
 int vesperon_bool(PyObject* self) {
@@ -222,6 +220,7 @@ PyObject* initialise() {
   PyRef name = PyRef::steal(PyUnicode_FromString(kClassName));
   if (!name || PyList_Append(names.get(), name.get()) != 0) return nullptr;
   if (PyModule_AddObjectRef(created.get(), kClassName, type) != 0) return nullptr;
+  install_cancel_hook();
   module = created.release();
   owner = interpreter;
   return Py_NewRef(module);

@@ -1,10 +1,13 @@
 #include "value/canonical.hpp"
 
+#include "value/interrupt.hpp"
 #include "value/number_text.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::value {
 
 void append_canonical_string(std::string& out, const Node& node) {
+  poll_interrupt();
   switch (node.kind) {
     case Kind::Null:
       out.append("null");
@@ -21,6 +24,7 @@ void append_canonical_string(std::string& out, const Node& node) {
       out.append(node.string());
       return;
     case Kind::List: {
+      check_stack(kInComparison);
       out.append("list:[");
       const std::size_t count = node.size();
       for (std::size_t i = 0; i < count; ++i) {
@@ -32,6 +36,7 @@ void append_canonical_string(std::string& out, const Node& node) {
     }
     case Kind::Object: {
       // Members are already in ascending byte order of their keys.
+      check_stack(kInComparison);
       out.append("dict:{");
       const std::size_t count = node.size();
       for (std::size_t i = 0; i < count; ++i) {

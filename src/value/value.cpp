@@ -6,6 +6,9 @@
 #include <limits>
 #include <new>
 
+#include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -250,6 +253,7 @@ std::size_t sort_members(Member* members, std::size_t count) {
   if (sorted_prefix >= count) return count;
 
   auto by_key = [](const Member& left, const Member& right) {
+    poll_interrupt();
     return compare_bytes(left.key, right.key) < 0;
   };
   // Dictionaries usually arrive small; insertion sort is stable and cheapest there.
@@ -281,6 +285,7 @@ std::size_t sort_members(Member* members, std::size_t count) {
 bool text_less(const Node& left, const Node& right) { return compare_bytes(left, right) < 0; }
 
 Node copy_node(const Node& node, Arena& arena) {
+  poll_interrupt();
   switch (node.kind) {
     case Kind::Null:
     case Kind::Bool:
@@ -289,6 +294,7 @@ Node copy_node(const Node& node, Arena& arena) {
     case Kind::String:
       return make_string(arena, node.string());
     case Kind::List: {
+      check_stack(kInComparison);
       std::size_t count = node.size();
       if (count == 0) return make_list(nullptr, 0);
       Node* items = arena.allocate_nodes(count);
@@ -296,6 +302,7 @@ Node copy_node(const Node& node, Arena& arena) {
       return make_list(items, count);
     }
     case Kind::Object: {
+      check_stack(kInComparison);
       std::size_t count = node.size();
       if (count == 0) return make_object(nullptr, 0);
       Member* members = arena.allocate_members(count);
@@ -314,6 +321,7 @@ namespace {
 // Deep equality; `levels` containers deep and no further (the level counts down). With
 // `levels` at its largest the whole tree is compared.
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
+  poll_interrupt();
   if (left.kind != right.kind) return false;
   switch (left.kind) {
     case Kind::Null:
@@ -337,6 +345,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       std::size_t count = left.size();
       if (count != right.size()) return false;
       if (count > 0 && levels == 0) return false;
+      check_stack(kInComparison);
       for (std::size_t i = 0; i < count; ++i) {
         if (!equal_to_depth(left.items[i], right.items[i], levels - 1)) return false;
       }
@@ -346,6 +355,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       std::size_t count = left.size();
       if (count != right.size()) return false;
       if (count > 0 && levels == 0) return false;
+      check_stack(kInComparison);
       for (std::size_t i = 0; i < count; ++i) {
         const Member& a = left.members[i];
         const Member& b = right.members[i];
