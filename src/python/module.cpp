@@ -10,6 +10,7 @@
 #include "python/cancel_hook.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
+#include "python/gc_pause.hpp"
 #include "python/keywords.hpp"
 #include "python/pretty_method.hpp"
 #include "python/report_repr.hpp"
@@ -130,7 +131,10 @@ void vesperon_dealloc(PyObject* self) {
 }
 
 PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
-  return call_guarded([&] { return value_to_py(comparison_of(self).report.root()); });
+  return call_guarded([&] {
+    GcPause pause;
+    return value_to_py(comparison_of(self).report.root());
+  });
 }
 
 PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
