@@ -4,6 +4,7 @@ test runner down."""
 
 from __future__ import annotations
 
+import gc
 import json
 import os
 import signal
@@ -157,6 +158,19 @@ def test_a_raising_signal_handler_stops_the_call_with_its_own_exception():
     assert result.stdout.splitlines() == ["stopped early True", "{}"]
 
 
+@pytest.mark.parametrize("enabled", [True, False])
+def test_to_dict_leaves_the_collector_as_it_was(enabled):
+    # to_dict() pauses the collector while it builds the report and must restore its state.
+    comparison = hexalume.Vesperon([{"a": [1.5, None]}], [])
+    was_enabled = gc.isenabled()
+    (gc.enable if enabled else gc.disable)()
+    try:
+        assert comparison.to_dict() == {"iterable_item_removed": {"root[0]": {"a": [1.5, None]}}}
+        assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was_enabled else gc.disable)()
+
+
 # Every entry point, on chains of `depth` levels of [{"k": ...}] (twice as many nesting levels),
 # run on a thread whose stack is `stack_kib` KiB, or on the main thread when it is 0. The
 # interpreter's recursion limit is raised far above the depths, so only the stack guard and the
@@ -245,3 +259,31 @@ def test_deep_data_on_the_main_thread_still_compares():
 def run_child_with_args(code: str, *args) -> subprocess.CompletedProcess:
     return subprocess.run([sys.executable, "-c", code, *map(json.dumps, args)], env=child_env(),
                           capture_output=True, text=True, timeout=600)
+
+
+# repr() is written from the report tree, answering signals; it must stay the interpreter's repr
+# of what to_dict() returns, byte for byte.
+@pytest.mark.parametrize("value", [
+    "plain", "it's", 'say "hi"', "both ' and \"", "back\\slash", "tab\t and\nline", "\x00\x1f\x7f",
+    "caf\u00e9 \u2028 \U0001f600", "", 0.1, -0.0, 1e16, 1.5e-300, 2**64 - 1, -2**63, True, None,
+    [1, [2.5, {"k'ey": "v"}]], {"b": {}, "a": []}, {"\u00e9": 1, "e": 2},
+])
+def test_repr_is_the_repr_of_the_report(value):
+    comparison = hexalume.Vesperon([value], [])
+    assert repr(comparison) == f"Vesperon({comparison.to_dict()!r})"
+
+
+def test_repr_of_a_report_deeper_than_the_recursion_limit():
+    deep = []
+    for _ in range(2000):
+        deep = [deep]
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(5000)
+    try:
+        comparison = hexalume.Vesperon([deep], [])
+        sys.setrecursionlimit(1000)
+        with pytest.raises(RecursionError) as error:
+            repr(comparison)
+    finally:
+        sys.setrecursionlimit(limit)
+    assert str(error.value) == "maximum recursion depth exceeded while getting the repr of an object"
