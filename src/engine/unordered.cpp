@@ -24,6 +24,7 @@ class ItemTexts {
     const std::size_t count = list.size();
     ends_.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
+      value::poll_interrupt();
       value::append_canonical_string(buffer_, list.items[i]);
       ends_.push_back(buffer_.size());
     }
@@ -114,6 +115,7 @@ template <typename Visit>
 void for_each_text(const Node& list, std::string& scratch, Visit visit) {
   const std::size_t count = list.size();
   for (std::size_t i = 0; i < count; ++i) {
+    value::poll_interrupt();
     scratch.clear();
     value::append_canonical_string(scratch, list.items[i]);
     visit(i, std::string_view(scratch));

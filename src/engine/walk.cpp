@@ -168,6 +168,7 @@ void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
   std::string& path = walk.path;
   const std::size_t mark = path.size();
   for (std::size_t i = 0; i < common; ++i) {
+    value::poll_interrupt();
     if (value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) continue;
     append_index_segment(path, i);
     visit(walk, t1.items[i], t2.items[i]);

@@ -7,7 +7,6 @@
 namespace hexalume::value {
 
 void append_canonical_string(std::string& out, const Node& node) {
-  poll_interrupt();
   switch (node.kind) {
     case Kind::Null:
       out.append("null");
@@ -27,6 +26,7 @@ void append_canonical_string(std::string& out, const Node& node) {
       check_stack(kInComparison);
       out.append("list:[");
       const std::size_t count = node.size();
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) out.push_back(',');
         append_canonical_string(out, node.items[i]);
@@ -39,6 +39,7 @@ void append_canonical_string(std::string& out, const Node& node) {
       check_stack(kInComparison);
       out.append("dict:{");
       const std::size_t count = node.size();
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) out.push_back(',');
         out.append(node.members[i].key.string());

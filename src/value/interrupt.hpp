@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <exception>
 
 namespace hexalume::value {
@@ -33,12 +34,13 @@ inline constinit std::atomic<unsigned> poll_countdown{kPollInterval};
 [[gnu::cold, gnu::noinline]] void poll_hook();
 }  // namespace detail
 
-// One step of a long loop or recursion: every kPollInterval steps it asks the cancellation hook
-// and throws Cancelled when the hook says stop.
-inline void poll_interrupt() {
+// `steps` steps of a long loop or recursion (one call per container may count all its items):
+// every kPollInterval steps it asks the cancellation hook and throws Cancelled when the hook
+// says stop.
+inline void poll_interrupt(std::size_t steps = 1) {
   const unsigned left = detail::poll_countdown.load(std::memory_order_relaxed);
-  if (left > 1) [[likely]] {
-    detail::poll_countdown.store(left - 1, std::memory_order_relaxed);
+  if (left > steps) [[likely]] {
+    detail::poll_countdown.store(left - static_cast<unsigned>(steps), std::memory_order_relaxed);
     return;
   }
   detail::poll_hook();

@@ -285,7 +285,6 @@ std::size_t sort_members(Member* members, std::size_t count) {
 bool text_less(const Node& left, const Node& right) { return compare_bytes(left, right) < 0; }
 
 Node copy_node(const Node& node, Arena& arena) {
-  poll_interrupt();
   switch (node.kind) {
     case Kind::Null:
     case Kind::Bool:
@@ -296,6 +295,7 @@ Node copy_node(const Node& node, Arena& arena) {
     case Kind::List: {
       check_stack(kInComparison);
       std::size_t count = node.size();
+      poll_interrupt(count);
       if (count == 0) return make_list(nullptr, 0);
       Node* items = arena.allocate_nodes(count);
       for (std::size_t i = 0; i < count; ++i) items[i] = copy_node(node.items[i], arena);
@@ -304,6 +304,7 @@ Node copy_node(const Node& node, Arena& arena) {
     case Kind::Object: {
       check_stack(kInComparison);
       std::size_t count = node.size();
+      poll_interrupt(count);
       if (count == 0) return make_object(nullptr, 0);
       Member* members = arena.allocate_members(count);
       for (std::size_t i = 0; i < count; ++i) {
@@ -321,7 +322,6 @@ namespace {
 // Deep equality; `levels` containers deep and no further (the level counts down). With
 // `levels` at its largest the whole tree is compared.
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
-  poll_interrupt();
   if (left.kind != right.kind) return false;
   switch (left.kind) {
     case Kind::Null:
@@ -346,6 +346,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       if (count != right.size()) return false;
       if (count > 0 && levels == 0) return false;
       check_stack(kInComparison);
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         if (!equal_to_depth(left.items[i], right.items[i], levels - 1)) return false;
       }
@@ -356,6 +357,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       if (count != right.size()) return false;
       if (count > 0 && levels == 0) return false;
       check_stack(kInComparison);
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         const Member& a = left.members[i];
         const Member& b = right.members[i];
