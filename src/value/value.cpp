@@ -253,7 +253,6 @@ std::size_t sort_members(Member* members, std::size_t count) {
   if (sorted_prefix >= count) return count;
 
   auto by_key = [](const Member& left, const Member& right) {
-    poll_interrupt();
     return compare_bytes(left.key, right.key) < 0;
   };
   // Dictionaries usually arrive small; insertion sort is stable and cheapest there.
@@ -268,7 +267,10 @@ std::size_t sort_members(Member* members, std::size_t count) {
       members[j] = current;
     }
   } else {
-    std::stable_sort(members, members + count, by_key);
+    std::stable_sort(members, members + count, [&](const Member& left, const Member& right) {
+      poll_interrupt();
+      return by_key(left, right);
+    });
   }
   // Equal keys are adjacent and in visiting order: keep the last of each run.
   std::size_t kept = 0;
