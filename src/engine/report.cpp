@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "value/interrupt.hpp"
+
 namespace hexalume::engine {
 
 namespace {
@@ -16,7 +18,10 @@ using value::NumberRep;
 
 using Entry = DiffAccumulator::Entry;
 
-bool path_less(const Node& left, const Node& right) { return left.string() < right.string(); }
+bool path_less(const Node& left, const Node& right) {
+  value::poll_interrupt();
+  return left.string() < right.string();
+}
 
 // Sorts by path bytes; equal paths stay in record order, so the last of each run is the newest.
 // The first path recorded twice goes into `collision` unless it already holds one. Duplicates

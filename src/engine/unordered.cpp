@@ -6,6 +6,7 @@
 
 #include "engine/path.hpp"
 #include "value/hash.hpp"
+#include "value/interrupt.hpp"
 
 namespace hexalume::engine {
 
@@ -140,6 +141,7 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
   std::uint64_t hashes[kRing];
   const std::size_t count = list.size();
   for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
+    value::poll_interrupt();
     if (ahead < count) {
       const std::uint64_t hash = value::structural_hash(list.items[ahead]);
       hashes[ahead % kRing] = hash;

@@ -6,6 +6,8 @@
 #include "engine/path.hpp"
 #include "engine/unordered.hpp"
 #include "value/exact_number.hpp"
+#include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::engine {
 
@@ -263,6 +265,7 @@ void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
   std::string& path = walk.path;
   const std::size_t mark = path.size();
   while (old_member != old_end || new_member != new_end) {
+    value::poll_interrupt();
     int order;
     if (old_member == old_end) {
       order = 1;
@@ -300,6 +303,7 @@ void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
   std::string& path = walk.path;
   const std::size_t mark = path.size();
   for (std::size_t i = 0; i < common; ++i) {
+    value::poll_interrupt();
     if (value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) continue;
     append_index_segment(path, i);
     visit(walk, t1.items[i], t2.items[i]);
@@ -351,6 +355,7 @@ void compare(const Walk& walk, const Node& t1, const Node& t2) {
 }
 
 void visit(const Walk& walk, const Node& t1, const Node& t2) {
+  value::check_stack(value::kInComparison);
   if (filtered_out(walk.path, walk.options)) return;
   compare(walk, t1, t2);
 }

@@ -8,6 +8,7 @@
 #include "pretty/compact.hpp"
 #include "pretty/layout.hpp"
 #include "pretty/lookup.hpp"
+#include "value/interrupt.hpp"
 
 namespace hexalume::pretty {
 
@@ -47,6 +48,7 @@ class Gatherer {
   void values_changed(const value::Node& report) {
     if (const value::Node* object = section(report, "values_changed", value::Kind::Object)) {
       for (const value::Member& member : object->object()) {
+        value::poll_interrupt();
         auto path = engine::parse_path(member.key.string());
         if (!path) continue;
         Changed change{resolve(t1_, *path, &member.value, "old_value"),
@@ -55,6 +57,7 @@ class Gatherer {
       }
     } else if (const value::Node* list = section(report, "values_changed", value::Kind::List)) {
       for (const value::Node& item : list->list()) {
+        value::poll_interrupt();
         auto path = parsed_string(item);
         if (!path) continue;
         Changed change{resolve(t1_, *path, nullptr, {}), resolve(t2_, *path, nullptr, {})};
@@ -67,6 +70,7 @@ class Gatherer {
     const value::Node* object = section(report, "type_changes", value::Kind::Object);
     if (object == nullptr) return;
     for (const value::Member& member : object->object()) {
+      value::poll_interrupt();
       auto path = engine::parse_path(member.key.string());
       if (!path) continue;
       TypeChanged change{type_of(member.value, "old_type"), type_of(member.value, "new_type"),
@@ -82,6 +86,7 @@ class Gatherer {
     const value::Node* list = section(report, name, value::Kind::List);
     if (list == nullptr) return;
     for (const value::Node& item : list->list()) {
+      value::poll_interrupt();
       auto path = parsed_string(item);
       if (!path) continue;
       std::optional<value::Node> shown;
@@ -96,6 +101,7 @@ class Gatherer {
     const value::Node* object = section(report, name, value::Kind::Object);
     if (object == nullptr) return;
     for (const value::Member& member : object->object()) {
+      value::poll_interrupt();
       auto path = engine::parse_path(member.key.string());
       if (!path) continue;
       const value::Node* found = lookup(tree, *path);
@@ -120,17 +126,20 @@ Lines flat_listing(const std::vector<ChangeEntry>& entries, const PrettyOptions&
   std::vector<std::string> headers;
   headers.reserve(entries.size());
   for (const ChangeEntry& entry : entries) {
+    value::poll_interrupt();
     headers.push_back(entry.path.empty() ? std::string("root")
                                          : format_compact_segments(entry.path));
   }
   std::vector<std::size_t> order(entries.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t left, std::size_t right) {
+    value::poll_interrupt();
     return headers[left] < headers[right];
   });
   Lines lines;
   const Ancestors none;
   for (std::size_t at : order) {
+    value::poll_interrupt();
     lines.add(headers[at]);
     append_change_lines(lines, 0, none, false, entries[at].change, options.no_color);
   }
@@ -155,6 +164,7 @@ std::vector<ChangeEntry> gather_changes(const value::Node& report, const value::
 PrettyNode build_change_tree(const std::vector<ChangeEntry>& entries) {
   PrettyNode root;
   for (const ChangeEntry& entry : entries) {
+    value::poll_interrupt();
     PrettyNode* node = &root;
     for (const engine::PathSegment& step : entry.path) node = &node->child_for(step);
     node->changes.push_back(entry.change);

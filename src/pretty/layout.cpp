@@ -8,6 +8,8 @@
 #include "pretty/compact.hpp"
 #include "pretty/lookup.hpp"
 #include "value/internal_error.hpp"
+#include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::pretty {
 
@@ -35,6 +37,7 @@ std::vector<RenderItem> plan_object(const std::vector<PrettyNode>& children, Loc
   std::unordered_map<std::string_view, const PrettyNode*> by_key;
   by_key.reserve(children.size());
   for (const PrettyNode& child : children) {
+    value::poll_interrupt();
     if (child.segment && child.segment->is_key()) by_key.try_emplace(child.segment->key, &child);
   }
   std::vector<RenderItem> items;
@@ -42,6 +45,7 @@ std::vector<RenderItem> plan_object(const std::vector<PrettyNode>& children, Loc
   bool skipped = false;
   std::size_t drawn = 0;
   auto visit = [&](std::string_view key) {
+    value::poll_interrupt();
     auto found = by_key.find(key);
     if (found == by_key.end()) {
       skipped = seen;
@@ -85,6 +89,7 @@ std::vector<RenderItem> plan_list(const std::vector<PrettyNode>& children, std::
   by_index.reserve(children.size());
   changed.reserve(children.size());
   for (const PrettyNode& child : children) {
+    value::poll_interrupt();
     if (!child.segment || child.segment->is_key()) continue;
     if (by_index.try_emplace(child.segment->index, &child).second) {
       changed.push_back(child.segment->index);
@@ -127,6 +132,7 @@ std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
   std::vector<std::pair<std::string, const PrettyNode*>> labelled;
   labelled.reserve(children.size());
   for (const PrettyNode& child : children) {
+    value::poll_interrupt();
     labelled.emplace_back(child.segment ? segment_label(*child.segment) : std::string(), &child);
   }
   std::stable_sort(labelled.begin(), labelled.end(),
@@ -205,6 +211,7 @@ CompactChain compact_chain(const PrettyNode& start, Located parent) {
   };
   take(start);
   while (chain.end->changes.empty() && chain.end->children.size() == 1) {
+    value::poll_interrupt();
     chain.end = &chain.end->children.front();
     take(*chain.end);
   }
@@ -221,7 +228,9 @@ void render_children(const std::vector<PrettyNode>& children, std::uint64_t dept
 
 void render_entries(const std::vector<RenderItem>& items, std::uint64_t depth, Ancestors& ancestors,
                     Located parent, const RenderContext& context, Lines& lines) {
+  value::check_stack(value::kWhileRendering);
   for (std::size_t k = 0; k < items.size(); ++k) {
+    value::poll_interrupt();
     const RenderItem& item = items[k];
     const bool is_last = k + 1 == items.size();
     if (item.kind == RenderItem::Kind::Gap) {

@@ -1,6 +1,8 @@
 #include "pretty/lines.hpp"
 
+#include "value/interrupt.hpp"
 #include "value/number_text.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::pretty {
 
@@ -93,6 +95,7 @@ std::string escape_string(std::string_view text) {
 
 // Recurses once per nesting level with a frame of a few words, so deep values stay cheap.
 void append_value_text(std::string& out, const value::Node& node) {
+  value::poll_interrupt();
   switch (node.kind) {
     case value::Kind::Null:
       out += "None";
@@ -109,6 +112,7 @@ void append_value_text(std::string& out, const value::Node& node) {
       out.push_back('\'');
       return;
     case value::Kind::List: {
+      value::check_stack(value::kWhileRendering);
       out.push_back('[');
       bool first = true;
       for (const value::Node& item : node.list()) {
@@ -120,6 +124,7 @@ void append_value_text(std::string& out, const value::Node& node) {
       return;
     }
     case value::Kind::Object: {
+      value::check_stack(value::kWhileRendering);
       out.push_back('{');
       bool first = true;
       for (const value::Member& member : node.object()) {

@@ -1,5 +1,7 @@
 #include "pretty/lookup.hpp"
 
+#include "value/interrupt.hpp"
+
 namespace hexalume::pretty {
 
 const value::Node* step_into(const value::Node* node, const engine::PathSegment& segment) {
@@ -15,6 +17,7 @@ const value::Node* step_into(const value::Node* node, const engine::PathSegment&
 const value::Node* lookup(const value::Node& top, std::span<const engine::PathSegment> path) {
   const value::Node* node = &top;
   for (const engine::PathSegment& segment : path) {
+    value::poll_interrupt();
     node = step_into(node, segment);
     if (node == nullptr) return nullptr;
   }

@@ -111,7 +111,7 @@ void raise_internal_error(const char* message) {
 }
 
 RecursionGuard::RecursionGuard(unsigned& depth, const char* where) noexcept : depth_(depth) {
-  if (depth_ >= value::kMaxDepth) {
+  if (depth_ >= value::kMaxDepth || value::stack_exhausted()) {
     raise_depth_exceeded(where);
     return;
   }

@@ -15,7 +15,9 @@
 #include <utility>
 
 #include "value/internal_error.hpp"
+#include "value/interrupt.hpp"
 #include "value/limits.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::python {
 
@@ -105,15 +107,22 @@ std::optional<std::uint64_t> uint64_from_py(PyObject* object);
 PyObject* internal_error_class();
 // Sets the internal exception with `message` as its single argument.
 void raise_internal_error(const char* message);
+// RecursionError "maximum recursion depth exceeded<where>" (declared again in errors.hpp).
+void raise_depth_exceeded(const char* where);
 
 // Runs the body of a C entry point. value::InternalError becomes the internal exception,
-// std::bad_alloc becomes MemoryError, and the entry point returns its failure value (nullptr for
-// pointers, -1 for integers). No C++ exception ever reaches the interpreter.
+// std::bad_alloc becomes MemoryError, value::StackExhausted becomes RecursionError, and
+// value::Cancelled keeps the exception its hook has set; the entry point then returns its failure
+// value (nullptr for pointers, -1 for integers). No C++ exception ever reaches the interpreter.
 template <typename Body>
 auto call_guarded(Body&& body) noexcept -> std::invoke_result_t<Body&> {
   using Result = std::invoke_result_t<Body&>;
   try {
     return body();
+  } catch (const value::Cancelled&) {
+    if (!PyErr_Occurred()) raise_internal_error("call cancelled without an exception");
+  } catch (const value::StackExhausted& error) {
+    raise_depth_exceeded(error.where());
   } catch (const value::InternalError& error) {
     raise_internal_error(error.what());
   } catch (const std::bad_alloc&) {
@@ -130,8 +139,9 @@ auto call_guarded(Body&& body) noexcept -> std::invoke_result_t<Body&> {
 }
 
 // One level of a recursive traversal. Enters the interpreter's recursion check and counts the
-// level in `depth`; past the interpreter's limit or past value::kMaxDepth it sets RecursionError
-// and converts to false. `where` completes the message, e.g. " while converting a Python object".
+// level in `depth`; past the interpreter's limit, past value::kMaxDepth or when the thread's
+// native stack runs short it sets RecursionError and converts to false. `where` completes the
+// message, e.g. " while converting a Python object".
 class RecursionGuard {
  public:
   RecursionGuard(unsigned& depth, const char* where) noexcept;

@@ -22,6 +22,7 @@ using value::Member;
 using value::Node;
 
 constexpr char kWhere[] = " while converting a Python object";
+constexpr char kToPythonWhere[] = " while converting to a Python object";
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -106,6 +107,7 @@ class Converter {
 
   // Every rule, in order. False means a Python exception is set.
   bool convert(PyObject* object, Node& out) {
+    value::poll_interrupt();
     // Exact built-in types by identity: ordinary data never raises or clears an exception.
     PyTypeObject* type = Py_TYPE(object);
     if (type == &PyUnicode_Type) {
@@ -282,8 +284,10 @@ class Converter {
     for (std::size_t i = 0; i < count; ++i) {
       keyed.push_back({value::canonical_string(items[i]), items[i]});
     }
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const Keyed& left, const Keyed& right) { return left.text < right.text; });
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& left, const Keyed& right) {
+      value::poll_interrupt();
+      return left.text < right.text;
+    });
     for (std::size_t i = 0; i < count; ++i) items[i] = keyed[i].node;
   }
 
@@ -515,6 +519,7 @@ std::optional<value::Value> value_from_py(PyObject* object) {
 }
 
 PyObject* value_to_py(const Node& node) {
+  value::poll_interrupt();
   switch (node.kind) {
     case value::Kind::Null:
       return Py_NewRef(Py_None);
@@ -526,6 +531,7 @@ PyObject* value_to_py(const Node& node) {
     case value::Kind::String:
       return PyUnicode_FromStringAndSize(node.chars, static_cast<Py_ssize_t>(node.size()));
     case value::Kind::List: {
+      value::check_stack(kToPythonWhere);
       auto items = node.list();
       PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
       if (!list) return nullptr;
@@ -537,6 +543,7 @@ PyObject* value_to_py(const Node& node) {
       return list.release();
     }
     case value::Kind::Object: {
+      value::check_stack(kToPythonWhere);
       PyRef dict = PyRef::steal(PyDict_New());
       if (!dict) return nullptr;
       for (const Member& member : node.object()) {

@@ -12,11 +12,14 @@ namespace hexalume::python {
 // frames, arrays and models through their export methods. nullopt means a Python exception is
 // set (TypeError for unsupported objects or dictionary keys, ValueError for NaN or infinity,
 // RecursionError for nesting too deep, or whatever the object's own methods raised). A
-// dictionary or set changed while it is read throws value::InternalError.
+// dictionary or set changed while it is read throws value::InternalError; a signal handler that
+// raises throws value::Cancelled (its exception set).
 std::optional<value::Value> value_from_py(PyObject* object);
 
 // The Python object for a tree node (dict, list, str, int, float, bool or None); dictionaries
-// iterate their keys in byte order. A new reference, or nullptr with an exception set.
+// iterate their keys in byte order. A new reference, or nullptr with an exception set. Throws
+// value::StackExhausted when the thread's stack runs short and value::Cancelled when a signal
+// handler raises.
 PyObject* value_to_py(const value::Node& node);
 
 }  // namespace hexalume::python

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "value/interrupt.hpp"
+
 namespace hexalume::python {
 
 namespace {
@@ -59,6 +61,7 @@ class EqualityWalk {
   bool failed() const { return failed_; }
 
   bool same(PyObject* old_object, PyObject* new_object) {
+    value::poll_interrupt();
     if (old_object == new_object) return converts(old_object);
     const Plain plain = plain_of(old_object);
     const Plain new_plain = plain_of(new_object);
@@ -96,6 +99,7 @@ class EqualityWalk {
   // One object (both sides at once when they are identical): true when conversion takes it by
   // the plain rules alone.
   bool converts(PyObject* object) {
+    value::poll_interrupt();
     const Plain plain = plain_of(object);
     switch (plain) {
       case Plain::Other:

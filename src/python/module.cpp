@@ -7,11 +7,14 @@
 #include <utility>
 
 #include "engine/comparison.hpp"
+#include "python/cancel_hook.hpp"
 #include "python/convert.hpp"
 #include "python/equal_inputs.hpp"
 #include "python/errors.hpp"
+#include "python/gc_pause.hpp"
 #include "python/keywords.hpp"
 #include "python/pretty_method.hpp"
+#include "python/report_repr.hpp"
 
 namespace hexalume::python {
 
@@ -144,7 +147,10 @@ void vesperon_dealloc(PyObject* self) {
 }
 
 PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
-  return call_guarded([&] { return value_to_py(comparison_of(self).report.root()); });
+  return call_guarded([&] {
+    GcPause pause;
+    return value_to_py(comparison_of(self).report.root());
+  });
 }
 
 PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -152,11 +158,7 @@ PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* vesperon_repr(PyObject* self) {
-  return call_guarded([&]() -> PyObject* {
-    PyRef report = PyRef::steal(value_to_py(comparison_of(self).report.root()));
-    if (!report) return nullptr;
-    return PyUnicode_FromFormat("Vesperon(%R)", report.get());
-  });
+  return call_guarded([&] { return comparison_repr(comparison_of(self).report.root()); });
 }
 
 int vesperon_bool(PyObject* self) {
@@ -238,6 +240,7 @@ PyObject* initialise() {
   PyRef name = PyRef::steal(PyUnicode_FromString(kClassName));
   if (!name || PyList_Append(names.get(), name.get()) != 0) return nullptr;
   if (PyModule_AddObjectRef(created.get(), kClassName, type) != 0) return nullptr;
+  install_cancel_hook();
   module = created.release();
   owner = interpreter;
   return Py_NewRef(module);

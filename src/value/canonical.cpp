@@ -1,6 +1,8 @@
 #include "value/canonical.hpp"
 
+#include "value/interrupt.hpp"
 #include "value/number_text.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::value {
 
@@ -21,8 +23,10 @@ void append_canonical_string(std::string& out, const Node& node) {
       out.append(node.string());
       return;
     case Kind::List: {
+      check_stack(kInComparison);
       out.append("list:[");
       const std::size_t count = node.size();
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) out.push_back(',');
         append_canonical_string(out, node.items[i]);
@@ -32,8 +36,10 @@ void append_canonical_string(std::string& out, const Node& node) {
     }
     case Kind::Object: {
       // Members are already in ascending byte order of their keys.
+      check_stack(kInComparison);
       out.append("dict:{");
       const std::size_t count = node.size();
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) out.push_back(',');
         out.append(node.members[i].key.string());

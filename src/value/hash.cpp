@@ -3,6 +3,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
+
 namespace hexalume::value {
 
 namespace {
@@ -82,14 +85,18 @@ std::uint64_t structural_hash(const Node& node) {
     case Kind::String:
       return hash_bytes(kString, node.chars, node.size());
     case Kind::List: {
+      check_stack(kInComparison);
       const std::size_t count = node.size();
+      poll_interrupt(count);
       std::uint64_t hash = mix(kList, count);
       for (std::size_t i = 0; i < count; ++i) hash = mix(hash, structural_hash(node.items[i]));
       return hash;
     }
     case Kind::Object: {
       // Members are in key order, so equal objects visit them alike.
+      check_stack(kInComparison);
       const std::size_t count = node.size();
+      poll_interrupt(count);
       std::uint64_t hash = mix(kObject, count);
       for (std::size_t i = 0; i < count; ++i) {
         const Member& member = node.members[i];

@@ -10,6 +10,9 @@
 
 #include "value/internal_error.hpp"
 
+#include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -354,7 +357,10 @@ std::size_t sort_members(Member* members, std::size_t count) {
       members[j] = current;
     }
   } else {
-    std::stable_sort(members, members + count, by_key);
+    std::stable_sort(members, members + count, [&](const Member& left, const Member& right) {
+      poll_interrupt();
+      return by_key(left, right);
+    });
   }
   // Equal keys are adjacent and in visiting order: keep the last of each run.
   std::size_t kept = 0;
@@ -380,14 +386,18 @@ Node copy_node(const Node& node, Arena& arena) {
     case Kind::String:
       return make_string(arena, node.string());
     case Kind::List: {
+      check_stack(kInComparison);
       std::size_t count = node.size();
+      poll_interrupt(count);
       if (count == 0) return make_list(nullptr, 0);
       Node* items = arena.allocate_nodes(count);
       for (std::size_t i = 0; i < count; ++i) items[i] = copy_node(node.items[i], arena);
       return make_list(items, count);
     }
     case Kind::Object: {
+      check_stack(kInComparison);
       std::size_t count = node.size();
+      poll_interrupt(count);
       if (count == 0) return make_object(nullptr, 0);
       Member* members = arena.allocate_members(count);
       for (std::size_t i = 0; i < count; ++i) {
@@ -477,6 +487,8 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       std::size_t count = left.size();
       if (count != right.size()) return false;
       if (count > 0 && levels == 0) return false;
+      check_stack(kInComparison);
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         if (!equal_to_depth(left.items[i], right.items[i], levels - 1)) return false;
       }
@@ -486,6 +498,8 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       std::size_t count = left.size();
       if (count != right.size()) return false;
       if (count > 0 && levels == 0) return false;
+      check_stack(kInComparison);
+      poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
         const Member& a = left.members[i];
         const Member& b = right.members[i];

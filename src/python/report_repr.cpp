@@ -1,0 +1,137 @@
+#include "python/report_repr.hpp"
+
+#include <charconv>
+#include <string>
+#include <string_view>
+
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+
+namespace hexalume::python {
+
+namespace {
+
+using value::Kind;
+using value::Node;
+
+constexpr char kWhere[] = " while getting the repr of an object";
+
+// True when the interpreter would print the text between single quotes unchanged: printable
+// ASCII without backslash or single quote.
+bool plain_text(std::string_view text) {
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7e || c == '\\' || c == '\'') return false;
+  }
+  return true;
+}
+
+class ReprWriter {
+ public:
+  std::string& text() { return out_; }
+
+  // False means an exception is set.
+  bool write(const Node& node) {
+    value::poll_interrupt();
+    switch (node.kind) {
+      case Kind::Null:
+        out_ += "None";
+        return true;
+      case Kind::Bool:
+        out_ += node.boolean ? "True" : "False";
+        return true;
+      case Kind::Number:
+        if (node.rep == value::NumberRep::Unsigned) return write_integer(node.unsigned_int);
+        if (node.rep == value::NumberRep::Signed) return write_integer(node.signed_int);
+        return write_through_python(node);
+      case Kind::String:
+        return write_string(node);
+      case Kind::List:
+      case Kind::Object:
+        return write_container(node);
+    }
+    return write_through_python(node);
+  }
+
+ private:
+  template <typename Integer>
+  bool write_integer(Integer number) {
+    char digits[24];
+    auto result = std::to_chars(digits, digits + sizeof digits, number);
+    out_.append(digits, result.ptr);
+    return true;
+  }
+
+  bool write_string(const Node& node) {
+    if (!plain_text(node.string())) return write_through_python(node);
+    out_.push_back('\'');
+    out_ += node.string();
+    out_.push_back('\'');
+    return true;
+  }
+
+  // The interpreter's own repr of the scalar, for floats and strings that need escapes.
+  bool write_through_python(const Node& node) {
+    PyRef object = PyRef::steal(value_to_py(node));
+    if (!object) return false;
+    PyRef text = PyRef::steal(PyObject_Repr(object.get()));
+    if (!text) return false;
+    Py_ssize_t size = 0;
+    const char* bytes = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (bytes == nullptr) return false;
+    out_.append(bytes, static_cast<std::size_t>(size));
+    return true;
+  }
+
+  // One level deeper, under the interpreter's recursion limit like its own repr of containers.
+  bool write_container(const Node& node) {
+    if (value::stack_exhausted()) {
+      raise_depth_exceeded(kWhere);
+      return false;
+    }
+    if (Py_EnterRecursiveCall(kWhere) != 0) return false;
+    const bool written = node.kind == Kind::List ? write_items(node) : write_members(node);
+    Py_LeaveRecursiveCall();
+    return written;
+  }
+
+  bool write_items(const Node& list) {
+    out_.push_back('[');
+    bool first = true;
+    for (const Node& item : list.list()) {
+      if (!first) out_ += ", ";
+      first = false;
+      if (!write(item)) return false;
+    }
+    out_.push_back(']');
+    return true;
+  }
+
+  bool write_members(const Node& object) {
+    out_.push_back('{');
+    bool first = true;
+    for (const value::Member& member : object.object()) {
+      if (!first) out_ += ", ";
+      first = false;
+      if (!write_string(member.key)) return false;
+      out_ += ": ";
+      if (!write(member.value)) return false;
+    }
+    out_.push_back('}');
+    return true;
+  }
+
+  std::string out_;
+};
+
+}  // namespace
+
+PyObject* comparison_repr(const Node& report) {
+  ReprWriter writer;
+  writer.text() = "Vesperon(";
+  if (!writer.write(report)) return nullptr;
+  writer.text().push_back(')');
+  const std::string& text = writer.text();
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+}
+
+}  // namespace hexalume::python

@@ -1,0 +1,289 @@
+"""Long calls answer Ctrl-C promptly, and deep data ends in RecursionError on any thread's stack,
+never in a crash. Everything runs in subprocesses: a signal or a stack overflow must not take the
+test runner down."""
+
+from __future__ import annotations
+
+import gc
+import json
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+from pathlib import Path
+
+import pytest
+
+import hexalume
+
+
+def child_env() -> dict[str, str]:
+    env = dict(os.environ)
+    module_dir = str(Path(hexalume.__file__).resolve().parent)
+    env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
+    return env
+
+
+def run_child(code: str) -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True,
+                          text=True, timeout=600)
+
+
+# The workload defines `inputs` and `call()`. The child times one uninterrupted call, then waits
+# for the parent, which sends SIGINT a tenth of that time into a second call. The child reports
+# when KeyboardInterrupt reached it and whether the inputs hold extra references, then times a
+# third call and compares its result with the first.
+SIGNAL_CHILD = """
+import sys, time
+from hexalume import Vesperon
+{workload}
+references = [sys.getrefcount(value) for value in inputs]
+start = time.monotonic()
+first = call()
+print(time.monotonic() - start, flush=True)
+sys.stdin.readline()
+print("go", flush=True)
+try:
+    call()
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    print("interrupted", time.monotonic(), flush=True)
+print("references kept", [sys.getrefcount(value) for value in inputs] == references)
+start = time.monotonic()
+again = call()
+print(time.monotonic() - start, again == first)
+"""
+
+WORKLOADS = {
+    # 4 million nodes per side after expansion; the two differ in one leaf.
+    "conversion of a shared structure": """
+        x, y = [1], [2]
+        for _ in range(21):
+            x, y = [x, x], [y, x]
+        inputs = (x, y)
+        def call():
+            return Vesperon(x, y).to_dict()
+    """,
+    "unordered matching": """
+        t1 = [[i, str(i), {"k": i}] for i in range(300_000)]
+        t2 = t1[::-1]
+        t2[7] = [-1, "changed", {}]
+        inputs = (t1, t2)
+        def call():
+            return Vesperon(t1, t2, ignore_order=True).to_dict()
+    """,
+    "pretty of a large report": """
+        t1 = {f"k{i}": [i, {"a": i}] for i in range(150_000)}
+        t2 = {f"k{i}": [i + 1, {"a": -i}] for i in range(150_000)}
+        comparison = Vesperon(t1, t2)
+        inputs = (t1, t2, comparison)
+        def call():
+            return comparison.pretty()
+    """,
+    "to_dict of a large report": """
+        removed = [[i, str(i), {"k": [i]}] for i in range(300_000)]
+        comparison = Vesperon([removed], [])
+        inputs = (removed, comparison)
+        def call():
+            return comparison.to_dict()
+    """,
+    "repr of a large report": """
+        removed = [[i, str(i), {"k": [i / 3]}] for i in range(200_000)]
+        comparison = Vesperon([removed], [])
+        inputs = (removed, comparison)
+        def call():
+            return repr(comparison)
+    """,
+}
+
+
+@pytest.mark.parametrize("workload", WORKLOADS)
+def test_ctrl_c_stops_a_long_call_promptly(workload):
+    code = SIGNAL_CHILD.format(workload=textwrap.dedent(WORKLOADS[workload]))
+    process = subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               env=child_env())
+    try:
+        uninterrupted = float(process.stdout.readline())
+        process.stdin.write("\n")
+        process.stdin.flush()
+        assert process.stdout.readline() == "go\n"
+        time.sleep(uninterrupted / 10)
+        sent = time.monotonic()
+        process.send_signal(signal.SIGINT)
+        output, errors = process.communicate(timeout=600)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    assert process.returncode == 0, errors
+    interrupted, references, again = output.splitlines()
+    assert interrupted.startswith("interrupted "), output
+    assert references == "references kept True"
+    again_time, same = again.split()
+    assert same == "True"
+    # Without the checks KeyboardInterrupt would come only when the call ends, nine tenths of the
+    # uninterrupted time after the signal (the first call may be the slower, cold one). The bound
+    # is loose so that a busy machine cannot fail it; the checks answer within milliseconds.
+    delay = float(interrupted.split()[1]) - sent
+    assert delay < min(uninterrupted, float(again_time)) / 3
+
+
+def test_a_raising_signal_handler_stops_the_call_with_its_own_exception():
+    code = textwrap.dedent("""
+        import signal, time
+        from hexalume import Vesperon
+        class Stop(Exception):
+            pass
+        def handler(number, frame):
+            raise Stop(time.monotonic())
+        signal.signal(signal.SIGALRM, handler)
+        t1 = [[i, str(i)] for i in range(300_000)]
+        t2 = t1[::-1]
+        start = time.monotonic()
+        Vesperon(t1, t2, ignore_order=True)
+        uninterrupted = time.monotonic() - start
+        armed = time.monotonic()
+        signal.setitimer(signal.ITIMER_REAL, uninterrupted / 10)
+        try:
+            Vesperon(t1, t2, ignore_order=True)
+        except Stop as error:
+            print("stopped early", error.args[0] - armed < uninterrupted / 2)
+        print(Vesperon([1, 2], [2, 1], ignore_order=True).to_dict())
+    """)
+    result = run_child(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["stopped early True", "{}"]
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_to_dict_leaves_the_collector_as_it_was(enabled):
+    # to_dict() pauses the collector while it builds the report and must restore its state.
+    comparison = hexalume.Vesperon([{"a": [1.5, None]}], [])
+    was_enabled = gc.isenabled()
+    (gc.enable if enabled else gc.disable)()
+    try:
+        assert comparison.to_dict() == {"iterable_item_removed": {"root[0]": {"a": [1.5, None]}}}
+        assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was_enabled else gc.disable)()
+
+
+# Every entry point, on chains of `depth` levels of [{"k": ...}] (twice as many nesting levels),
+# run on a thread whose stack is `stack_kib` KiB, or on the main thread when it is 0. The
+# interpreter's recursion limit is raised far above the depths, so only the stack guard and the
+# module's own 10,000-level cap can stop a recursion.
+STACK_CHILD = """
+import json, sys, threading
+from hexalume import Vesperon
+sys.setrecursionlimit(100_000)
+stack_kib, depths = int(sys.argv[1]), json.loads(sys.argv[2])
+
+def chain(depth, leaf):
+    value = leaf
+    for _ in range(depth):
+        value = [{"k": value}]
+    return value
+
+def outcome(call):
+    result = []
+    def body():
+        try:
+            call()
+            result.append("ok")
+        except RecursionError as error:
+            result.append(str(error))
+    if stack_kib == 0:
+        body()
+    else:
+        threading.stack_size(stack_kib * 1024)
+        thread = threading.Thread(target=body)
+        thread.start()
+        thread.join()
+    return result[0]
+
+outcomes = {}
+for depth in depths:
+    old, new = chain(depth, 1), chain(depth, 2)
+    changed = Vesperon(old, new)
+    removed = Vesperon([old], [])
+    outcomes[depth] = {
+        "construction": outcome(lambda: Vesperon(old, new)),
+        "ignore_order": outcome(lambda: Vesperon([old, 1], [1, new], ignore_order=True)),
+        "to_dict": outcome(lambda: removed.to_dict()),
+        "repr": outcome(lambda: repr(removed)),
+        "pretty of a deep change": outcome(lambda: changed.pretty(max_depth=10**6)),
+        "pretty of a deep value": outcome(lambda: removed.pretty(max_depth=10**6, compact=True)),
+    }
+print(json.dumps(outcomes))
+"""
+
+EXCEEDED = "maximum recursion depth exceeded"
+# What may stop each entry point: conversion comes first, so the comparison's own guard shows
+# only where its frames run out before those of conversion.
+STOPPED_BY = {
+    "construction": {" while converting a Python object", " in comparison"},
+    "ignore_order": {" while converting a Python object", " in comparison"},
+    "to_dict": {" while converting to a Python object"},
+    "repr": {" while getting the repr of an object"},
+    "pretty of a deep change": {" while rendering a report"},
+    "pretty of a deep value": {" while rendering a report"},
+}
+DEPTHS = [20, 100, 245, 500, 1000, 2000, 4990]
+
+
+@pytest.mark.parametrize("stack_kib", [256, 512])
+def test_deep_data_on_a_small_thread_stack_raises_recursion_error(stack_kib):
+    result = run_child_with_args(STACK_CHILD, stack_kib, DEPTHS)
+    assert result.returncode == 0, result.stderr[-2000:]
+    outcomes = json.loads(result.stdout)
+    for depth, by_entry in outcomes.items():
+        for entry, outcome in by_entry.items():
+            allowed = {"ok"} | {EXCEEDED + where for where in STOPPED_BY[entry]}
+            assert outcome in allowed, (depth, entry, outcome)
+    assert set(outcomes["20"].values()) == {"ok"}
+    # 9,980 levels need megabytes of stack in every recursion.
+    assert all(outcome != "ok" for outcome in outcomes["4990"].values()), outcomes["4990"]
+
+
+def test_deep_data_on_the_main_thread_still_compares():
+    # The guard keeps only a margin of the main thread's stack; the 10,000-level cap is the
+    # limit there, as before.
+    result = run_child_with_args(STACK_CHILD, 0, [4990])
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert set(json.loads(result.stdout)["4990"].values()) == {"ok"}
+
+
+def run_child_with_args(code: str, *args) -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, "-c", code, *map(json.dumps, args)], env=child_env(),
+                          capture_output=True, text=True, timeout=600)
+
+
+# repr() is written from the report tree, answering signals; it must stay the interpreter's repr
+# of what to_dict() returns, byte for byte.
+@pytest.mark.parametrize("value", [
+    "plain", "it's", 'say "hi"', "both ' and \"", "back\\slash", "tab\t and\nline", "\x00\x1f\x7f",
+    "caf\u00e9 \u2028 \U0001f600", "", 0.1, -0.0, 1e16, 1.5e-300, 2**64 - 1, -2**63, True, None,
+    [1, [2.5, {"k'ey": "v"}]], {"b": {}, "a": []}, {"\u00e9": 1, "e": 2},
+])
+def test_repr_is_the_repr_of_the_report(value):
+    comparison = hexalume.Vesperon([value], [])
+    assert repr(comparison) == f"Vesperon({comparison.to_dict()!r})"
+
+
+def test_repr_of_a_report_deeper_than_the_recursion_limit():
+    deep = []
+    for _ in range(2000):
+        deep = [deep]
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(5000)
+    try:
+        comparison = hexalume.Vesperon([deep], [])
+        sys.setrecursionlimit(1000)
+        with pytest.raises(RecursionError) as error:
+            repr(comparison)
+    finally:
+        sys.setrecursionlimit(limit)
+    assert str(error.value) == "maximum recursion depth exceeded while getting the repr of an object"
