@@ -1,62 +1,73 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "pretty/lines.hpp"
+#include "pretty/lookup.hpp"
 #include "pretty/options.hpp"
 #include "pretty/tree_node.hpp"
 #include "value/value.hpp"
 
 namespace hexalume::pretty {
 
-// What the layout reads besides the tree: both compared trees and the options.
-struct RenderContext {
-  const value::Node& t1;
-  const value::Node& t2;
-  const PrettyOptions& options;
-};
-
-// Where a tree position leads in t1 and t2; nullptr where it does not exist.
-struct Located {
-  const value::Node* old_node = nullptr;
-  const value::Node* new_node = nullptr;
-};
-
-Located descend(Located where, const engine::PathSegment& step);
-
 // One planned row of a level.
 struct RenderItem {
   enum class Kind : std::uint8_t { Node, Gap, Context };
   Kind kind = Kind::Gap;
-  const PrettyNode* node = nullptr;  // Node only
-  std::uint64_t position = 0;        // Context only: the list position shown
+  std::size_t node = 0;        // Node only: the child's index in RenderContext::nodes
+  std::uint64_t position = 0;  // Context only: the list position shown
+  Located where;               // Node only: where the child leads in t1 and t2
 };
 
-// The label of a compact chain, the node at its end (whose changes and children are drawn)
-// and where that node leads in t1 and t2.
-struct CompactChain {
-  std::string label;
-  const PrettyNode* end = nullptr;
+// A child being ordered within its level: its rank there, its index in RenderContext::nodes
+// and where it leads.
+struct RankedChild {
+  std::uint64_t rank = 0;
+  std::size_t node = 0;
   Located where;
 };
 
-// Follows `start` down while a node has no change and exactly one child. `parent` is where
-// the parent of `start` leads. Never splits a chain; a node without a segment adds no text.
-CompactChain compact_chain(const PrettyNode& start, Located parent);
+// What the layout reads and the memory it reuses for the whole rendering. `nodes` and `items`
+// are stacks: each level appends its children and its planned rows and removes them when done,
+// so a level allocates nothing once they have grown.
+struct RenderContext {
+  const value::Node& t1;
+  const value::Node& t2;
+  const PrettyOptions& options;
+  ChangeTree& tree;
+  std::vector<PrettyNode> nodes;
+  std::vector<RenderItem> items;
+  std::vector<RankedChild> ranked;  // planning scratch of one level
+};
 
-// Plans and draws the children of one node at `depth`, whose own position leads to `parent`,
-// appending the lines of the whole subtree. Object members follow the keys of t2 then t1, list
-// items their positions (with `context` neighbours and "..." gaps), anything else its labels
-// in byte order. `ancestors` is restored before returning. Throws InternalError for a node
-// below the root that has no segment.
-void render_children(const std::vector<PrettyNode>& children, std::uint64_t depth,
-                     Ancestors& ancestors, Located parent, const RenderContext& context,
-                     Lines& lines);
+// The node at the end of a compact chain (whose changes and children are drawn), where it
+// leads in t1 and t2, and whether its children were already expanded (then they are the
+// entries of RenderContext::nodes from the size it had when the chain started).
+struct CompactChain {
+  PrettyNode end;
+  Located where;
+  bool expanded = false;
+};
 
-// Draws planned rows in order and recurses into every drawn node until `max_depth`.
-void render_entries(const std::vector<RenderItem>& items, std::uint64_t depth, Ancestors& ancestors,
-                    Located parent, const RenderContext& context, Lines& lines);
+// Follows `start` down while a node has no change and exactly one child, appending the
+// compact label of the whole chain to `label`. `where` is where `start` leads. Never splits a
+// chain.
+CompactChain compact_chain(const PrettyNode& start, Located where, RenderContext& context,
+                           std::string& label);
+
+// Plans and draws the children `context.nodes[first, last)` of one node at `depth`, whose own
+// position leads to `parent`, appending the lines of the whole subtree. Object members follow
+// the keys of t2 then t1, list items their positions (with `context` neighbours and "..."
+// gaps), anything else its labels in byte order. `ancestors` is restored before returning.
+void render_children(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
+                     Located parent, RenderContext& context, Lines& lines);
+
+// Draws the planned rows `context.items[first, last)` in order and recurses into every drawn
+// node until `max_depth`.
+void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
+                    Located parent, RenderContext& context, Lines& lines);
 
 }  // namespace hexalume::pretty

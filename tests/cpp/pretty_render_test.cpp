@@ -88,12 +88,17 @@ INSTANTIATE_TEST_SUITE_P(
                        "values_changed": {"root['y']": [1, 2]}})",
                    {"x", V + "- (unknown) 1", V + "+ (unknown) '1'", "y", V + "- None",
                     V + "+ None", "z", V + "- (unknown) None", V + "+ (unknown) None"}},
-        RenderCase{"tree_values_win_over_report_copies",
-                   R"({"values_changed": {"root['a']": {"new_value": "copy", "old_value": "copy"}},
+        // An entry's own values are drawn; the trees are read only for what it lacks.
+        RenderCase{"report_values_win_over_trees",
+                   R"({"values_changed": {"root['a']": {"new_value": "copy", "old_value": "copy"},
+                                          "root['b']": {"new_value": "copy"}},
+                       "type_changes": {"root['c']": {"old_type": "int", "new_type": "str",
+                                                      "old_value": 0}},
                        "iterable_item_added": {"root['l'][0]": "copy"}})",
-                   {"a", V + "- None", V + "+ 2", "l", L + "[0]", B + "+ 'tree'"},
-                   R"({"a": null, "l": []})",
-                   R"({"a": 2, "l": ["tree"]})"},
+                   {"a", V + "- 'copy'", V + "+ 'copy'", "b", V + "- 7", V + "+ 'copy'", "c",
+                    V + "- (int) 0", V + "+ (str) 'tree'", "l", L + "[0]", B + "+ 'copy'"},
+                   R"({"a": null, "b": 7, "c": 1, "l": []})",
+                   R"({"a": 2, "b": 8, "c": "tree", "l": ["tree"]})"},
         RenderCase{"report_copy_when_tree_lacks_item",
                    R"({"iterable_item_added": {"root[3]": "copy"},
                        "iterable_item_removed": {"root[5]": null}})",
@@ -119,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"type_changes": {"root": {"new_type": "list", "old_type": "dict",
                                                  "new_value": [], "old_value": {}}},
                        "dictionary_item_removed": ["root['k']"]})",
-                   {"root", V + "- (dict) {'k': 1}", V + "+ (list) []", "k", V + "- 1"},
+                   {"root", V + "- (dict) {}", V + "+ (list) []", "k", V + "- 1"},
                    R"({"k": 1})",
                    "[]"}),
     [](const ::testing::TestParamInfo<RenderCase>& info) { return std::string(info.param.name); });
@@ -158,12 +163,13 @@ TEST(render_pretty, wide_list) {
   std::vector<std::string> lines;
   for (int item = 0; item < kItems; ++item) {
     const std::string at = std::to_string(item);
-    report += (item ? ", \"root[" : "\"root[") + at + "]\": 0";
+    report += (item ? ", \"root[" : "\"root[") + at + "]\": " + at;
     list += (item ? ", " : "") + at;
     lines.push_back("[" + at + "]");
     lines.push_back(V + "+ " + at);
   }
-  EXPECT_EQ(render(report + "}}", "[]", (list + "]").c_str()), joined(lines));
+  // Compared without printing both texts on a failure: they are a megabyte each.
+  EXPECT_TRUE(render(report + "}}", "[]", (list + "]").c_str()) == joined(lines));
 }
 
 }  // namespace
