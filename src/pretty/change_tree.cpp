@@ -15,7 +15,10 @@ namespace hexalume::pretty {
 namespace {
 
 constexpr std::string_view kRoot = "root";
-constexpr std::string_view kUnknownType = "unknown";
+// Bytes reserved per entry for its change lines in the flat listing, and for all its lines in
+// the tree; only first guesses.
+constexpr std::size_t kChangeLinesGuess = 48;
+constexpr std::size_t kBytesPerEntryGuess = 64;
 
 const value::Node* section(const value::Node& report, std::string_view name, value::Kind kind) {
   const value::Node* found = value::find_member(report, name);
@@ -27,14 +30,9 @@ const value::Node* entry_member(const value::Node& entry, std::string_view name)
   return entry.kind == value::Kind::Object ? value::find_member(entry, name) : nullptr;
 }
 
-std::string_view type_of(const value::Node& entry, std::string_view name) {
-  const value::Node* member = entry_member(entry, name);
-  return member != nullptr && member->kind == value::Kind::String ? member->string() : kUnknownType;
-}
-
 PendingChange value_change(PendingChange::Kind kind, const value::Node* old_value,
                            const value::Node* new_value) {
-  return {kind, old_value, new_value, {}, {}};
+  return {kind, old_value, new_value, nullptr};
 }
 
 class Gatherer {
@@ -59,8 +57,7 @@ class Gatherer {
     if (object == nullptr) return;
     for (const value::Member& member : object->object()) {
       add(member.key, {PendingChange::Kind::TypeChanged, entry_member(member.value, "old_value"),
-                       entry_member(member.value, "new_value"), type_of(member.value, "old_type"),
-                       type_of(member.value, "new_type")});
+                       entry_member(member.value, "new_value"), &member.value});
     }
   }
 
@@ -80,6 +77,17 @@ class Gatherer {
       add(member.key,
           value_change(kind, added ? nullptr : &member.value, added ? &member.value : nullptr));
     }
+  }
+
+  // Room for every member of every section, whatever its shape.
+  void reserve() {
+    std::size_t count = 0;
+    for (const value::Member& member : report_.object()) {
+      if (member.value.kind == value::Kind::List || member.value.kind == value::Kind::Object) {
+        count += member.value.size();
+      }
+    }
+    entries_.reserve(count);
   }
 
   std::vector<ReportEntry> take() { return std::move(entries_); }
@@ -103,10 +111,16 @@ class FlatListing {
       : top_{&t1, &t2}, options_(options) {}
 
   std::string render(const std::vector<ReportEntry>& entries) {
+    // A header is never longer than its path unless a key holds control characters.
+    std::size_t path_bytes = 0;
+    for (const ReportEntry& entry : entries) path_bytes += entry.path.size() + kRoot.size();
+    headers_.reserve(path_bytes);
+    listed_.reserve(entries.size());
     for (std::size_t at = 0; at < entries.size(); ++at) read(entries[at], at);
     if (listed_.empty()) return {};
     sort_by_header();
     Lines lines;
+    lines.reserve(headers_.size() + listed_.size() * kChangeLinesGuess);
     const Ancestors none;
     for (const Listed& listed : listed_) {
       lines.add(header(listed));
@@ -194,6 +208,7 @@ class FlatListing {
 std::vector<ReportEntry> gather_changes(const value::Node& report) {
   if (report.kind != value::Kind::Object) return {};
   Gatherer gatherer(report);
+  gatherer.reserve();
   gatherer.values_changed();
   gatherer.type_changes();
   gatherer.path_list("dictionary_item_added", PendingChange::Kind::Added);
@@ -214,11 +229,14 @@ std::string render_pretty(const value::Node& report, const value::Node& t1, cons
   const std::uint64_t checked = options.max_depth < std::numeric_limits<std::uint64_t>::max() - 2
                                     ? options.max_depth + 2
                                     : std::numeric_limits<std::uint64_t>::max();
+  const std::size_t entry_count = entries.size();
   ChangeTree tree(std::move(entries), checked);
   if (tree.empty()) return {};
-  RenderContext context{t1, t2, options, tree, {}, {}, {}};
+  RenderContext context{t1, t2, options, tree, {}, {}, {}, {}};
   const Located top{&t1, &t2};
   Lines lines;
+  // Address space only: pages never written cost nothing, and most reports fit in one go.
+  lines.reserve(entry_count * kBytesPerEntryGuess);
   Ancestors ancestors;
   const PrettyNode& root = tree.root();
   if (root.has_changes()) {

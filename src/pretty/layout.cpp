@@ -1,6 +1,7 @@
 #include "pretty/layout.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <utility>
 
@@ -13,11 +14,11 @@ namespace {
 constexpr std::string_view kGapLabel = "...";
 
 RenderItem node_item(const RankedChild& child) {
-  return {RenderItem::Kind::Node, child.node, 0, child.where};
+  return {RenderItem::Kind::Node, child.node, child.where};
 }
-RenderItem gap_item() { return {RenderItem::Kind::Gap, 0, 0, {}}; }
+RenderItem gap_item() { return {RenderItem::Kind::Gap, 0, {}}; }
 RenderItem context_item(std::uint64_t position) {
-  return {RenderItem::Kind::Context, 0, position, {}};
+  return {RenderItem::Kind::Context, position, {}};
 }
 
 bool is_nonempty_object(const value::Node* node) {
@@ -28,7 +29,51 @@ std::size_t list_length(const value::Node* node) {
   return node != nullptr && node->kind == value::Kind::List ? node->size() : 0;
 }
 
-bool by_rank(const RankedChild& left, const RankedChild& right) { return left.rank < right.rank; }
+// Sorts by rank (ranks are distinct). Children often arrive in order already.
+void sort_by_rank(std::vector<RankedChild>& ranked) {
+  auto less = [](const RankedChild& left, const RankedChild& right) {
+    return left.rank < right.rank;
+  };
+  if (!std::is_sorted(ranked.begin(), ranked.end(), less)) {
+    std::sort(ranked.begin(), ranked.end(), less);
+  }
+}
+
+// The list children of `context.nodes[first, last)` sorted by position. When they fill a good
+// part of the list, one pass over the positions replaces the comparison sort; positions beyond
+// the list come after them.
+void rank_by_position(std::size_t first, std::size_t last, std::size_t length,
+                      RenderContext& context) {
+  constexpr std::size_t kDenseFactor = 4;
+  std::vector<RankedChild>& ranked = context.ranked;
+  ranked.clear();
+  const std::size_t count = last - first;
+  if (count < 64 || length / kDenseFactor > count) {
+    for (std::size_t child = first; child < last; ++child) {
+      const engine::PathStep& step = context.nodes[child].segment;
+      if (!step.is_key()) ranked.push_back({step.index, child, {}});
+    }
+    sort_by_rank(ranked);
+    return;
+  }
+  std::vector<std::size_t>& slot = context.positions;
+  slot.assign(length, SIZE_MAX);
+  for (std::size_t child = first; child < last; ++child) {
+    const engine::PathStep& step = context.nodes[child].segment;
+    if (!step.is_key() && step.index < length) slot[step.index] = child;
+  }
+  for (std::size_t position = 0; position < length; ++position) {
+    if (slot[position] != SIZE_MAX) ranked.push_back({position, slot[position], {}});
+  }
+  const std::size_t inside = ranked.size();
+  for (std::size_t child = first; child < last; ++child) {
+    const engine::PathStep& step = context.nodes[child].segment;
+    if (!step.is_key() && step.index >= length) ranked.push_back({step.index, child, {}});
+  }
+  std::sort(
+      ranked.begin() + static_cast<std::ptrdiff_t>(inside), ranked.end(),
+      [](const RankedChild& left, const RankedChild& right) { return left.rank < right.rank; });
+}
 
 // True when a member of `old_object` at a position in [from, to) has a key that `new_object`
 // (nullptr: no object) lacks. Walks both sorted key lists together from `from` on.
@@ -74,7 +119,7 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
                   new_at < new_size ? &new_object->object()[new_at].value : nullptr};
     ranked.push_back({new_at < new_size ? new_at : new_size + old_at, child, where});
   }
-  std::sort(ranked.begin(), ranked.end(), by_rank);
+  sort_by_rank(ranked);
   for (std::size_t at = 0; at < ranked.size(); ++at) {
     if (at != 0) {
       const std::uint64_t before = ranked[at - 1].rank;
@@ -98,13 +143,8 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
 // a gap wherever visible positions are not adjacent.
 void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t length,
                RenderContext& context) {
+  rank_by_position(first, last, length, context);
   std::vector<RankedChild>& ranked = context.ranked;
-  ranked.clear();
-  for (std::size_t child = first; child < last; ++child) {
-    const engine::PathStep& step = context.nodes[child].segment;
-    if (!step.is_key()) ranked.push_back({step.index, child, {}});
-  }
-  std::sort(ranked.begin(), ranked.end(), by_rank);
 
   const std::uint64_t around = context.options.context;
   const std::uint64_t last_position = length - 1;
@@ -185,7 +225,7 @@ void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderCo
 [[gnu::noinline]] CompactChain draw_node(const RenderItem& item, std::uint64_t depth,
                                          const Ancestors& ancestors, bool is_last,
                                          RenderContext& context, Lines& lines) {
-  const PrettyNode node = context.nodes[item.node];
+  const PrettyNode node = context.nodes[item.index];
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
   CompactChain drawn;
@@ -261,7 +301,7 @@ void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, An
       continue;
     }
     if (item.kind == RenderItem::Kind::Context) {
-      draw_context(item.position, depth, ancestors, is_last, parent, lines);
+      draw_context(item.index, depth, ancestors, is_last, parent, lines);
       continue;
     }
     const std::size_t children_from = context.nodes.size();

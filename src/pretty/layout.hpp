@@ -17,9 +17,9 @@ namespace hexalume::pretty {
 struct RenderItem {
   enum class Kind : std::uint8_t { Node, Gap, Context };
   Kind kind = Kind::Gap;
-  std::size_t node = 0;        // Node only: the child's index in RenderContext::nodes
-  std::uint64_t position = 0;  // Context only: the list position shown
-  Located where;               // Node only: where the child leads in t1 and t2
+  std::uint64_t index = 0;  // Node: the child's index in RenderContext::nodes; Context: the
+                            // list position shown
+  Located where;            // Node only: where the child leads in t1 and t2
 };
 
 // A child being ordered within its level: its rank there, its index in RenderContext::nodes
@@ -40,7 +40,9 @@ struct RenderContext {
   ChangeTree& tree;
   std::vector<PrettyNode> nodes;
   std::vector<RenderItem> items;
-  std::vector<RankedChild> ranked;  // planning scratch of one level
+  // Planning scratch of one level.
+  std::vector<RankedChild> ranked;
+  std::vector<std::size_t> positions;
 };
 
 // The node at the end of a compact chain (whose changes and children are drawn), where it

@@ -42,6 +42,7 @@ class Lines {
     return text_;
   }
   void add(std::string_view line) { add().append(line); }
+  void reserve(std::size_t bytes) { text_.reserve(bytes); }
 
   std::size_t size() const { return count_; }
   const std::string& text() const { return text_; }

@@ -24,6 +24,14 @@ std::size_t step_hash(const engine::PathStep& step) {
 // not a bracket group, which is ignored.
 bool ends_at(std::string_view path, std::size_t at) { return at >= path.size() || path[at] != '['; }
 
+constexpr std::string_view kUnknownType = "unknown";
+
+std::string_view type_of(const value::Node* entry, std::string_view name) {
+  if (entry == nullptr || entry->kind != value::Kind::Object) return kUnknownType;
+  const value::Node* member = value::find_member(*entry, name);
+  return member != nullptr && member->kind == value::Kind::String ? member->string() : kUnknownType;
+}
+
 value::Node or_null(const value::Node* carried, const value::Node* found) {
   if (carried != nullptr) return *carried;
   return found != nullptr ? *found : value::make_null();
@@ -43,7 +51,8 @@ ChangeKind resolve(const PendingChange& change, Located here) {
       return Changed{or_null(change.old_value, here.old_node),
                      or_null(change.new_value, here.new_node)};
     case PendingChange::Kind::TypeChanged:
-      return TypeChanged{change.old_type, change.new_type, or_null(change.old_value, here.old_node),
+      return TypeChanged{type_of(change.types, "old_type"), type_of(change.types, "new_type"),
+                         or_null(change.old_value, here.old_node),
                          or_null(change.new_value, here.new_node)};
     case PendingChange::Kind::Added:
       return Added{or_absent(change.new_value, here.new_node)};
@@ -83,14 +92,20 @@ ChangeTree::ChangeTree(std::vector<ReportEntry> entries, std::uint64_t checked_s
 std::size_t ChangeTree::child_for(const engine::PathStep& step, std::vector<PrettyNode>& out,
                                   std::size_t base) {
   const std::size_t count = out.size() - base;
-  if (count < kIndexFrom) {
+  if (!step.is_key() && step.index < direct_limit_) {
+    if (by_index_.size() <= step.index) by_index_.resize(step.index + 1, 0);
+    std::size_t& known = by_index_[step.index];
+    if (known != 0) return base + known - 1;
+    known = count + 1;
+  } else if (count < kIndexFrom) {
     for (std::size_t child = base; child < out.size(); ++child) {
       if (out[child].segment == step) return child;
     }
   } else {
     // Kept at most half full; rebuilt at twice the size when it would fill beyond that.
     if (slots_.size() < 2 * (count + 1)) {
-      const std::size_t size = slots_.size() < 64 ? 64 : 2 * slots_.size();
+      std::size_t size = slots_.size() < 64 ? 64 : 2 * slots_.size();
+      while (size < 2 * (count + 1)) size *= 2;
       slots_.assign(size, 0);
       for (std::size_t child = base; child < out.size(); ++child) {
         std::size_t slot = step_hash(out[child].segment) & (size - 1);
@@ -119,6 +134,8 @@ void ChangeTree::expand(const PrettyNode& node, std::vector<PrettyNode>& out) {
   if (count == 0) return;
   child_of_.resize(count);
   slots_.clear();
+  // Positions up to about the number of entries are found in an array instead of the table.
+  direct_limit_ = 2 * count + 64;
 
   // Read the next segment of every entry below the node and find its child. Entries of one
   // child mostly follow each other (report sections are sorted by path), so the previous
@@ -144,6 +161,10 @@ void ChangeTree::expand(const PrettyNode& node, std::vector<PrettyNode>& out) {
     child_of_[at] = (child - base) | (ends ? kEndsHere : 0);
   }
   if (!slots_.empty()) slots_.clear();
+  for (std::size_t child = base; child < out.size(); ++child) {
+    const engine::PathStep& made = out[child].segment;
+    if (!made.is_key() && made.index < by_index_.size()) by_index_[made.index] = 0;
+  }
 
   // Lay the children's ranges out one after the other, each with its ending entries first.
   const std::size_t children = out.size() - base;

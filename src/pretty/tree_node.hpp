@@ -12,20 +12,19 @@
 
 namespace hexalume::pretty {
 
-// A change as one report entry gives it. Values and type names are views into the report; a
-// value the entry does not carry (nullptr) is the value at the entry's own position in t1 (old)
-// or t2 (new).
+// A change as one report entry gives it, as views into the report. A value the entry does not
+// carry (nullptr) is the value at the entry's own position in t1 (old) or t2 (new).
 struct PendingChange {
   enum class Kind : std::uint8_t { Changed, TypeChanged, Added, Removed };
   Kind kind = Kind::Changed;
   const value::Node* old_value = nullptr;
   const value::Node* new_value = nullptr;
-  std::string_view old_type;
-  std::string_view new_type;
+  const value::Node* types = nullptr;  // TypeChanged: the entry holding "old_type", "new_type"
 };
 
 // The change to draw, given where the entry's path leads. A value that is neither carried nor
-// found is null for Changed / TypeChanged and absent (a placeholder) for Added / Removed.
+// found is null for Changed / TypeChanged and absent (a placeholder) for Added / Removed; a type
+// name that is missing or not a string is "unknown".
 ChangeKind resolve(const PendingChange& change, Located here);
 
 // One report entry: its path text after "root" and its change.
@@ -76,7 +75,9 @@ class ChangeTree {
   // Scratch of `expand`, kept for the whole rendering so that a level allocates nothing.
   std::vector<std::size_t> placed_;
   std::vector<std::size_t> child_of_;  // per entry of the expanded range: its child and a flag
-  std::vector<std::size_t> slots_;     // open-addressing index of many children: child + 1, 0 free
+  std::vector<std::size_t> by_index_;  // child + 1 by list position below direct_limit_, 0 free
+  std::size_t direct_limit_ = 0;
+  std::vector<std::size_t> slots_;  // open-addressing index of many children: child + 1, 0 free
   std::vector<std::size_t> write_end_;
   std::vector<std::size_t> write_continue_;
 };
