@@ -19,6 +19,7 @@ constexpr std::string_view kRoot = "root";
 // the tree; only first guesses.
 constexpr std::size_t kChangeLinesGuess = 48;
 constexpr std::size_t kBytesPerEntryGuess = 64;
+constexpr std::size_t kMostReserved = std::size_t{64} << 20;
 
 const value::Node* section(const value::Node& report, std::string_view name, value::Kind kind) {
   const value::Node* found = value::find_member(report, name);
@@ -142,8 +143,7 @@ class FlatListing {
   // when its path is unreadable.
   void read(const ReportEntry& entry, std::size_t at) {
     const std::size_t header_from = headers_.size();
-    const bool needs_lookup =
-        entry.change.old_value == nullptr || entry.change.new_value == nullptr;
+    const bool needs_lookup = entry.change.needs_lookup();
     Located where = top_;
     std::size_t cursor = 0;
     engine::PathStep step;
@@ -236,7 +236,7 @@ std::string render_pretty(const value::Node& report, const value::Node& t1, cons
   const Located top{&t1, &t2};
   Lines lines;
   // Address space only: pages never written cost nothing, and most reports fit in one go.
-  lines.reserve(entry_count * kBytesPerEntryGuess);
+  lines.reserve(std::min(entry_count * kBytesPerEntryGuess, kMostReserved));
   Ancestors ancestors;
   const PrettyNode& root = tree.root();
   if (root.has_changes()) {

@@ -220,26 +220,60 @@ void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderCo
   }
 }
 
-// Draws the label line and change lines of one Node item; returns the node whose children
-// come next and where it leads.
-[[gnu::noinline]] CompactChain draw_node(const RenderItem& item, std::uint64_t depth,
-                                         const Ancestors& ancestors, bool is_last,
-                                         RenderContext& context, Lines& lines) {
-  const PrettyNode node = context.nodes[item.index];
+// Draws the label line and change lines of the Node item `context.items[at]`.
+[[gnu::noinline]] DrawnNode draw_node(std::size_t at, std::uint64_t depth,
+                                      const Ancestors& ancestors, bool is_last,
+                                      RenderContext& context, Lines& lines) {
+  const RenderItem& item = context.items[at];
+  DrawnNode drawn{item.index, 0, context.nodes.size(), item.where, false};
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
-  CompactChain drawn;
   if (context.options.compact) {
-    drawn = compact_chain(node, item.where, context, line);
+    compact_chain(drawn, context, line);
   } else {
-    append_segment_label(line, node.segment);
-    drawn = {node, item.where, false};
+    append_segment_label(line, context.nodes[drawn.end].segment);
   }
-  for (std::size_t at = drawn.end.first; at < drawn.end.split; ++at) {
+  const PrettyNode& end = context.nodes[drawn.end];
+  for (std::size_t change = end.first; change < end.split; ++change) {
     append_change_lines(lines, depth, ancestors, !is_last,
-                        resolve(context.tree.change(at), drawn.where), context.options.no_color);
+                        resolve(context.tree.change(change), drawn.where),
+                        context.options.no_color);
   }
   return drawn;
+}
+
+constexpr std::size_t kNotDescending = SIZE_MAX;
+
+// Draws the Node row `context.items[at]` and, unless the depth limit stops it there (drawing a
+// "..." line in place of its children), reads its children. Returns where they start in
+// RenderContext::nodes, or kNotDescending; `below` is where the drawn node leads. Kept out of
+// the recursive functions so that their frames stay small.
+[[gnu::noinline]] std::size_t draw_row(std::size_t at, std::uint64_t depth, Ancestors& ancestors,
+                                       bool is_last, RenderContext& context, Lines& lines,
+                                       Located& below) {
+  const DrawnNode drawn = draw_node(at, depth, ancestors, is_last, context, lines);
+  below = drawn.where;
+  // The top level draws no guide of its own, so its children add no ancestor flag.
+  if (depth != 0) ancestors.push_back(!is_last);
+  if (context.options.max_depth <= depth) {
+    const bool has_children = drawn.expanded ? context.nodes.size() > drawn.children_from
+                                             : context.nodes[drawn.end].has_children();
+    if (has_children) append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
+    return kNotDescending;
+  }
+  if (drawn.expanded) return drawn.children_from;
+  const PrettyNode end = context.nodes[drawn.end];  // a copy: expanding grows the vector
+  const std::size_t children_from = context.nodes.size();
+  context.tree.expand(end, context.nodes);
+  return children_from;
+}
+
+// Undoes what draw_row pushed: the nodes of the row and its ancestor flag.
+[[gnu::noinline]] void finish_row(std::size_t restore, std::uint64_t depth, Ancestors& ancestors,
+                                  RenderContext& context) {
+  context.nodes.erase(context.nodes.begin() + static_cast<std::ptrdiff_t>(restore),
+                      context.nodes.end());
+  if (depth != 0) ancestors.pop_back();
 }
 
 [[gnu::noinline]] void draw_context(std::uint64_t position, std::uint64_t depth,
@@ -254,31 +288,25 @@ void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderCo
   append_context_line(lines, depth, ancestors, !is_last, shown != nullptr ? *shown : value::Node{});
 }
 
-// Whether the node drawn last (its chain end `drawn`) has children to draw or to elide.
-bool has_children(const CompactChain& drawn, std::size_t expanded_from,
-                  const RenderContext& context) {
-  return drawn.expanded ? context.nodes.size() > expanded_from : drawn.end.has_children();
-}
-
 }  // namespace
 
-CompactChain compact_chain(const PrettyNode& start, Located where, RenderContext& context,
-                           std::string& label) {
-  CompactChain chain{start, where, false};
-  append_compact_segment(label, start.segment, true);
-  const std::size_t base = context.nodes.size();
-  while (!chain.end.has_changes() && chain.end.has_children()) {
-    context.tree.expand(chain.end, context.nodes);
-    if (context.nodes.size() - base != 1) {
-      chain.expanded = true;
-      break;
+void compact_chain(DrawnNode& drawn, RenderContext& context, std::string& label) {
+  append_compact_segment(label, context.nodes[drawn.end].segment, true);
+  for (;;) {
+    const PrettyNode end = context.nodes[drawn.end];  // a copy: expanding grows the vector
+    if (end.has_changes() || !end.has_children()) return;
+    const std::size_t children_from = context.nodes.size();
+    context.tree.expand(end, context.nodes);
+    if (context.nodes.size() - children_from != 1) {
+      drawn.expanded = true;
+      drawn.children_from = children_from;
+      return;
     }
-    chain.end = context.nodes[base];
-    context.nodes.resize(base);
-    append_compact_segment(label, chain.end.segment, false);
-    chain.where = descend(chain.where, chain.end.segment);
+    drawn.end = children_from;
+    const engine::PathStep& step = context.nodes[drawn.end].segment;
+    append_compact_segment(label, step, false);
+    drawn.where = descend(drawn.where, step);
   }
-  return chain;
 }
 
 void render_children(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
@@ -293,32 +321,26 @@ void render_children(std::size_t first, std::size_t last, std::uint64_t depth, A
 void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
                     Located parent, RenderContext& context, Lines& lines) {
   for (std::size_t at = first; at < last; ++at) {
-    // A copy: the levels below grow the stack the item lives in.
-    const RenderItem item = context.items[at];
     const bool is_last = at + 1 == last;
-    if (item.kind == RenderItem::Kind::Gap) {
+    // Read through the index each time: the levels below grow the stack the item lives in.
+    const RenderItem::Kind kind = context.items[at].kind;
+    if (kind == RenderItem::Kind::Gap) {
       append_node_line(lines, depth, ancestors, is_last, kGapLabel);
       continue;
     }
-    if (item.kind == RenderItem::Kind::Context) {
-      draw_context(item.index, depth, ancestors, is_last, parent, lines);
+    if (kind == RenderItem::Kind::Context) {
+      draw_context(context.items[at].index, depth, ancestors, is_last, parent, lines);
       continue;
     }
-    const std::size_t children_from = context.nodes.size();
-    const CompactChain drawn = draw_node(item, depth, ancestors, is_last, context, lines);
-    // The top level draws no guide of its own, so its children add no ancestor flag.
-    if (depth != 0) ancestors.push_back(!is_last);
-    if (context.options.max_depth <= depth) {
-      if (has_children(drawn, children_from, context)) {
-        append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
-      }
-    } else {
-      if (!drawn.expanded) context.tree.expand(drawn.end, context.nodes);
-      render_children(children_from, context.nodes.size(), depth + 1, ancestors, drawn.where,
-                      context, lines);
+    const std::size_t restore = context.nodes.size();
+    Located below;
+    const std::size_t children_from =
+        draw_row(at, depth, ancestors, is_last, context, lines, below);
+    if (children_from != kNotDescending) {
+      render_children(children_from, context.nodes.size(), depth + 1, ancestors, below, context,
+                      lines);
     }
-    context.nodes.resize(children_from);
-    if (depth != 0) ancestors.pop_back();
+    finish_row(restore, depth, ancestors, context);
   }
 }
 

@@ -45,20 +45,22 @@ struct RenderContext {
   std::vector<std::size_t> positions;
 };
 
-// The node at the end of a compact chain (whose changes and children are drawn), where it
-// leads in t1 and t2, and whether its children were already expanded (then they are the
-// entries of RenderContext::nodes from the size it had when the chain started).
-struct CompactChain {
-  PrettyNode end;
+// The node drawn for one row: `end` is its index in RenderContext::nodes (the last node of a
+// compact chain, whose changes and children are drawn), `where` where it leads in t1 and t2.
+// When `expanded`, its children were already read and are RenderContext::nodes from
+// `children_from` on. `restore` is the size RenderContext::nodes had before the row was drawn.
+struct DrawnNode {
+  std::size_t end = 0;
+  std::size_t children_from = 0;
+  std::size_t restore = 0;
   Located where;
   bool expanded = false;
 };
 
-// Follows `start` down while a node has no change and exactly one child, appending the
-// compact label of the whole chain to `label`. `where` is where `start` leads. Never splits a
-// chain.
-CompactChain compact_chain(const PrettyNode& start, Located where, RenderContext& context,
-                           std::string& label);
+// Follows the node `drawn.end` down while a node has no change and exactly one child, keeping
+// each step on RenderContext::nodes, and appends the compact label of the whole chain to
+// `label`. Never splits a chain.
+void compact_chain(DrawnNode& drawn, RenderContext& context, std::string& label);
 
 // Plans and draws the children `context.nodes[first, last)` of one node at `depth`, whose own
 // position leads to `parent`, appending the lines of the whole subtree. Object members follow

@@ -20,6 +20,18 @@ struct PendingChange {
   const value::Node* old_value = nullptr;
   const value::Node* new_value = nullptr;
   const value::Node* types = nullptr;  // TypeChanged: the entry holding "old_type", "new_type"
+
+  // Whether drawing it needs the values at its position: a value it shows but does not carry.
+  bool needs_lookup() const {
+    switch (kind) {
+      case Kind::Added:
+        return new_value == nullptr;
+      case Kind::Removed:
+        return old_value == nullptr;
+      default:
+        return old_value == nullptr || new_value == nullptr;
+    }
+  }
 };
 
 // The change to draw, given where the entry's path leads. A value that is neither carried nor
