@@ -9,8 +9,9 @@ PYTHONPATH=build/<dir>). Two parts:
 - A chain of nested dicts with a change at every level, at three depths: time and peak memory of
   pretty() with the default depth limit, with compact=True and with path_header=True, the size of
   the text, and the growth factor per doubling of the depth. The default and compact texts do not
-  grow with the depth, and their cost only with the number of report entries; the path_header text
-  grows fourfold per doubling (every header names its whole path), and so may its cost, no more.
+  grow with the depth: only the first levels of each path are read, so the cost is one short read
+  per report entry (a cache miss each, as the paths lie far apart). The path_header text grows
+  fourfold per doubling (every header names its whole path), and so may its cost, no more.
 
 The ratios and growth factors are what to compare between changes; nothing is asserted.
 """

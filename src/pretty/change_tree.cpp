@@ -26,9 +26,15 @@ const value::Node* section(const value::Node& report, std::string_view name, val
   return found != nullptr && found->kind == kind ? found : nullptr;
 }
 
-// The member `name` of a report entry, when the entry is an object that has it.
+// The member `name` of a report entry, when the entry is an object that has it. Entries have
+// two or four members, which a scan finds faster than a binary search.
 const value::Node* entry_member(const value::Node& entry, std::string_view name) {
-  return entry.kind == value::Kind::Object ? value::find_member(entry, name) : nullptr;
+  if (entry.kind != value::Kind::Object) return nullptr;
+  if (entry.size() > 4) return value::find_member(entry, name);
+  for (const value::Member& member : entry.object()) {
+    if (member.key.string() == name) return &member.value;
+  }
+  return nullptr;
 }
 
 PendingChange value_change(PendingChange::Kind kind, const value::Node* old_value,
