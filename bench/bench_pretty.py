@@ -1,28 +1,83 @@
-"""Times Vesperon.pretty() on reports with 100,000 changes, next to to_dict() on the same report.
+"""Times Vesperon.pretty() on reports with many changes, and on deep chains.
 
 Run from the repository root: python3 bench/bench_pretty.py (with hexalume importable, e.g.
-PYTHONPATH=build/<dir>). Prints one row per case: the best time of each call over a few runs and
-the ratio pretty / to_dict. The ratio is what to compare between changes; nothing is asserted.
+PYTHONPATH=build/<dir>). Two parts:
+
+- Wide reports of 100,000 changes (one list, one dict, 10,000 records of 10 fields, and
+  ignore_order on 50,000 records) in every layout mode: the median time of pretty(...) over a few
+  runs, the changes drawn per second, and the ratio to to_dict() on the same report.
+- A chain of nested dicts with a change at every level, at three depths: time and peak memory of
+  pretty() with the default depth limit, with compact=True and with path_header=True, the size of
+  the text, and the growth factor per doubling of the depth. The default and compact texts do not
+  grow with the depth: only the first levels of each path are read, so the cost is one short read
+  per report entry (a cache miss each, as the paths lie far apart). The path_header text grows
+  fourfold per doubling (every header names its whole path), and so may its cost, no more.
+
+The ratios and growth factors are what to compare between changes; nothing is asserted.
 """
 
 from __future__ import annotations
 
+import argparse
+import gc
+import resource
+import statistics
+import sys
 import time
 from typing import Any, Callable
 
 from hexalume import Vesperon
 
 CHANGES = 100_000
-REPEATS = 5
+CHAIN_DEPTHS = (2_500, 5_000, 9_990)
 
 
-def best_of(call: Callable[[], Any]) -> float:
-    best = float("inf")
-    for _ in range(REPEATS):
+def median_time(call: Callable[[], Any], repeats: int) -> float:
+    times = []
+    for _ in range(repeats):
         start = time.perf_counter()
         call()
-        best = min(best, time.perf_counter() - start)
-    return best
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def status_kib(field: str) -> int | None:
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        return None
+    return None
+
+
+class PeakMemory:
+    """Rise of the resident high-water mark while the block runs, in MiB (VmHWM, reset through
+    /proc/self/clear_refs; where that is not possible, ru_maxrss, which cannot be reset)."""
+
+    def __enter__(self) -> "PeakMemory":
+        gc.collect()
+        self.method = "VmHWM"
+        try:
+            with open("/proc/self/clear_refs", "w") as clear:
+                clear.write("5")
+        except OSError:
+            self.method = "ru_maxrss"
+        if self.method == "VmHWM" and status_kib("VmHWM") is not None:
+            self.before = status_kib("VmRSS") or 0
+        else:
+            self.method = "ru_maxrss"
+            self.before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        return self
+
+    def __exit__(self, *exc: Any) -> bool:
+        if self.method == "VmHWM":
+            after = status_kib("VmHWM") or 0
+        else:
+            after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        self.mib = max(0, after - self.before) / 1024.0
+        return False
 
 
 def one_wide_list() -> Vesperon:
@@ -69,17 +124,59 @@ VARIANTS: dict[str, dict[str, Any]] = {
 }
 
 
-def main() -> None:
-    print(f"{'case':<26} {'pretty(...)':<14} {'pretty s':>9} {'to_dict s':>10} {'ratio':>7}")
+def chain(depth: int, leaf: int) -> dict:
+    """{"v": leaf, "k": {"v": leaf, "k": ...}} with `depth` levels."""
+    node: dict = {"v": leaf}
+    for _ in range(depth - 1):
+        node = {"k": node, "v": leaf}
+    return node
+
+
+def wide_reports(repeats: int) -> None:
+    print(f"{'case':<26} {'pretty(...)':<12} {'pretty s':>9} {'changes/s':>11} {'to_dict s':>10} "
+          f"{'ratio':>6}")
     for name, build in CASES.items():
         comparison = build()
-        baseline = best_of(comparison.to_dict)
+        changes = sum(len(section) for section in comparison.to_dict().values())
+        baseline = median_time(comparison.to_dict, repeats)
         for variant, options in VARIANTS.items():
-            elapsed = best_of(lambda: comparison.pretty(**options))
-            print(
-                f"{name:<26} {variant:<14} {elapsed:>9.4f} {baseline:>10.4f} "
-                f"{elapsed / baseline:>7.2f}"
-            )
+            elapsed = median_time(lambda: comparison.pretty(**options), repeats)
+            print(f"{name:<26} {variant:<12} {elapsed:>9.4f} {changes / elapsed:>11,.0f} "
+                  f"{baseline:>10.4f} {elapsed / baseline:>6.2f}", flush=True)
+
+
+def deep_chains(repeats: int) -> None:
+    print(f"\n{'chain levels':<13} {'pretty(...)':<12} {'pretty s':>9} {'growth':>7} "
+          f"{'peak MiB':>9} {'text bytes':>12} {'growth':>7}")
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 4 * max(CHAIN_DEPTHS)))
+    try:
+        comparisons = {depth: Vesperon(chain(depth, 0), chain(depth, 1)) for depth in CHAIN_DEPTHS}
+    finally:
+        sys.setrecursionlimit(limit)
+    for variant, options in {"default": {}, "compact": {"compact": True},
+                             "path_header": {"path_header": True}}.items():
+        previous: tuple[float, int] | None = None
+        for depth, comparison in comparisons.items():
+            with PeakMemory() as memory:
+                size = len(comparison.pretty(**options).encode())
+            elapsed = median_time(lambda: comparison.pretty(**options), repeats)
+            growth = f"{elapsed / previous[0]:>7.2f}" if previous else f"{'':>7}"
+            text_growth = f"{size / previous[1]:>7.2f}" if previous else f"{'':>7}"
+            print(f"{depth:<13,} {variant:<12} {elapsed:>9.4f} {growth} {memory.mib:>9.1f} "
+                  f"{size:>12,} {text_growth}", flush=True)
+            previous = (elapsed, size)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--repeats", type=int, default=5, help="runs per measurement (median)")
+    parser.add_argument("--part", choices=["wide", "chains", "all"], default="all")
+    args = parser.parse_args()
+    if args.part in ("wide", "all"):
+        wide_reports(args.repeats)
+    if args.part in ("chains", "all"):
+        deep_chains(args.repeats)
 
 
 if __name__ == "__main__":

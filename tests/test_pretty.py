@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import re
+import sys
 from typing import Any
 
 import pytest
@@ -91,11 +92,11 @@ TREE_CASES = [
          text("a", V + "- 1", V + "+ 2", "b", L + "[0]", B + "- 1.5", B + "+ 2.5"),
          verbose_level=0),
     case("string_escaping", {"k": "a'b\t\n"}, {"k": 'say "hi"\x0c\\\r'},
-         text("k", V + "- 'a\\'b\\t\\n'", V + "+ 'say \"hi\"\x0c\\\\\\r'")),
+         text("k", V + "- 'a\\'b\\t\\n'", V + "+ 'say \"hi\"\\x0c\\\\\\r'")),
     case("nested_values", {"v": None}, {"v": [1, "x", {"k": None, "B": (True, 1e16)}]},
          text("v", V + "- (null) None", V + "+ (list) [1, 'x', {'B': [True, 1e+16], 'k': None}]")),
     case("keys_printed_verbatim", {}, {"it's\tx": 1, "é": 2, "a\\b": 3},
-         text("a\\b", V + "+ 3", "it's\tx", V + "+ 1", "é", V + "+ 2")),
+         text("a\\b", V + "+ 3", "it's\\x09x", V + "+ 1", "é", V + "+ 2")),
     case("compact_keys", {"my key": [{"it's": 1}], "é": {"ok_1": 1}},
          {"my key": [{"it's": 2}], "é": {"ok_1": 2}},
          text("['my key'][0]['it's']", V + "- 1", V + "+ 2", "['é'].ok_1", V + "- 1", V + "+ 2"),
@@ -139,6 +140,114 @@ def test_tree(t1: Any, t2: Any, keywords: dict, expected: str) -> None:
 @pytest.mark.parametrize(("t1", "t2", "keywords", "expected"), FLAT_CASES)
 def test_path_header(t1: Any, t2: Any, keywords: dict, expected: str) -> None:
     assert plain(t1, t2, path_header=True, **keywords) == expected
+
+
+# A key holding "']" is written into its path verbatim, so the path can also name another
+# position. An entry that carries its values is drawn with them, never with the values found at
+# that other position.
+OWN_VALUE_CASES = [
+    case("nested_lookalike", {"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}},
+         text("x", L + "y", B + "- 5", B + "+ 6")),
+    case("nested_lookalike_flat", {"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}},
+         text("x.y", V + "- 5", V + "+ 6"), path_header=True),
+    case("closing_quote_in_key", {"a']": 1, "a": 5}, {"a']": 2, "a": 5},
+         text("a", V + "- 1", V + "+ 2")),
+    case("closing_quote_in_key_compact", {"a']": 1, "a": 5}, {"a']": 2, "a": 5},
+         text("a", V + "- 1", V + "+ 2"), compact=True),
+    case("items_under_lookalike", {"a']": [1, 2], "a": [7, 8, 9]}, {"a']": [1, 3, 4], "a": [7, 8, 9]},
+         text("a", V + "- 2", V + "+ 3", V + "+ 4")),
+    case("type_change_under_lookalike", {"a']": {"t": 1}, "a": {"t": "x"}},
+         {"a']": {"t": "1"}, "a": {"t": "x"}}, text("a", V + "- (int) 1", V + "+ (str) '1'")),
+    case("removed_item_under_lookalike", {"l']": [1, 2], "l": ["a", "b"]},
+         {"l']": [1], "l": ["a", "b"]}, text("l", V + "- 2"), ignore_order=True),
+]
+
+# Control characters of the data are escaped in every label and value line: \xNN for
+# U+0000-U+001F and U+007F-U+009F (values keep \t, \n, \r), \uNNNN for the bidirectional
+# controls. Everything else, quotes and backslashes of labels included, stays as it is. Headers
+# of the flat listing are sorted as they are printed.
+CONTROL_CASES = [
+    case("clear_screen_and_title", {"\x1b[2J": "\x1b]0;title\x07"}, {"\x1b[2J": "a\nb"},
+         text("\\x1b[2J", V + "- '\\x1b]0;title\\x07'", V + "+ 'a\\nb'")),
+    case("forged_tree_line", {}, {"a\n\u2502   + fake\r": 1},
+         text("a\\x0a\u2502   + fake\\x0d", V + "+ 1")),
+    case("c1_del_and_bidi", {"k": "\x85\x9b\x7f"}, {"k": "x\u202ey\u2066\u200f"},
+         text("k", V + "- '\\x85\\x9b\\x7f'", V + "+ 'x\\u202ey\\u2066\\u200f'")),
+    case("text_that_is_not_control", {"k": "\xa0\u200d\u2028\u2502\u00e9"}, {"k": "\x9f\u2069"},
+         text("k", V + "- '\xa0\u200d\u2028\u2502\u00e9'", V + "+ '\\x9f\\u2069'")),
+    case("bidi_key_and_tab_in_label", {"\u202e\t'\\": 1}, {"\u202e\t'\\": 2},
+         text("\\u202e\\x09'\\", V + "- 1", V + "+ 2")),
+    case("keys_inside_values", {}, {"v": {"\x00": "\x1b", "\u2067": [1]}},
+         text("v", V + "+ {'\\x00': '\\x1b', '\\u2067': [1]}")),
+    case("compact_label", {"k\x00": {"y": 1}, "ok": {"\x1b": [0]}},
+         {"k\x00": {"y": 2}, "ok": {"\x1b": [9]}},
+         text("['k\\x00'].y", V + "- 1", V + "+ 2", "ok['\\x1b'][0]", V + "- 0", V + "+ 9"),
+         compact=True),
+    case("flat_headers", {"k\x00": {"y": 1}, "\x85": 1}, {"k\x00": {"y": 2}, "\x85": 2},
+         text("['\\x85']", V + "- 1", V + "+ 2", "['k\\x00'].y", V + "- 1", V + "+ 2"),
+         path_header=True),
+    case("context_values", {"l": ["\x07", 1, "\x08"]}, {"l": ["\x07", 2, "\x08"]},
+         text("l", T + "[0]", V + "= '\\x07'", T + "[1]", V + "- 1", V + "+ 2", L + "[2]",
+              B + "= '\\x08'"), context=1),
+]
+
+
+@pytest.mark.parametrize(("t1", "t2", "keywords", "expected"), OWN_VALUE_CASES + CONTROL_CASES)
+def test_own_values_and_escapes(t1: Any, t2: Any, keywords: dict, expected: str) -> None:
+    assert plain(t1, t2, **keywords) == expected
+
+
+def test_report_keeps_raw_text() -> None:
+    comparison = Vesperon({"\x1b[2J": "\x07"}, {"\x1b[2J": "\u202e"})
+    assert comparison.to_dict() == {
+        "values_changed": {"root['\x1b[2J']": {"new_value": "\u202e", "old_value": "\x07"}}
+    }
+
+
+def chain(levels: int, leaf: int) -> dict:
+    node: dict = {"v": leaf}
+    for _ in range(levels - 1):
+        node = {"k": node, "v": leaf}
+    return node
+
+
+def deep_comparison(levels: int) -> Vesperon:
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 4 * levels))
+    try:
+        return Vesperon(chain(levels, 0), chain(levels, 1))
+    finally:
+        sys.setrecursionlimit(limit)
+
+
+CHANGE = (V + "- 0", V + "+ 1")
+
+
+def chain_tree(levels: int) -> list[str]:
+    """The default tree of a chain with more than six levels, written out level by level."""
+    lines = ["k"]
+    for depth in range(1, 6):
+        lines.append(V * (depth - 1) + T + "k")
+    lines.append(V * 5 + L + "...")
+    for depth in range(5, 0, -1):
+        lines += [V * (depth - 1) + L + "v", V * (depth - 1) + B + "- 0", V * (depth - 1) + B + "+ 1"]
+    return lines + ["v", *CHANGE]
+
+
+def test_deep_chain_draws_only_what_fits() -> None:
+    # The default depth limit and compact labels show the same text for 9,990 levels as for 20:
+    # nothing below the limit is drawn.
+    deep, shallow = deep_comparison(9_990), deep_comparison(20)
+    assert deep.pretty(no_color=True) == shallow.pretty(no_color=True) == text(*chain_tree(20))
+    assert deep.pretty(no_color=True, compact=True) == text(*chain_tree(20))
+    assert deep.pretty(no_color=True, max_depth=0) == text("k", L + "...", "v", *CHANGE)
+
+
+def test_deep_chain_flat_listing() -> None:
+    levels = 300
+    headers = sorted(("k." * depth + "v" for depth in range(levels)), key=str.encode)
+    expected = [line for header in headers for line in (header, *CHANGE)]
+    assert deep_comparison(levels).pretty(no_color=True, path_header=True) == text(*expected)
 
 
 @pytest.mark.parametrize(
@@ -275,15 +384,17 @@ def test_real_documents_list_every_change(old_name: str, new_name: str) -> None:
 
 # Keys from the characters that matter to paths and labels: quotes, brackets, backslashes,
 # control characters and non-ASCII text.
-KEYS = st.text(alphabet="ab'[]\\\"\t\n\x00é ", max_size=4)
+KEYS = st.text(alphabet="ab'[]\\\"\t\n\x00é \x1b\x85\u202e", max_size=4)
 SCALARS = st.none() | st.booleans() | st.integers(-(2**63), 2**64 - 1) | st.floats(
     allow_nan=False, allow_infinity=False
-) | st.text(alphabet="x'\\\t\n\"é", max_size=3)
+) | st.text(alphabet="x'\\\t\n\"é\x07\x9b\u2066", max_size=3)
 VALUES = st.recursive(
     SCALARS,
     lambda inner: st.lists(inner, max_size=4) | st.dictionaries(KEYS, inner, max_size=4),
     max_leaves=12,
 )
+# Every control character but the line feed between lines, and the bidirectional controls.
+RAW_CONTROL = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f\u200e\u200f\u202a-\u202e\u2066-\u2069]")
 OPTIONS = st.fixed_dictionaries({
     "compact": st.booleans(),
     "max_depth": st.integers(0, 4) | st.just(2**64 - 1),
@@ -299,6 +410,7 @@ def test_any_report_renders(t1: Any, t2: Any, ignore_order: bool, options: dict)
     coloured = comparison.pretty(**options)
     uncoloured = comparison.pretty(no_color=True, **options)
     assert "\x1b" not in uncoloured
+    assert not RAW_CONTROL.search(uncoloured)
     assert re.sub(r"\x1b\[(?:31|32|0)m", "", coloured) == uncoloured
     assert not uncoloured.endswith("\n")
     if not comparison:

@@ -44,28 +44,44 @@ std::size_t PathSegmentHash::operator()(const PathSegment& segment) const noexce
   return static_cast<std::size_t>(segment.index * 0x9E3779B97F4A7C15ULL + 1);
 }
 
+ScanResult scan_segment(std::string_view path, std::size_t& at, PathStep& step) {
+  if (at >= path.size() || path[at] != '[') return ScanResult::End;
+  if (path.substr(at, 2) == "['") {
+    std::size_t close = path.find("']", at + 2);
+    if (close == std::string_view::npos) return ScanResult::Unreadable;
+    step.kind = PathSegment::Kind::Key;
+    step.key = path.substr(at + 2, close - at - 2);
+    at = close + 2;
+    return ScanResult::Step;
+  }
+  std::size_t close = path.find(']', at + 1);
+  if (close == std::string_view::npos) return ScanResult::Unreadable;
+  std::optional<std::uint64_t> index = read_index(path.substr(at + 1, close - at - 1));
+  if (!index) return ScanResult::Unreadable;
+  step.kind = PathSegment::Kind::Index;
+  step.index = *index;
+  at = close + 1;
+  return ScanResult::Step;
+}
+
 std::optional<std::vector<PathSegment>> parse_path(std::string_view path) {
   constexpr std::string_view kRoot = "root";
   if (path.substr(0, kRoot.size()) != kRoot) return std::nullopt;
   std::vector<PathSegment> segments;
   std::size_t at = kRoot.size();
-  while (at < path.size()) {
-    if (path.substr(at, 2) == "['") {
-      std::size_t close = path.find("']", at + 2);
-      if (close == std::string_view::npos) return std::nullopt;
-      segments.push_back(PathSegment::make_key(path.substr(at + 2, close - at - 2)));
-      at = close + 2;
-      continue;
+  PathStep step;
+  for (;;) {
+    switch (scan_segment(path, at, step)) {
+      case ScanResult::Step:
+        segments.push_back(step.is_key() ? PathSegment::make_key(step.key)
+                                         : PathSegment::make_index(step.index));
+        break;
+      case ScanResult::End:
+        return segments;
+      case ScanResult::Unreadable:
+        return std::nullopt;
     }
-    if (path[at] != '[') break;
-    std::size_t close = path.find(']', at + 1);
-    if (close == std::string_view::npos) return std::nullopt;
-    std::optional<std::uint64_t> index = read_index(path.substr(at + 1, close - at - 1));
-    if (!index) return std::nullopt;
-    segments.push_back(PathSegment::make_index(*index));
-    at = close + 1;
   }
-  return segments;
 }
 
 }  // namespace hexalume::engine

@@ -41,6 +41,27 @@ struct PathSegmentHash {
   std::size_t operator()(const PathSegment& segment) const noexcept;
 };
 
+// One segment read in place by `scan_segment`: a Key is a view into the scanned text.
+struct PathStep {
+  PathSegment::Kind kind = PathSegment::Kind::Index;
+  std::uint64_t index = 0;  // Index only
+  std::string_view key;     // Key only
+
+  bool is_key() const { return kind == PathSegment::Kind::Key; }
+
+  friend bool operator==(const PathStep& left, const PathStep& right) {
+    if (left.kind != right.kind) return false;
+    return left.is_key() ? left.key == right.key : left.index == right.index;
+  }
+};
+
+enum class ScanResult : std::uint8_t { Step, End, Unreadable };
+
+// Reads the segment of `path` that starts at byte `at` and moves `at` past it (Step). End when
+// `at` is at the end of the text or at text that is not a bracket group (such text is ignored);
+// Unreadable when a bracket group is not closed or an index is not a number. Allocates nothing.
+ScanResult scan_segment(std::string_view path, std::size_t& at, PathStep& step);
+
 // Splits a report path such as "root['a'][0]" into its segments; the empty list is the root.
 // Keys are taken verbatim up to the first "']" (nothing is unescaped); indices are an optional
 // "+" and decimal digits that fit in 64 bits. Returns nullopt when the text does not start with

@@ -1,6 +1,7 @@
 #include "pretty/compact.hpp"
 
 #include "engine/path.hpp"
+#include "pretty/lines.hpp"
 
 namespace hexalume::pretty {
 
@@ -20,36 +21,38 @@ bool is_simple_identifier(std::string_view key) {
   return true;
 }
 
-void append_compact_segment(std::string& out, const engine::PathSegment& segment, bool first) {
+void append_compact_segment(std::string& out, const engine::PathStep& segment, bool first) {
   if (!segment.is_key()) {
     engine::append_index_segment(out, segment.index);
   } else if (is_simple_identifier(segment.key)) {
     if (!first) out.push_back('.');
     out += segment.key;
   } else {
-    engine::append_key_segment(out, segment.key);
+    out += "['";
+    append_label_text(out, segment.key);
+    out += "']";
   }
 }
 
-std::string format_compact_segments(std::span<const engine::PathSegment> segments) {
+std::string format_compact_segments(std::span<const engine::PathStep> segments) {
   std::string text;
   bool first = true;
-  for (const engine::PathSegment& segment : segments) {
+  for (const engine::PathStep& segment : segments) {
     append_compact_segment(text, segment, first);
     first = false;
   }
   return text;
 }
 
-void append_segment_label(std::string& out, const engine::PathSegment& segment) {
+void append_segment_label(std::string& out, const engine::PathStep& segment) {
   if (segment.is_key()) {
-    out += segment.key;
+    append_label_text(out, segment.key);
   } else {
     engine::append_index_segment(out, segment.index);
   }
 }
 
-std::string segment_label(const engine::PathSegment& segment) {
+std::string segment_label(const engine::PathStep& segment) {
   std::string label;
   append_segment_label(label, segment);
   return label;

@@ -13,14 +13,15 @@ namespace hexalume::pretty {
 bool is_simple_identifier(std::string_view key);
 
 // Appends one segment in the compact notation: "key" first, ".key" later for simple
-// identifiers, "['key']" otherwise (verbatim, nothing escaped), "[n]" for an index.
-void append_compact_segment(std::string& out, const engine::PathSegment& segment, bool first);
+// identifiers, "['key']" otherwise (quotes and backslashes verbatim, control characters
+// escaped as in labels), "[n]" for an index.
+void append_compact_segment(std::string& out, const engine::PathStep& segment, bool first);
 
 // The compact text of a whole path, e.g. a[0].b or ['my key'][2]. The empty path gives "".
-std::string format_compact_segments(std::span<const engine::PathSegment> segments);
+std::string format_compact_segments(std::span<const engine::PathStep> segments);
 
-// The label of one tree level: a key verbatim, an index as "[n]".
-void append_segment_label(std::string& out, const engine::PathSegment& segment);
-std::string segment_label(const engine::PathSegment& segment);
+// The label of one tree level: a key as label text, an index as "[n]".
+void append_segment_label(std::string& out, const engine::PathStep& segment);
+std::string segment_label(const engine::PathStep& segment);
 
 }  // namespace hexalume::pretty

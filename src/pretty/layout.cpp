@@ -1,13 +1,11 @@
 #include "pretty/layout.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
+#include <utility>
 
 #include "pretty/compact.hpp"
-#include "pretty/lookup.hpp"
-#include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
 
@@ -17,10 +15,12 @@ namespace {
 
 constexpr std::string_view kGapLabel = "...";
 
-RenderItem node_item(const PrettyNode* node) { return {RenderItem::Kind::Node, node, 0}; }
-RenderItem gap_item() { return {RenderItem::Kind::Gap, nullptr, 0}; }
+RenderItem node_item(const RankedChild& child) {
+  return {RenderItem::Kind::Node, child.node, child.where};
+}
+RenderItem gap_item() { return {RenderItem::Kind::Gap, 0, {}}; }
 RenderItem context_item(std::uint64_t position) {
-  return {RenderItem::Kind::Context, nullptr, position};
+  return {RenderItem::Kind::Context, position, {}};
 }
 
 bool is_nonempty_object(const value::Node* node) {
@@ -31,159 +31,260 @@ std::size_t list_length(const value::Node* node) {
   return node != nullptr && node->kind == value::Kind::List ? node->size() : 0;
 }
 
-// Children in the order of the keys of t2, then the keys only in t1. A gap stands between two
-// drawn children wherever an undrawn key lies between them.
-std::vector<RenderItem> plan_object(const std::vector<PrettyNode>& children, Located parent) {
-  std::unordered_map<std::string_view, const PrettyNode*> by_key;
-  by_key.reserve(children.size());
-  for (const PrettyNode& child : children) {
-    value::poll_interrupt();
-    if (child.segment && child.segment->is_key()) by_key.try_emplace(child.segment->key, &child);
-  }
-  std::vector<RenderItem> items;
-  bool seen = false;
-  bool skipped = false;
-  std::size_t drawn = 0;
-  auto visit = [&](std::string_view key) {
-    value::poll_interrupt();
-    auto found = by_key.find(key);
-    if (found == by_key.end()) {
-      skipped = seen;
-      return;
-    }
-    if (skipped) items.push_back(gap_item());
-    items.push_back(node_item(found->second));
-    skipped = false;
-    seen = true;
-    ++drawn;
+// Sorts by rank (ranks are distinct). Children often arrive in order already.
+void sort_by_rank(std::vector<RankedChild>& ranked) {
+  auto less = [](const RankedChild& left, const RankedChild& right) {
+    return left.rank < right.rank;
   };
-  const value::Node* old_object = parent.old_node;
-  const value::Node* new_object = parent.new_node;
-  const bool has_new = is_nonempty_object(new_object);
-  if (has_new) {
-    for (const value::Member& member : new_object->object()) {
-      if (drawn == by_key.size()) return items;  // later keys could only open a trailing gap
-      visit(member.key.string());
-    }
+  if (!std::is_sorted(ranked.begin(), ranked.end(), less)) {
+    std::sort(ranked.begin(), ranked.end(), less);
   }
-  if (is_nonempty_object(old_object)) {
-    std::unordered_set<std::string_view> new_keys;
-    if (has_new) {
-      new_keys.reserve(new_object->size());
-      for (const value::Member& member : new_object->object()) new_keys.insert(member.key.string());
+}
+
+// The list children of `context.nodes[first, last)` sorted by position. When they fill a good
+// part of the list, one pass over the positions replaces the comparison sort; positions beyond
+// the list come after them.
+void rank_by_position(std::size_t first, std::size_t last, std::size_t length,
+                      RenderContext& context) {
+  constexpr std::size_t kDenseFactor = 4;
+  std::vector<RankedChild>& ranked = context.ranked;
+  ranked.clear();
+  const std::size_t count = last - first;
+  if (count < 64 || length / kDenseFactor > count) {
+    for (std::size_t child = first; child < last; ++child) {
+      const engine::PathStep& step = context.nodes[child].segment;
+      if (!step.is_key()) ranked.push_back({step.index, child, {}});
     }
-    for (const value::Member& member : old_object->object()) {
-      if (drawn == by_key.size()) return items;
-      if (!new_keys.contains(member.key.string())) visit(member.key.string());
-    }
+    sort_by_rank(ranked);
+    return;
   }
-  return items;
+  std::vector<std::size_t>& slot = context.positions;
+  slot.assign(length, SIZE_MAX);
+  for (std::size_t child = first; child < last; ++child) {
+    const engine::PathStep& step = context.nodes[child].segment;
+    if (!step.is_key() && step.index < length) slot[step.index] = child;
+  }
+  for (std::size_t position = 0; position < length; ++position) {
+    if (slot[position] != SIZE_MAX) ranked.push_back({position, slot[position], {}});
+  }
+  const std::size_t inside = ranked.size();
+  for (std::size_t child = first; child < last; ++child) {
+    const engine::PathStep& step = context.nodes[child].segment;
+    if (!step.is_key() && step.index >= length) ranked.push_back({step.index, child, {}});
+  }
+  std::sort(
+      ranked.begin() + static_cast<std::ptrdiff_t>(inside), ranked.end(),
+      [](const RankedChild& left, const RankedChild& right) { return left.rank < right.rank; });
+}
+
+// True when a member of `old_object` at a position in [from, to) has a key that `new_object`
+// (nullptr: no object) lacks. Walks both sorted key lists together from `from` on.
+bool old_only_key_between(const value::Node& old_object, const value::Node* new_object,
+                          std::size_t from, std::size_t to) {
+  if (from >= to) return false;
+  if (new_object == nullptr) return true;
+  const auto old_members = old_object.object();
+  const auto new_members = new_object->object();
+  auto cursor =
+      std::lower_bound(new_members.begin(), new_members.end(), old_members[from].key.string(),
+                       [](const value::Member& member, std::string_view wanted) {
+                         return member.key.string() < wanted;
+                       });
+  for (std::size_t at = from; at < to; ++at) {
+    const std::string_view key = old_members[at].key.string();
+    while (cursor != new_members.end() && cursor->key.string() < key) ++cursor;
+    if (cursor == new_members.end() || cursor->key.string() != key) return true;
+    ++cursor;
+  }
+  return false;
+}
+
+// Children in the order of the keys of t2, then the keys only in t1. A gap stands between two
+// drawn children wherever an undrawn key lies between them. A child's rank is its position
+// among the keys of t2, or the number of t2's keys plus its position among those of t1.
+void plan_object(std::size_t first, std::size_t last, Located parent, RenderContext& context) {
+  const value::Node* new_object = is_nonempty_object(parent.new_node) ? parent.new_node : nullptr;
+  const value::Node* old_object = is_nonempty_object(parent.old_node) ? parent.old_node : nullptr;
+  const std::size_t new_size = new_object != nullptr ? new_object->size() : 0;
+  const std::size_t old_size = old_object != nullptr ? old_object->size() : 0;
+  std::vector<RankedChild>& ranked = context.ranked;
+  ranked.clear();
+  for (std::size_t child = first; child < last; ++child) {
+    value::poll_interrupt();
+    const engine::PathStep& step = context.nodes[child].segment;
+    if (!step.is_key()) continue;
+    const std::size_t new_at =
+        new_object != nullptr ? member_position(*new_object, step.key) : new_size;
+    const std::size_t old_at =
+        old_object != nullptr ? member_position(*old_object, step.key) : old_size;
+    if (new_at == new_size && old_at == old_size) continue;  // in neither object: not drawn
+    Located where{old_at < old_size ? &old_object->object()[old_at].value : nullptr,
+                  new_at < new_size ? &new_object->object()[new_at].value : nullptr};
+    ranked.push_back({new_at < new_size ? new_at : new_size + old_at, child, where});
+  }
+  sort_by_rank(ranked);
+  for (std::size_t at = 0; at < ranked.size(); ++at) {
+    if (at != 0) {
+      const std::uint64_t before = ranked[at - 1].rank;
+      const std::uint64_t rank = ranked[at].rank;
+      bool gap;
+      if (rank < new_size) {
+        gap = rank > before + 1;
+      } else if (before < new_size) {
+        gap = before + 1 < new_size ||
+              old_only_key_between(*old_object, new_object, 0, rank - new_size);
+      } else {
+        gap = old_only_key_between(*old_object, new_object, before - new_size + 1, rank - new_size);
+      }
+      if (gap) context.items.push_back(gap_item());
+    }
+    context.items.push_back(node_item(ranked[at]));
+  }
 }
 
 // Positions 0..length-1 that are changed or within `context` of a changed one, in order, with
 // a gap wherever visible positions are not adjacent.
-std::vector<RenderItem> plan_list(const std::vector<PrettyNode>& children, std::size_t length,
-                                  std::uint64_t context) {
-  std::unordered_map<std::uint64_t, const PrettyNode*> by_index;
-  std::vector<std::uint64_t> changed;
-  by_index.reserve(children.size());
-  changed.reserve(children.size());
-  for (const PrettyNode& child : children) {
-    value::poll_interrupt();
-    if (!child.segment || child.segment->is_key()) continue;
-    if (by_index.try_emplace(child.segment->index, &child).second) {
-      changed.push_back(child.segment->index);
-    }
-  }
-  std::sort(changed.begin(), changed.end());
+void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t length,
+               RenderContext& context) {
+  rank_by_position(first, last, length, context);
+  std::vector<RankedChild>& ranked = context.ranked;
 
-  // Merged runs of visible positions; runs that touch are one run, so no gap opens there.
-  struct Run {
-    std::uint64_t first;
-    std::uint64_t last;
-  };
-  std::vector<Run> runs;
+  const std::uint64_t around = context.options.context;
   const std::uint64_t last_position = length - 1;
-  for (std::uint64_t index : changed) {
-    std::uint64_t first = index > context ? index - context : 0;
-    std::uint64_t last =
-        index > last_position || last_position - index < context ? last_position : index + context;
-    if (first > last) continue;
-    if (!runs.empty() && first <= runs.back().last + 1) {
-      runs.back().last = std::max(runs.back().last, last);
-    } else {
-      runs.push_back({first, last});
+  std::size_t next = 0;  // the first ranked child not drawn yet
+  bool any = false;
+  std::uint64_t run_first = 0;
+  std::uint64_t run_last = 0;
+  // Draws one run of visible positions; runs that touch were merged, so a gap opens before
+  // every run but the first.
+  auto draw_run = [&] {
+    if (any) context.items.push_back(gap_item());
+    for (std::uint64_t position = run_first;; ++position) {
+      value::poll_interrupt();
+      while (next < ranked.size() && ranked[next].rank < position) ++next;
+      if (next < ranked.size() && ranked[next].rank == position) {
+        RankedChild& child = ranked[next];
+        child.where = descend(parent, context.nodes[child.node].segment);
+        context.items.push_back(node_item(child));
+      } else {
+        context.items.push_back(context_item(position));
+      }
+      if (position == run_last) break;
     }
-  }
-
-  std::vector<RenderItem> items;
-  for (const Run& run : runs) {
-    if (!items.empty()) items.push_back(gap_item());
-    for (std::uint64_t position = run.first; position <= run.last; ++position) {
-      auto found = by_index.find(position);
-      items.push_back(found != by_index.end() ? node_item(found->second) : context_item(position));
+  };
+  bool open = false;
+  for (const RankedChild& child : ranked) {
+    const std::uint64_t index = child.rank;
+    const std::uint64_t from = index > around ? index - around : 0;
+    const std::uint64_t to =
+        index > last_position || last_position - index < around ? last_position : index + around;
+    if (from > to) continue;
+    if (open && from <= run_last + 1) {
+      run_last = std::max(run_last, to);
+      continue;
     }
+    if (open) {
+      draw_run();
+      any = true;
+    }
+    run_first = from;
+    run_last = to;
+    open = true;
   }
-  return items;
+  if (open) draw_run();
 }
 
-// Every child, stably sorted by its plain label as bytes.
-std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
-  std::vector<std::pair<std::string, const PrettyNode*>> labelled;
-  labelled.reserve(children.size());
-  for (const PrettyNode& child : children) {
+// Every child, stably sorted by its label as printed, compared as bytes.
+void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderContext& context) {
+  std::vector<std::pair<std::string, std::size_t>> labelled;
+  labelled.reserve(last - first);
+  for (std::size_t child = first; child < last; ++child) {
     value::poll_interrupt();
-    labelled.emplace_back(child.segment ? segment_label(*child.segment) : std::string(), &child);
+    labelled.emplace_back(segment_label(context.nodes[child].segment), child);
   }
   std::stable_sort(labelled.begin(), labelled.end(),
                    [](const auto& left, const auto& right) { return left.first < right.first; });
-  std::vector<RenderItem> items;
-  items.reserve(labelled.size());
-  for (const auto& entry : labelled) items.push_back(node_item(entry.second));
-  return items;
+  for (const auto& entry : labelled) {
+    const RankedChild child{0, entry.second, descend(parent, context.nodes[entry.second].segment)};
+    context.items.push_back(node_item(child));
+  }
 }
 
 // Kept out of the recursive functions so that their frames stay small.
-[[gnu::noinline]] std::vector<RenderItem> plan_children(const std::vector<PrettyNode>& children,
-                                                        Located parent,
-                                                        const RenderContext& context) {
+[[gnu::noinline]] void plan_children(std::size_t first, std::size_t last, Located parent,
+                                     RenderContext& context) {
   if (is_nonempty_object(parent.new_node) || is_nonempty_object(parent.old_node)) {
-    return plan_object(children, parent);
+    plan_object(first, last, parent, context);
+    return;
   }
   std::size_t length = std::max(list_length(parent.old_node), list_length(parent.new_node));
-  if (length != 0) return plan_list(children, length, context.options.context);
-  return plan_by_label(children);
+  if (length != 0) {
+    plan_list(first, last, parent, length, context);
+  } else {
+    plan_by_label(first, last, parent, context);
+  }
 }
 
-// Draws the label line and change lines of one Node item; returns the node whose children
-// come next and where it leads.
-[[gnu::noinline]] std::pair<const PrettyNode*, Located> draw_node(
-    const PrettyNode& node, std::uint64_t depth, const Ancestors& ancestors, bool is_last,
-    Located parent, const RenderContext& context, Lines& lines) {
-  const PrettyNode* end = &node;
-  Located below;
+// Draws the label line and change lines of the Node item `context.items[at]`.
+[[gnu::noinline]] DrawnNode draw_node(std::size_t at, std::uint64_t depth,
+                                      const Ancestors& ancestors, bool is_last,
+                                      RenderContext& context, Lines& lines) {
+  const RenderItem& item = context.items[at];
+  DrawnNode drawn{item.index, 0, context.nodes.size(), item.where, false};
+  std::string& line = lines.add();
+  append_node_prefix(line, depth, ancestors, is_last);
   if (context.options.compact) {
-    CompactChain chain = compact_chain(node, parent);
-    append_node_line(lines, depth, ancestors, is_last, chain.label);
-    end = chain.end;
-    below = chain.where;
+    compact_chain(drawn, context, line);
   } else {
-    if (!node.segment) throw value::InternalError("non-root node must have a segment");
-    std::string& line = lines.add();
-    append_node_prefix(line, depth, ancestors, is_last);
-    append_segment_label(line, *node.segment);
-    below = descend(parent, *node.segment);
+    append_segment_label(line, context.nodes[drawn.end].segment);
   }
-  for (const ChangeKind& change : end->changes) {
-    append_change_lines(lines, depth, ancestors, !is_last, change, context.options.no_color);
+  const PrettyNode& end = context.nodes[drawn.end];
+  for (std::size_t change = end.first; change < end.split; ++change) {
+    append_change_lines(lines, depth, ancestors, !is_last,
+                        resolve(context.tree.change(change), drawn.where),
+                        context.options.no_color);
   }
-  return {end, below};
+  return drawn;
+}
+
+constexpr std::size_t kNotDescending = SIZE_MAX;
+
+// Draws the Node row `context.items[at]` and, unless the depth limit stops it there (drawing a
+// "..." line in place of its children), reads its children. Returns where they start in
+// RenderContext::nodes, or kNotDescending; `below` is where the drawn node leads. Kept out of
+// the recursive functions so that their frames stay small.
+[[gnu::noinline]] std::size_t draw_row(std::size_t at, std::uint64_t depth, Ancestors& ancestors,
+                                       bool is_last, RenderContext& context, Lines& lines,
+                                       Located& below) {
+  const DrawnNode drawn = draw_node(at, depth, ancestors, is_last, context, lines);
+  below = drawn.where;
+  // The top level draws no guide of its own, so its children add no ancestor flag.
+  if (depth != 0) ancestors.push_back(!is_last);
+  if (context.options.max_depth <= depth) {
+    const bool has_children = drawn.expanded ? context.nodes.size() > drawn.children_from
+                                             : context.nodes[drawn.end].has_children();
+    if (has_children) append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
+    return kNotDescending;
+  }
+  if (drawn.expanded) return drawn.children_from;
+  const PrettyNode end = context.nodes[drawn.end];  // a copy: expanding grows the vector
+  const std::size_t children_from = context.nodes.size();
+  context.tree.expand(end, context.nodes);
+  return children_from;
+}
+
+// Undoes what draw_row pushed: the nodes of the row and its ancestor flag.
+[[gnu::noinline]] void finish_row(std::size_t restore, std::uint64_t depth, Ancestors& ancestors,
+                                  RenderContext& context) {
+  context.nodes.erase(context.nodes.begin() + static_cast<std::ptrdiff_t>(restore),
+                      context.nodes.end());
+  if (depth != 0) ancestors.pop_back();
 }
 
 [[gnu::noinline]] void draw_context(std::uint64_t position, std::uint64_t depth,
                                     const Ancestors& ancestors, bool is_last, Located parent,
                                     Lines& lines) {
-  const engine::PathSegment step = engine::PathSegment::make_index(position);
+  const engine::PathStep step{engine::PathSegment::Kind::Index, position, {}};
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
   append_segment_label(line, step);
@@ -194,64 +295,60 @@ std::vector<RenderItem> plan_by_label(const std::vector<PrettyNode>& children) {
 
 }  // namespace
 
-Located descend(Located where, const engine::PathSegment& step) {
-  return {step_into(where.old_node, step), step_into(where.new_node, step)};
-}
-
-CompactChain compact_chain(const PrettyNode& start, Located parent) {
-  CompactChain chain;
-  chain.end = &start;
-  chain.where = parent;
-  bool first = true;
-  auto take = [&](const PrettyNode& node) {
-    if (!node.segment) return;
-    append_compact_segment(chain.label, *node.segment, first);
-    first = false;
-    chain.where = descend(chain.where, *node.segment);
-  };
-  take(start);
-  while (chain.end->changes.empty() && chain.end->children.size() == 1) {
+void compact_chain(DrawnNode& drawn, RenderContext& context, std::string& label) {
+  append_compact_segment(label, context.nodes[drawn.end].segment, true);
+  for (;;) {
     value::poll_interrupt();
-    chain.end = &chain.end->children.front();
-    take(*chain.end);
+    const PrettyNode end = context.nodes[drawn.end];  // a copy: expanding grows the vector
+    if (end.has_changes() || !end.has_children()) return;
+    const std::size_t children_from = context.nodes.size();
+    context.tree.expand(end, context.nodes);
+    if (context.nodes.size() - children_from != 1) {
+      drawn.expanded = true;
+      drawn.children_from = children_from;
+      return;
+    }
+    drawn.end = children_from;
+    const engine::PathStep& step = context.nodes[drawn.end].segment;
+    append_compact_segment(label, step, false);
+    drawn.where = descend(drawn.where, step);
   }
-  return chain;
 }
 
-void render_children(const std::vector<PrettyNode>& children, std::uint64_t depth,
-                     Ancestors& ancestors, Located parent, const RenderContext& context,
-                     Lines& lines) {
-  if (children.empty()) return;
-  render_entries(plan_children(children, parent, context), depth, ancestors, parent, context,
-                 lines);
-}
-
-void render_entries(const std::vector<RenderItem>& items, std::uint64_t depth, Ancestors& ancestors,
-                    Located parent, const RenderContext& context, Lines& lines) {
+void render_children(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
+                     Located parent, RenderContext& context, Lines& lines) {
+  if (first == last) return;
   value::check_stack(value::kWhileRendering);
-  for (std::size_t k = 0; k < items.size(); ++k) {
+  const std::size_t items_from = context.items.size();
+  plan_children(first, last, parent, context);
+  render_entries(items_from, context.items.size(), depth, ancestors, parent, context, lines);
+  context.items.resize(items_from);
+}
+
+void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
+                    Located parent, RenderContext& context, Lines& lines) {
+  for (std::size_t at = first; at < last; ++at) {
     value::poll_interrupt();
-    const RenderItem& item = items[k];
-    const bool is_last = k + 1 == items.size();
-    if (item.kind == RenderItem::Kind::Gap) {
+    const bool is_last = at + 1 == last;
+    // Read through the index each time: the levels below grow the stack the item lives in.
+    const RenderItem::Kind kind = context.items[at].kind;
+    if (kind == RenderItem::Kind::Gap) {
       append_node_line(lines, depth, ancestors, is_last, kGapLabel);
       continue;
     }
-    if (item.kind == RenderItem::Kind::Context) {
-      draw_context(item.position, depth, ancestors, is_last, parent, lines);
+    if (kind == RenderItem::Kind::Context) {
+      draw_context(context.items[at].index, depth, ancestors, is_last, parent, lines);
       continue;
     }
-    auto [end, below] = draw_node(*item.node, depth, ancestors, is_last, parent, context, lines);
-    // The top level draws no guide of its own, so its children add no ancestor flag.
-    if (depth != 0) ancestors.push_back(!is_last);
-    if (context.options.max_depth <= depth) {
-      if (!end->children.empty()) {
-        append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
-      }
-    } else {
-      render_children(end->children, depth + 1, ancestors, below, context, lines);
+    const std::size_t restore = context.nodes.size();
+    Located below;
+    const std::size_t children_from =
+        draw_row(at, depth, ancestors, is_last, context, lines, below);
+    if (children_from != kNotDescending) {
+      render_children(children_from, context.nodes.size(), depth + 1, ancestors, below, context,
+                      lines);
     }
-    if (depth != 0) ancestors.pop_back();
+    finish_row(restore, depth, ancestors, context);
   }
 }
 

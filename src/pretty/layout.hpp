@@ -1,62 +1,77 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "pretty/lines.hpp"
+#include "pretty/lookup.hpp"
 #include "pretty/options.hpp"
 #include "pretty/tree_node.hpp"
 #include "value/value.hpp"
 
 namespace hexalume::pretty {
 
-// What the layout reads besides the tree: both compared trees and the options.
-struct RenderContext {
-  const value::Node& t1;
-  const value::Node& t2;
-  const PrettyOptions& options;
-};
-
-// Where a tree position leads in t1 and t2; nullptr where it does not exist.
-struct Located {
-  const value::Node* old_node = nullptr;
-  const value::Node* new_node = nullptr;
-};
-
-Located descend(Located where, const engine::PathSegment& step);
-
 // One planned row of a level.
 struct RenderItem {
   enum class Kind : std::uint8_t { Node, Gap, Context };
   Kind kind = Kind::Gap;
-  const PrettyNode* node = nullptr;  // Node only
-  std::uint64_t position = 0;        // Context only: the list position shown
+  std::uint64_t index = 0;  // Node: the child's index in RenderContext::nodes; Context: the
+                            // list position shown
+  Located where;            // Node only: where the child leads in t1 and t2
 };
 
-// The label of a compact chain, the node at its end (whose changes and children are drawn)
-// and where that node leads in t1 and t2.
-struct CompactChain {
-  std::string label;
-  const PrettyNode* end = nullptr;
+// A child being ordered within its level: its rank there, its index in RenderContext::nodes
+// and where it leads.
+struct RankedChild {
+  std::uint64_t rank = 0;
+  std::size_t node = 0;
   Located where;
 };
 
-// Follows `start` down while a node has no change and exactly one child. `parent` is where
-// the parent of `start` leads. Never splits a chain; a node without a segment adds no text.
-CompactChain compact_chain(const PrettyNode& start, Located parent);
+// What the layout reads and the memory it reuses for the whole rendering. `nodes` and `items`
+// are stacks: each level appends its children and its planned rows and removes them when done,
+// so a level allocates nothing once they have grown.
+struct RenderContext {
+  const value::Node& t1;
+  const value::Node& t2;
+  const PrettyOptions& options;
+  ChangeTree& tree;
+  std::vector<PrettyNode> nodes;
+  std::vector<RenderItem> items;
+  // Planning scratch of one level.
+  std::vector<RankedChild> ranked;
+  std::vector<std::size_t> positions;
+};
 
-// Plans and draws the children of one node at `depth`, whose own position leads to `parent`,
-// appending the lines of the whole subtree. Object members follow the keys of t2 then t1, list
-// items their positions (with `context` neighbours and "..." gaps), anything else its labels
-// in byte order. `ancestors` is restored before returning. Throws InternalError for a node
-// below the root that has no segment.
-void render_children(const std::vector<PrettyNode>& children, std::uint64_t depth,
-                     Ancestors& ancestors, Located parent, const RenderContext& context,
-                     Lines& lines);
+// The node drawn for one row: `end` is its index in RenderContext::nodes (the last node of a
+// compact chain, whose changes and children are drawn), `where` where it leads in t1 and t2.
+// When `expanded`, its children were already read and are RenderContext::nodes from
+// `children_from` on. `restore` is the size RenderContext::nodes had before the row was drawn.
+struct DrawnNode {
+  std::size_t end = 0;
+  std::size_t children_from = 0;
+  std::size_t restore = 0;
+  Located where;
+  bool expanded = false;
+};
 
-// Draws planned rows in order and recurses into every drawn node until `max_depth`.
-void render_entries(const std::vector<RenderItem>& items, std::uint64_t depth, Ancestors& ancestors,
-                    Located parent, const RenderContext& context, Lines& lines);
+// Follows the node `drawn.end` down while a node has no change and exactly one child, keeping
+// each step on RenderContext::nodes, and appends the compact label of the whole chain to
+// `label`. Never splits a chain.
+void compact_chain(DrawnNode& drawn, RenderContext& context, std::string& label);
+
+// Plans and draws the children `context.nodes[first, last)` of one node at `depth`, whose own
+// position leads to `parent`, appending the lines of the whole subtree. Object members follow
+// the keys of t2 then t1, list items their positions (with `context` neighbours and "..."
+// gaps), anything else its labels in byte order. `ancestors` is restored before returning.
+void render_children(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
+                     Located parent, RenderContext& context, Lines& lines);
+
+// Draws the planned rows `context.items[first, last)` in order and recurses into every drawn
+// node until `max_depth`.
+void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
+                    Located parent, RenderContext& context, Lines& lines);
 
 }  // namespace hexalume::pretty

@@ -1,5 +1,8 @@
 #include "pretty/lines.hpp"
 
+#include <array>
+#include <cstdint>
+
 #include "value/interrupt.hpp"
 #include "value/number_text.hpp"
 #include "value/stack_limit.hpp"
@@ -30,9 +33,17 @@ struct LineText {
   std::string_view placeholder;
 };
 
-void append_line(Lines& lines, const std::string_view prefix, const LineText& text, bool no_color) {
+// The indentation of a change line, written straight into each line so that no prefix text is
+// built per change.
+struct LinePrefix {
+  std::uint64_t depth;
+  const Ancestors& ancestors;
+  bool more_siblings;
+};
+
+void append_line(Lines& lines, const LinePrefix& prefix, const LineText& text, bool no_color) {
   std::string& line = lines.add();
-  line += prefix;
+  append_branch_indent(line, prefix.depth, prefix.ancestors, prefix.more_siblings);
   if (!no_color) {
     line += "\x1b[";
     line += text.colour;
@@ -42,7 +53,7 @@ void append_line(Lines& lines, const std::string_view prefix, const LineText& te
   line.push_back(' ');
   if (text.type_name) {
     line.push_back('(');
-    line += *text.type_name;
+    append_label_text(line, *text.type_name);
     line += ") ";
   }
   if (text.value != nullptr) {
@@ -53,38 +64,112 @@ void append_line(Lines& lines, const std::string_view prefix, const LineText& te
   if (!no_color) line += "\x1b[0m";
 }
 
-}  // namespace
+// Bytes at which the escaping loops stop: C0 controls and DEL, the lead bytes of the two-byte
+// (C1 controls) and three-byte (bidirectional controls) sequences to look at, and in values the
+// quote and backslash.
+enum Attention : std::uint8_t { InLabel = 1, InValue = 2 };
 
-void append_escaped(std::string& out, std::string_view text) {
-  std::size_t plain_from = 0;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    char replacement;
-    switch (text[at]) {
+constexpr std::array<std::uint8_t, 256> make_attention_table() {
+  std::array<std::uint8_t, 256> table{};
+  for (int byte = 0; byte < 0x20; ++byte) table[byte] = InLabel | InValue;
+  for (int byte : {0x7f, 0xc2, 0xe2}) table[byte] = InLabel | InValue;
+  table['\''] = InValue;
+  table['\\'] = InValue;
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kAttention = make_attention_table();
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// How one character is written: a backslash followed by `letter` alone, or by `letter` ("x" or
+// "u") and `digits` lowercase hex digits of `code`.
+struct Escape {
+  char letter = 0;
+  int digits = 0;
+  std::uint32_t code = 0;
+};
+
+// The escape of the character at `text[at]`, a byte of the attention table, and the number of
+// bytes it replaces; 0 when the character is copied as it is.
+std::size_t escape_at(std::string_view text, std::size_t at, bool value_text, Escape& escape) {
+  const auto byte = static_cast<unsigned char>(text[at]);
+  if (value_text) {
+    switch (byte) {
       case '\t':
-        replacement = 't';
-        break;
+        escape = {'t', 0, 0};
+        return 1;
       case '\n':
-        replacement = 'n';
-        break;
+        escape = {'n', 0, 0};
+        return 1;
       case '\r':
-        replacement = 'r';
-        break;
+        escape = {'r', 0, 0};
+        return 1;
       case '\'':
-        replacement = '\'';
-        break;
       case '\\':
-        replacement = '\\';
-        break;
+        escape = {static_cast<char>(byte), 0, 0};
+        return 1;
       default:
-        continue;
+        break;
+    }
+  }
+  if (byte < 0x20 || byte == 0x7f) {
+    escape = {'x', 2, byte};
+    return 1;
+  }
+  const std::size_t left = text.size() - at;
+  if (byte == 0xc2) {
+    // U+0080-U+009F are C2 80 to C2 9F; the code point is the second byte.
+    if (left < 2) return 0;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    if (second < 0x80 || second > 0x9f) return 0;
+    escape = {'x', 2, second};
+    return 2;
+  }
+  // Lead byte E2: U+200E and U+200F are E2 80 8E/8F, U+202A-U+202E E2 80 AA-AE, and
+  // U+2066-U+2069 E2 81 A6-A9.
+  if (left < 3) return 0;
+  const auto second = static_cast<unsigned char>(text[at + 1]);
+  const auto third = static_cast<unsigned char>(text[at + 2]);
+  const bool bidi =
+      (second == 0x80 && (third == 0x8e || third == 0x8f || (third >= 0xaa && third <= 0xae))) ||
+      (second == 0x81 && third >= 0xa6 && third <= 0xa9);
+  if (!bidi) return 0;
+  escape = {'u', 4, 0x2000u | ((second & 0x3fu) << 6) | (third & 0x3fu)};
+  return 3;
+}
+
+void append_text(std::string& out, std::string_view text, bool value_text) {
+  const std::uint8_t wanted = value_text ? InValue : InLabel;
+  std::size_t plain_from = 0;
+  std::size_t at = 0;
+  Escape escape;
+  while (at < text.size()) {
+    if ((kAttention[static_cast<unsigned char>(text[at])] & wanted) == 0) {
+      ++at;
+      continue;
+    }
+    const std::size_t consumed = escape_at(text, at, value_text, escape);
+    if (consumed == 0) {
+      ++at;
+      continue;
     }
     out.append(text.substr(plain_from, at - plain_from));
     out.push_back('\\');
-    out.push_back(replacement);
-    plain_from = at + 1;
+    out.push_back(escape.letter);
+    for (int shift = 4 * (escape.digits - 1); shift >= 0; shift -= 4) {
+      out.push_back(kHexDigits[(escape.code >> shift) & 0xf]);
+    }
+    at += consumed;
+    plain_from = at;
   }
   out.append(text.substr(plain_from));
 }
+
+}  // namespace
+
+void append_escaped(std::string& out, std::string_view text) { append_text(out, text, true); }
+
+void append_label_text(std::string& out, std::string_view text) { append_text(out, text, false); }
 
 std::string escape_string(std::string_view text) {
   std::string out;
@@ -183,8 +268,7 @@ std::string branch_indent(std::uint64_t depth, const Ancestors& ancestors, bool 
 
 void append_change_lines(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,
                          bool more_siblings, const ChangeKind& change, bool no_color) {
-  // Built once for both lines of a change. Shallow prefixes fit the string's inline buffer.
-  const std::string prefix = branch_indent(depth, ancestors, more_siblings);
+  const LinePrefix prefix{depth, ancestors, more_siblings};
   if (const auto* changed = std::get_if<Changed>(&change)) {
     append_line(lines, prefix, {'-', kRed, {}, &changed->old_value, {}}, no_color);
     append_line(lines, prefix, {'+', kGreen, {}, &changed->new_value, {}}, no_color);

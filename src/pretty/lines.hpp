@@ -42,6 +42,7 @@ class Lines {
     return text_;
   }
   void add(std::string_view line) { add().append(line); }
+  void reserve(std::size_t bytes) { text_.reserve(bytes); }
 
   std::size_t size() const { return count_; }
   const std::string& text() const { return text_; }
@@ -56,10 +57,18 @@ class Lines {
 // (drawn as a vertical guide), false once it was the last (drawn as blanks).
 using Ancestors = std::vector<bool>;
 
-// Backslash-escapes tab, line feed, carriage return, single quote and backslash; every other
-// byte is copied unchanged.
+// The text of a string value between its quotes: tab, line feed, carriage return, single quote
+// and backslash as \t, \n, \r, \' and \\; every other control character (U+0000-U+001F,
+// U+007F-U+009F) as \xNN and the bidirectional controls (U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069) as \uNNNN, in lowercase hex. Every other byte is copied unchanged, also bytes
+// that are not UTF-8.
 std::string escape_string(std::string_view text);
 void append_escaped(std::string& out, std::string_view text);
+
+// Label text (keys, type names): the same \xNN and \uNNNN escapes for every control and
+// bidirectional control character, tab, line feed and carriage return included; quotes and
+// backslashes are copied verbatim.
+void append_label_text(std::string& out, std::string_view text);
 
 // A Python-literal-like text of the whole value (None, True, 1.5, 'text', [..], {'k': ..}).
 // Nothing is elided, however large the value.

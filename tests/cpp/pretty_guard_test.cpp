@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(sizes, pretty_stack, ::testing::ValuesIn(kSmallStacks))
 TEST(pretty_interrupt, rendering_a_large_report_can_be_cancelled) {
   const DeepChange deep(20000);
   for (bool compact : {false, true}) {
-    for (std::size_t stop_at : {1u, 3u, 10u}) {
+    for (std::size_t stop_at : {1u, 3u}) {
       CountingHook hook(stop_at);
       EXPECT_EQ(outcome_of([&] {
                   pretty::render_pretty(deep.report, deep.t1, deep.t2, unlimited(compact));
@@ -92,10 +92,30 @@ TEST(pretty_interrupt, rendering_a_large_report_can_be_cancelled) {
           << "compact " << compact << " stop " << stop_at;
     }
   }
+}
+
+TEST(pretty_interrupt, a_long_flat_listing_can_be_cancelled) {
+  // The flat listing costs what it prints, so it needs many entries to be long.
+  constexpr std::size_t kEntries = 100000;
+  value::Arena arena;
+  value::Member* entries = arena.allocate_members(kEntries);
+  for (std::size_t at = 0; at < kEntries; ++at) {
+    value::Member* change = arena.allocate_members(2);
+    change[0] = {value::make_string(arena, "new_value"), value::make_unsigned(at + 1)};
+    change[1] = {value::make_string(arena, "old_value"), value::make_unsigned(at)};
+    std::string path = "root[";
+    path += std::to_string(at);
+    path += ']';
+    entries[at] = {value::make_string(arena, path), value::make_object(change, 2)};
+  }
+  const std::size_t kept = value::sort_members(entries, kEntries);
+  value::Member* sections = arena.allocate_members(1);
+  sections[0] = {value::make_string(arena, "values_changed"), value::make_object(entries, kept)};
+  const value::Node report = value::make_object(sections, 1);
   pretty::PrettyOptions flat = unlimited(false);
   flat.path_header = true;
   CountingHook hook(2);
-  EXPECT_EQ(outcome_of([&] { pretty::render_pretty(deep.report, deep.t1, deep.t2, flat); }),
+  EXPECT_EQ(outcome_of([&] { pretty::render_pretty(report, value::Node{}, value::Node{}, flat); }),
             "cancelled");
 }
 

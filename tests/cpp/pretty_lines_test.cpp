@@ -46,8 +46,17 @@ struct CompactCase {
 
 class compact_text : public ::testing::TestWithParam<CompactCase> {};
 
+// Views of owned segments, as the renderer reads them from a path.
+std::vector<engine::PathStep> steps_of(const std::vector<engine::PathSegment>& segments) {
+  std::vector<engine::PathStep> steps;
+  for (const engine::PathSegment& segment : segments) {
+    steps.push_back({segment.kind, segment.index, segment.key});
+  }
+  return steps;
+}
+
 TEST_P(compact_text, formats) {
-  EXPECT_EQ(pretty::format_compact_segments(GetParam().segments), GetParam().text);
+  EXPECT_EQ(pretty::format_compact_segments(steps_of(GetParam().segments)), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(compact, compact_text,
@@ -63,12 +72,44 @@ INSTANTIATE_TEST_SUITE_P(compact, compact_text,
                                                        "[18446744073709551615]"},
                                            CompactCase{{}, ""}));
 
-// What tests/test_pretty.py cannot show: bytes Python text does not hold, and other escapes.
-TEST(escape_string, only_five_characters) {
-  EXPECT_EQ(pretty::escape_string("\f\v\x01\"''"), "\f\v\x01\"\\'\\'");
-  EXPECT_EQ(pretty::escape_string(std::string("a\0\r\\", 4)), std::string("a\0\\r\\\\", 6));
-  EXPECT_EQ(pretty::escape_string("caf\xc3\xa9 \xe2\x94\x82"), "caf\xc3\xa9 \xe2\x94\x82");
+// What tests/test_pretty.py cannot show: bytes Python text does not hold, and sequences cut
+// short at the end of the text.
+struct EscapeCase {
+  std::string text;
+  std::string value;  // between the quotes of a string value
+  std::string label;  // as a key in a label
+};
+
+class escaping : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(escaping, value_and_label) {
+  EXPECT_EQ(pretty::escape_string(GetParam().text), GetParam().value);
+  std::string label;
+  pretty::append_label_text(label, GetParam().text);
+  EXPECT_EQ(label, GetParam().label);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    lines, escaping,
+    ::testing::Values(
+        EscapeCase{"plain caf\xc3\xa9 \xe2\x94\x82", "plain caf\xc3\xa9 \xe2\x94\x82",
+                   "plain caf\xc3\xa9 \xe2\x94\x82"},
+        EscapeCase{"\t\n\r'\\\"", "\\t\\n\\r\\'\\\\\"", "\\x09\\x0a\\x0d'\\\""},
+        EscapeCase{std::string("\0\x01\x1b[2J\x1f\x7f ~", 10), "\\x00\\x01\\x1b[2J\\x1f\\x7f ~",
+                   "\\x00\\x01\\x1b[2J\\x1f\\x7f ~"},
+        // C1 controls are two bytes, C2 80 to C2 9F; C2 A0 (no-break space) is text.
+        EscapeCase{"\xc2\x80\xc2\x9b\xc2\x9f\xc2\xa0", "\\x80\\x9b\\x9f\xc2\xa0",
+                   "\\x80\\x9b\\x9f\xc2\xa0"},
+        // Bidirectional controls; U+200D (joiner), U+2029, U+202F and U+206A are text.
+        EscapeCase{"\xe2\x80\x8e\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9",
+                   "\\u200e\\u200f\\u202a\\u202e\\u2066\\u2069",
+                   "\\u200e\\u200f\\u202a\\u202e\\u2066\\u2069"},
+        EscapeCase{"\xe2\x80\x8d\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa",
+                   "\xe2\x80\x8d\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa",
+                   "\xe2\x80\x8d\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa"},
+        // Cut short or not UTF-8: copied as they are.
+        EscapeCase{"a\xc2", "a\xc2", "a\xc2"}, EscapeCase{"\xe2\x80", "\xe2\x80", "\xe2\x80"},
+        EscapeCase{"\x80\x9b\xe2\xc2\x85", "\x80\x9b\xe2\\x85", "\x80\x9b\xe2\\x85"}));
 
 struct ValueCase {
   const char* json;

@@ -24,6 +24,7 @@ using testing::literal;
 const std::string V = "\u2502   ";            // vertical guide
 const std::string L = "\u2570\u2500\u2500 ";  // last connector
 const std::string B = "    ";                 // blank guide
+const std::string T = "\u251c\u2500\u2500 ";  // branch connector
 
 PrettyOptions plain(bool compact = false) {
   PrettyOptions options;
@@ -88,12 +89,17 @@ INSTANTIATE_TEST_SUITE_P(
                        "values_changed": {"root['y']": [1, 2]}})",
                    {"x", V + "- (unknown) 1", V + "+ (unknown) '1'", "y", V + "- None",
                     V + "+ None", "z", V + "- (unknown) None", V + "+ (unknown) None"}},
-        RenderCase{"tree_values_win_over_report_copies",
-                   R"({"values_changed": {"root['a']": {"new_value": "copy", "old_value": "copy"}},
+        // An entry's own values are drawn; the trees are read only for what it lacks.
+        RenderCase{"report_values_win_over_trees",
+                   R"({"values_changed": {"root['a']": {"new_value": "copy", "old_value": "copy"},
+                                          "root['b']": {"new_value": "copy"}},
+                       "type_changes": {"root['c']": {"old_type": "int", "new_type": "str",
+                                                      "old_value": 0}},
                        "iterable_item_added": {"root['l'][0]": "copy"}})",
-                   {"a", V + "- None", V + "+ 2", "l", L + "[0]", B + "+ 'tree'"},
-                   R"({"a": null, "l": []})",
-                   R"({"a": 2, "l": ["tree"]})"},
+                   {"a", V + "- 'copy'", V + "+ 'copy'", "b", V + "- 7", V + "+ 'copy'", "c",
+                    V + "- (int) 0", V + "+ (str) 'tree'", "l", L + "[0]", B + "+ 'copy'"},
+                   R"({"a": null, "b": 7, "c": 1, "l": []})",
+                   R"({"a": 2, "b": 8, "c": "tree", "l": ["tree"]})"},
         RenderCase{"report_copy_when_tree_lacks_item",
                    R"({"iterable_item_added": {"root[3]": "copy"},
                        "iterable_item_removed": {"root[5]": null}})",
@@ -119,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"type_changes": {"root": {"new_type": "list", "old_type": "dict",
                                                  "new_value": [], "old_value": {}}},
                        "dictionary_item_removed": ["root['k']"]})",
-                   {"root", V + "- (dict) {'k': 1}", V + "+ (list) []", "k", V + "- 1"},
+                   {"root", V + "- (dict) {}", V + "+ (list) []", "k", V + "- 1"},
                    R"({"k": 1})",
                    "[]"}),
     [](const ::testing::TestParamInfo<RenderCase>& info) { return std::string(info.param.name); });
@@ -150,6 +156,90 @@ TEST(render_pretty, very_deep_path) {
   EXPECT_EQ(render(report, "null", "null", plain(true)), label + "\n" + V + "+ <added>");
 }
 
+// Children of one node found again in later sections, under other spellings of one position,
+// and beyond the positions kept in the direct array: each is one child, drawn once, with its
+// changes in report order. Sixteen keys put the level past the scan into the hash index.
+TEST(render_pretty, children_found_again_are_one_child) {
+  std::string changed;
+  std::string added;
+  for (char letter = 'a'; letter < 'a' + 16; ++letter) {
+    changed += std::string(changed.empty() ? "" : ", ") + "\"root['" + letter +
+               "']\": {\"new_value\": 1, \"old_value\": 0}";
+    added += std::string(", \"root['") + letter + "']\"";
+  }
+  const std::string report = "{\"values_changed\": {" + changed +
+                             ", \"root[3]\": {\"new_value\": 3, \"old_value\": 0}, "
+                             "\"root[99999999]\": {\"new_value\": 9, \"old_value\": 0}}, "
+                             "\"dictionary_item_added\": [\"root[03]\", \"root[+99999999]\"" +
+                             added + "]}";
+  std::vector<std::string> lines;
+  for (const char* position : {"[3]", "[99999999]"}) {
+    const bool nine = position[1] == '9';
+    lines.insert(lines.end(), {position, V + "- 0", V + (nine ? "+ 9" : "+ 3"), V + "+ <added>"});
+  }
+  for (char letter = 'a'; letter < 'a' + 16; ++letter) {
+    lines.insert(lines.end(), {std::string(1, letter), V + "- 0", V + "+ 1", V + "+ <added>"});
+  }
+  // Neither tree has these positions: labels in byte order ("[" sorts before small letters).
+  EXPECT_EQ(render(report, "null", "null"), joined(lines));
+}
+
+// Paths are read only as deep as the levels drawn (and one more, for the "..." line). An
+// unreadable segment there drops its entry; one further down is never read, so its entry still
+// counts as something below the limit.
+TEST(render_pretty, paths_read_only_as_deep_as_drawn) {
+  const std::string report =
+      R"({"dictionary_item_added": ["root['a'][x]['b']", "root['c']['d'][x]"]})";
+  PrettyOptions options = plain();
+  options.max_depth = 0;
+  EXPECT_EQ(render(report, "null", "null", options), joined({"c", L + "..."}));
+  options.max_depth = 1;
+  EXPECT_EQ(render(report, "null", "null", options), "");
+}
+
+// Many changed items fill the list, so they are ordered through the positions; items beyond
+// both lists are not drawn but still show their neighbours inside the list.
+TEST(render_pretty, dense_list_with_items_beyond_it) {
+  constexpr int kLength = 100;
+  auto changed = [](int item) { return (item < 90 && item % 3 != 0) || item == 100 || item > 101; };
+  std::string report = R"({"iterable_item_added": {)";
+  bool first = true;
+  for (int item = kLength + 5; item >= 0; --item) {
+    if (!changed(item)) continue;
+    report += std::string(first ? "" : ", ") + "\"root[" + std::to_string(item) + "]\": 7";
+    first = false;
+  }
+  std::string list = "[";
+  for (int item = 0; item < kLength; ++item) list += (item ? ", " : "") + std::to_string(item);
+  // Context 1: positions 0 to 90 are changed or next to a change, 99 is next to item 100.
+  std::vector<std::string> lines;
+  for (int item = 0; item <= 90; ++item) {
+    lines.push_back("[" + std::to_string(item) + "]");
+    lines.push_back(V + (changed(item) ? "+ 7" : "= " + std::to_string(item)));
+  }
+  lines.insert(lines.end(), {"...", "[99]", V + "= 99"});
+  PrettyOptions options = plain();
+  options.context = 1;
+  EXPECT_EQ(render(report + "}}", "[]", (list + "]").c_str(), options), joined(lines));
+}
+
+// The flat listing sorts headers from several sections, each already sorted, by their bytes;
+// equal headers keep the order of the sections.
+TEST(render_pretty, flat_listing_merges_sections) {
+  const std::string report = R"({"values_changed": {"root['b']": {"new_value": 2, "old_value": 1},
+                                                     "root['d']": {"new_value": 4, "old_value": 3}},
+                                 "type_changes": {"root[3]": {"new_value": "x", "old_value": 1,
+                                                  "new_type": "str", "old_type": "int"}},
+                                 "dictionary_item_added": ["root['a']", "root['c']", "root[03]"],
+                                 "iterable_item_removed": {"root['e']": 5, "root['B']": 6}})";
+  PrettyOptions options = plain();
+  options.path_header = true;
+  EXPECT_EQ(render(report, R"({"a": 0})", R"({"a": 1, "c": 2})", options),
+            joined({"B", V + "- 6", "[3]", V + "- (int) 1", V + "+ (str) 'x'", "[3]",
+                    V + "+ <added>", "a", V + "+ 1", "b", V + "- 1", V + "+ 2", "c", V + "+ 2", "d",
+                    V + "- 3", V + "+ 4", "e", V + "- 5"}));
+}
+
 // One list level with many changed items stays linear: each item is found through the index.
 TEST(render_pretty, wide_list) {
   constexpr int kItems = 20000;
@@ -158,12 +248,13 @@ TEST(render_pretty, wide_list) {
   std::vector<std::string> lines;
   for (int item = 0; item < kItems; ++item) {
     const std::string at = std::to_string(item);
-    report += (item ? ", \"root[" : "\"root[") + at + "]\": 0";
+    report += (item ? ", \"root[" : "\"root[") + at + "]\": " + at;
     list += (item ? ", " : "") + at;
     lines.push_back("[" + at + "]");
     lines.push_back(V + "+ " + at);
   }
-  EXPECT_EQ(render(report + "}}", "[]", (list + "]").c_str()), joined(lines));
+  // Compared without printing both texts on a failure: they are a megabyte each.
+  EXPECT_TRUE(render(report + "}}", "[]", (list + "]").c_str()) == joined(lines));
 }
 
 }  // namespace
