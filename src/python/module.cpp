@@ -128,16 +128,16 @@ void vesperon_dealloc(PyObject* self) {
 }
 
 PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
-  return call_guarded([&] { return value_to_py(comparison_of(self).report.root()); });
+  return call_guarded([&] { return value_to_py(comparison_of(self).report.root()).release(); });
 }
 
 PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return call_guarded([&] { return pretty_method(comparison_of(self), args, kwargs); });
+  return call_guarded([&] { return pretty_method(comparison_of(self), args, kwargs).release(); });
 }
 
 PyObject* vesperon_repr(PyObject* self) {
   return call_guarded([&]() -> PyObject* {
-    PyRef report = PyRef::steal(value_to_py(comparison_of(self).report.root()));
+    PyRef report = value_to_py(comparison_of(self).report.root());
     if (!report) return nullptr;
     return PyUnicode_FromFormat("Vesperon(%R)", report.get());
   });

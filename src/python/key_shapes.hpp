@@ -1,0 +1,87 @@
+#pragma once
+
+#include "python/boundary.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "value/value.hpp"
+
+namespace hexalume::python {
+
+// The key shapes of the dicts read so far in one conversion. Records, rows and API objects repeat
+// one shape: the same key objects in the same order (json.loads, for one, hands out one str object
+// per distinct key). A dict whose keys are exactly those of a remembered shape reuses their
+// converted texts and their sorted order, so its keys are neither converted nor sorted again.
+// Data whose dicts do not repeat their shapes pays almost nothing.
+class KeyShapes {
+ public:
+  class Reading;
+
+  KeyShapes() = default;
+  KeyShapes(const KeyShapes&) = delete;
+  KeyShapes& operator=(const KeyShapes&) = delete;
+
+ private:
+  static constexpr std::size_t kSlots = 8;
+  static constexpr std::size_t kMaxKeys = 64;
+  static constexpr std::uint64_t kTrial = 4096;  // dicts looked up before giving up
+
+  // A shape holds its keys, so their identity cannot pass to another object while the
+  // conversion runs.
+  struct Shape {
+    std::vector<PyRef> keys;               // in dict order
+    std::vector<value::Node> key_nodes;    // the converted keys, in dict order
+    std::vector<std::uint32_t> order;      // dict positions in ascending key order
+    std::uint64_t generation = 0;          // bumped whenever the slot takes a new shape
+    const void* seen_first_key = nullptr;  // compared by address only, never dereferenced
+    Py_ssize_t seen_size = 0;
+  };
+
+  Shape& slot_of(const void* first_key, std::size_t size);
+
+  Shape slots_[kSlots];
+  std::vector<PyRef> held_;  // keys of the dicts being read that may be remembered, innermost last
+  std::uint64_t lookups_ = 0;
+  std::uint64_t hits_ = 0;
+};
+
+// One dict being read against the remembered shapes, entry by entry in the dict's own order.
+// It holds the keys it may remember and lets go of them when it goes out of scope, whether the
+// read finished or failed. Dicts read while it is alive (the values) nest inside it.
+class KeyShapes::Reading {
+ public:
+  // `size` is the dict's size when its iteration began.
+  Reading(KeyShapes& shapes, Py_ssize_t size) noexcept
+      : shapes_(shapes), size_(size), held_base_(shapes.held_.size()) {}
+  ~Reading() { shapes_.held_.resize(held_base_); }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
+
+  // The converted key of entry `index` (0, 1, 2, ... in turn) when the keys so far are those of
+  // a remembered shape; nullptr when the caller must convert `key` itself.
+  const value::Node* known_key(std::size_t index, PyObject* key);
+
+  // Takes the key of the entry just read, held while this dict's shape may still be remembered.
+  void keep(PyRef&& key);
+
+  // After the last entry, with `count` entries read into `members`: true when the members are
+  // now in ascending key order (a remembered shape, all of whose keys are distinct); false leaves
+  // sorting them, and merging keys that convert to the same text, to the caller.
+  bool sort(value::Member* members, std::size_t count);
+
+ private:
+  // A nested dict may replace the shape while this one is read: then it no longer applies.
+  bool matches(std::size_t index, PyObject* key) const;
+  Shape& remember(const value::Member* members, std::size_t count);
+
+  KeyShapes& shapes_;
+  Py_ssize_t size_;
+  std::size_t held_base_;
+  Shape* shape_ = nullptr;  // the remembered shape the keys so far match
+  std::uint64_t generation_ = 0;
+  bool remember_ = false;  // hold the keys and remember this dict's shape at the end
+};
+
+}  // namespace hexalume::python
