@@ -53,13 +53,6 @@ bool discard_ordinary_error() {
   return true;
 }
 
-std::optional<std::string_view> utf8_from_py(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* bytes = PyUnicode_AsUTF8AndSize(text, &size);
-  if (bytes == nullptr) return std::nullopt;
-  return std::string_view(bytes, static_cast<std::size_t>(size));
-}
-
 std::optional<std::string> module_name_of(PyTypeObject* type) {
   PyRef module =
       PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));

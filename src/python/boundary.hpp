@@ -96,7 +96,12 @@ bool discard_ordinary_error();
 
 // The UTF-8 text of a str (or subclass), valid while the object lives. nullopt with the
 // interpreter's UnicodeEncodeError set when it holds a lone surrogate.
-std::optional<std::string_view> utf8_from_py(PyObject* text);
+inline std::optional<std::string_view> utf8_from_py(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* bytes = PyUnicode_AsUTF8AndSize(text, &size);
+  if (bytes == nullptr) return std::nullopt;
+  return std::string_view(bytes, static_cast<std::size_t>(size));
+}
 
 // The `__module__` of a type as text. nullopt with an exception set when it is missing, not a
 // str (TypeError "'<type>' object cannot be converted to 'PyString'") or not encodable.

@@ -178,6 +178,9 @@ class Converter {
           raise_unsupported_type();
           return false;
         case Rule::Int:
+          attempt = integer_to_node(object, out);
+          if (attempt == Attempt::NotApplied) attempt = float_to_node(object, out);
+          break;
         case Rule::Number:
           attempt = number_to_node(object, out);
           break;
@@ -265,7 +268,7 @@ class Converter {
     return Rule::Library;
   }
 
-  Attempt numpy_bool_to_node(PyObject* object, Node& out) {
+  [[gnu::noinline]] Attempt numpy_bool_to_node(PyObject* object, Node& out) {
     std::optional<bool> flag = bool_from_py(object);
     if (!flag) return not_applied_or_raised();
     out = value::make_bool(*flag);
@@ -274,7 +277,7 @@ class Converter {
 
   // The integer rules on the object itself when it is an int, else on what its __index__
   // returns; then the float rule.
-  Attempt number_to_node(PyObject* object, Node& out) {
+  [[gnu::noinline]] Attempt number_to_node(PyObject* object, Node& out) {
     PyRef index;
     PyObject* integer = object;
     if (!PyLong_Check(object)) {
@@ -286,6 +289,11 @@ class Converter {
       Attempt attempt = integer_to_node(integer, out);
       if (attempt != Attempt::NotApplied) return attempt;
     }
+    return float_to_node(object, out);
+  }
+
+  // The interpreter's float conversion of any object: float, __float__ or __index__.
+  [[gnu::noinline]] Attempt float_to_node(PyObject* object, Node& out) {
     double number = PyFloat_AsDouble(object);
     if (number == -1.0 && PyErr_Occurred()) return not_applied_or_raised();
     return finite_float_to_node(number, out) ? Attempt::Converted : Attempt::Raised;
@@ -328,7 +336,7 @@ class Converter {
     return Attempt::Converted;
   }
 
-  bool convert_list(PyObject* list, Node& out) {
+  [[gnu::noinline]] bool convert_list(PyObject* list, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PyList_Size(list);
@@ -345,7 +353,7 @@ class Converter {
     return true;
   }
 
-  bool convert_tuple(PyObject* tuple, Node& out) {
+  [[gnu::noinline]] bool convert_tuple(PyObject* tuple, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t count = PyTuple_Size(tuple);
@@ -359,7 +367,7 @@ class Converter {
     return true;
   }
 
-  bool convert_set(PyObject* set, Node& out) {
+  [[gnu::noinline]] bool convert_set(PyObject* set, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PySet_Size(set);
@@ -421,7 +429,7 @@ class Converter {
     for (std::size_t i = 0; i < count; ++i) items[i] = keyed[i].node;
   }
 
-  bool convert_dict(PyObject* dict, Node& out) {
+  [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     DictEntries entries(dict);
@@ -491,7 +499,7 @@ class Converter {
   }
 
   // Frames, models and arrays, through the methods they offer to export plain data.
-  bool convert_library(PyObject* object, Node& out) {
+  [[gnu::noinline]] bool convert_library(PyObject* object, Node& out) {
     std::optional<std::string> module = module_name_of(Py_TYPE(object));
     if (!module) return false;
     if (data_library_of(*module) == DataLibrary::Pandas) {

@@ -12,35 +12,22 @@ KeyShapes::Shape& KeyShapes::slot_of(const void* first_key, std::size_t size) {
   return slots_[(bits ^ static_cast<std::uintptr_t>(size)) % kSlots];
 }
 
-const value::Node* KeyShapes::Reading::known_key(std::size_t index, PyObject* key) {
-  if (index == 0) {
-    // A shape is remembered only when a slot sees the same first key and size twice in a row.
-    const auto size = static_cast<std::size_t>(size_);
-    if (size < 2 || size > kMaxKeys) return nullptr;
-    // Data whose dicts do not repeat their shapes stops paying for the lookups.
-    if (++shapes_.lookups_ > kTrial && shapes_.hits_ * 16 < shapes_.lookups_) return nullptr;
-    Shape& slot = shapes_.slot_of(key, size);
-    if (slot.keys.size() == size) {
-      if (slot.keys[0].get() == key) {
-        shape_ = &slot;
-        generation_ = slot.generation;
-      }
-    } else if (slot.seen_first_key == key && slot.seen_size == size_) {
-      remember_ = true;
+void KeyShapes::Reading::begin(PyObject* first_key) {
+  const auto size = static_cast<std::size_t>(size_);
+  if (size < 2 || size > kMaxKeys) return;
+  // Data whose dicts do not repeat their shapes stops paying for the lookups.
+  if (++shapes_.lookups_ > kTrial && shapes_.hits_ * 16 < shapes_.lookups_) return;
+  Shape& slot = shapes_.slot_of(first_key, size);
+  if (slot.keys.size() == size) {
+    if (slot.keys[0].get() == first_key) {
+      shape_ = &slot;
+      generation_ = slot.generation;
     }
-    slot.seen_first_key = key;
-    slot.seen_size = size_;
+  } else if (slot.seen_first_key == first_key && slot.seen_size == size_) {
+    remember_ = true;
   }
-  if (matches(index, key)) return &shape_->key_nodes[index];
-  shape_ = nullptr;
-  // Only dicts of exact str keys are remembered: their texts are distinct, so the remembered
-  // order is a plain permutation and no two keys need merging.
-  remember_ = remember_ && Py_TYPE(key) == &PyUnicode_Type;
-  return nullptr;
-}
-
-void KeyShapes::Reading::keep(PyRef&& key) {
-  if (remember_) shapes_.held_.push_back(std::move(key));
+  slot.seen_first_key = first_key;
+  slot.seen_size = size_;
 }
 
 bool KeyShapes::Reading::sort(value::Member* members, std::size_t count) {
@@ -59,12 +46,6 @@ bool KeyShapes::Reading::sort(value::Member* members, std::size_t count) {
   }
   std::memcpy(static_cast<void*>(members), sorted, count * sizeof(value::Member));
   return true;
-}
-
-bool KeyShapes::Reading::matches(std::size_t index, PyObject* key) const {
-  if (shape_ == nullptr || shape_->generation != generation_) return false;
-  if (key == nullptr) return index == shape_->keys.size();
-  return index < shape_->keys.size() && shape_->keys[index].get() == key;
 }
 
 // Stores the shape of the dict just read, whose keys were all kept, in the slot of its first key.

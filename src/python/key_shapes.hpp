@@ -61,10 +61,20 @@ class KeyShapes::Reading {
 
   // The converted key of entry `index` (0, 1, 2, ... in turn) when the keys so far are those of
   // a remembered shape; nullptr when the caller must convert `key` itself.
-  const value::Node* known_key(std::size_t index, PyObject* key);
+  const value::Node* known_key(std::size_t index, PyObject* key) {
+    if (index == 0) begin(key);
+    if (matches(index, key)) return &shape_->key_nodes[index];
+    shape_ = nullptr;
+    // Only dicts of exact str keys are remembered: their texts are distinct, so the remembered
+    // order is a plain permutation and no two keys need merging.
+    remember_ = remember_ && Py_TYPE(key) == &PyUnicode_Type;
+    return nullptr;
+  }
 
   // Takes the key of the entry just read, held while this dict's shape may still be remembered.
-  void keep(PyRef&& key);
+  void keep(PyRef&& key) {
+    if (remember_) shapes_.held_.push_back(std::move(key));
+  }
 
   // After the last entry, with `count` entries read into `members`: true when the members are
   // now in ascending key order (a remembered shape, all of whose keys are distinct); false leaves
@@ -72,8 +82,15 @@ class KeyShapes::Reading {
   bool sort(value::Member* members, std::size_t count);
 
  private:
+  // Looks up the slot of the first key and size; a shape is remembered only when a slot sees the
+  // same first key and size twice in a row.
+  void begin(PyObject* first_key);
   // A nested dict may replace the shape while this one is read: then it no longer applies.
-  bool matches(std::size_t index, PyObject* key) const;
+  bool matches(std::size_t index, PyObject* key) const {
+    if (shape_ == nullptr || shape_->generation != generation_) return false;
+    if (key == nullptr) return index == shape_->keys.size();
+    return index < shape_->keys.size() && shape_->keys[index].get() == key;
+  }
   Shape& remember(const value::Member* members, std::size_t count);
 
   KeyShapes& shapes_;
