@@ -161,50 +161,10 @@ class Converter {
   // Converts `object` into `out` by the first rule that applies. False means a Python exception
   // is set.
   bool convert(PyObject* object, Node& out) {
-    Rule rule = classify(object);
-    for (;;) {
-      Attempt attempt = Attempt::NotApplied;
-      switch (rule) {
-        case Rule::Null:
-          out = value::make_null();
-          return true;
-        case Rule::Bool:
-          out = value::make_bool(object == Py_True);
-          return true;
-        case Rule::NumpyBool:
-          attempt = numpy_bool_to_node(object, out);
-          break;
-        case Rule::Refused:
-          raise_unsupported_type();
-          return false;
-        case Rule::Int:
-          attempt = integer_to_node(object, out);
-          if (attempt == Attempt::NotApplied) attempt = float_to_node(object, out);
-          break;
-        case Rule::Number:
-          attempt = number_to_node(object, out);
-          break;
-        case Rule::Float:
-          return finite_float_to_node(PyFloat_AsDouble(object), out);
-        case Rule::Str:
-          attempt = text_to_node(object, out);
-          break;
-        case Rule::List:
-          return convert_list(object, out);
-        case Rule::Tuple:
-          return convert_tuple(object, out);
-        case Rule::Set:
-          return convert_set(object, out);
-        case Rule::Dict:
-          return convert_dict(object, out);
-        case Rule::Library:
-          return convert_library(object, out);
-        case Rule::Raised:
-          return false;
-      }
-      if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
-      rule = classify_other(object, rule_after(rule));
-    }
+    const Rule rule = classify(object);
+    const Attempt attempt = apply(rule, object, out);
+    if (attempt == Attempt::NotApplied) return convert_after(rule, object, out);
+    return attempt == Attempt::Converted;
   }
 
  private:
@@ -221,6 +181,58 @@ class Converter {
     if (type == &PyTuple_Type) return Rule::Tuple;
     if (type == &PySet_Type || type == &PyFrozenSet_Type) return Rule::Set;
     return classify_other(object, Rule::NumpyBool);
+  }
+
+  // Applies one rule. Written once and inlined into the two loops that call it: in convert()
+  // the classification above it decides the case directly, with no table jump.
+  [[gnu::always_inline]] Attempt apply(Rule rule, PyObject* object, Node& out) {
+    switch (rule) {
+      case Rule::Null:
+        out = value::make_null();
+        return Attempt::Converted;
+      case Rule::Bool:
+        out = value::make_bool(object == Py_True);
+        return Attempt::Converted;
+      case Rule::NumpyBool:
+        return numpy_bool_to_node(object, out);
+      case Rule::Refused:
+        raise_unsupported_type();
+        return Attempt::Raised;
+      case Rule::Int: {
+        const Attempt attempt = integer_to_node(object, out);
+        return attempt == Attempt::NotApplied ? float_to_node(object, out) : attempt;
+      }
+      case Rule::Float:
+        return done(finite_float_to_node(PyFloat_AsDouble(object), out));
+      case Rule::Number:
+        return number_to_node(object, out);
+      case Rule::Str:
+        return text_to_node(object, out);
+      case Rule::List:
+        return done(convert_list(object, out));
+      case Rule::Tuple:
+        return done(convert_tuple(object, out));
+      case Rule::Set:
+        return done(convert_set(object, out));
+      case Rule::Dict:
+        return done(convert_dict(object, out));
+      case Rule::Library:
+        return done(convert_library(object, out));
+      case Rule::Raised:
+        return Attempt::Raised;
+    }
+    throw value::InternalError("conversion rule out of range");
+  }
+
+  static Attempt done(bool converted) { return converted ? Attempt::Converted : Attempt::Raised; }
+
+  // A scalar rule did not apply: the rules after it, in order.
+  [[gnu::noinline]] bool convert_after(Rule failed, PyObject* object, Node& out) {
+    for (Rule rule = failed;;) {
+      rule = classify_other(object, rule_after(rule));
+      const Attempt attempt = apply(rule, object, out);
+      if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
+    }
   }
 
   // Subclasses and library objects: the first rule, from `first` on, that the object's type
