@@ -183,8 +183,8 @@ class Converter {
     return classify_other(object, Rule::NumpyBool);
   }
 
-  // Applies one rule. Written once and inlined into the two loops that call it: in convert()
-  // the classification above it decides the case directly, with no table jump.
+  // Applies one rule. Written once and inlined into both callers: in convert() each exact-type
+  // test of classify() then branches straight to its case, with no jump through a table.
   [[gnu::always_inline]] Attempt apply(Rule rule, PyObject* object, Node& out) {
     switch (rule) {
       case Rule::Null:
