@@ -187,9 +187,23 @@ REAL_OBJECTS = [pytest.param(make, expected, marks=needs_numpy) for make, expect
     (lambda: np.str_("x"), "x"),
     (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
     (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
-    (lambda: np.array(5), 5),  # zero dimensions: a number
+    # Zero dimensions: the Python scalar that tolist() returns.
+    (lambda: np.array(5), 5),
+    (lambda: np.array(True), True),
+    (lambda: np.array("7"), "7"),
+    (lambda: np.array(np.inf), NOT_FINITE),
+    (lambda: np.array(1 + 2j), UNSUPPORTED),
     (lambda: np.array([1.5, np.nan]), NOT_FINITE),
+    # No plain value stands for these exactly: the imaginary part, the unit and the epoch would
+    # be lost.
+    (lambda: np.complex64(1 + 2j), UNSUPPORTED),
+    (lambda: np.complex128(1 + 2j), UNSUPPORTED),  # also a subclass of Python's complex
+    (lambda: np.clongdouble(1), UNSUPPORTED),
     (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
+    (lambda: np.datetime64("2024-01-01T00:00:00.000000001", "ns"), UNSUPPORTED),
+    (lambda: np.datetime64("NaT"), UNSUPPORTED),
+    (lambda: np.timedelta64(5, "ns"), UNSUPPORTED),
+    (lambda: np.timedelta64(5), UNSUPPORTED),
 ]]
 REAL_OBJECTS += [pytest.param(make, expected, marks=needs_pandas) for make, expected in [
     (lambda: pd.DataFrame({"a": [1, 2], "b": ["x", "y"]}), {"a": [1, 2], "b": ["x", "y"]}),
@@ -228,6 +242,61 @@ def test_pydantic_models():
     assert converted(old) == {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05",
                               "name": "a", "scores": [1, 2]}
     assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
+
+
+def interrupted(kind=KeyboardInterrupt):
+    """A method that logs its call, then raises `kind("stop")`."""
+    def method(self, *args, **kwargs):
+        calls.append(("raised", args, kwargs))
+        raise kind("stop")
+    return method
+
+
+def numpy_bool_raising(kind):
+    return type("bool_", (), {"__module__": "numpy", "__bool__": interrupted(kind),
+                              "__float__": record("__float__", 1.0)})()
+
+
+def group_member_raising(kind):
+    """Not a type: its __module__ is read to see whether it is numpy's array function."""
+    return type("Member", (), {"__module__": property(interrupted(kind))})()
+
+
+# Only ordinary errors are discarded while a rule is tried: an interrupt, an exit or a
+# MemoryError propagates unchanged from wherever it is raised, and nothing is called after it.
+@pytest.mark.parametrize("kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError])
+@pytest.mark.parametrize("make, expected_calls", [
+    (lambda kind: with_methods(__index__=interrupted(kind), __float__=record("__float__", 1.0)),
+     [("raised", (), {})]),
+    (lambda kind: with_methods(__float__=interrupted(kind)), [("raised", (), {})]),
+    (lambda kind: numpy_bool_raising(kind), [("raised", (), {})]),
+    (lambda kind: {with_methods(__str__=interrupted(kind)): 1}, [("raised", (), {})]),
+    (lambda kind: exporter("app", model_dump=interrupted(kind)),
+     [("raised", (), {"mode": "json"})]),
+    (lambda kind: exporter("pandas.core.frame", to_dict=interrupted(kind),
+                           to_numpy=record("to_numpy", [1])),
+     [("raised", (), {"orient": "list"})]),
+    (lambda kind: exporter("pandas", to_dict=property(interrupted(kind)),
+                           to_numpy=record("to_numpy", [1])), [("raised", (), {})]),
+    (lambda kind: exporter("pandas", ndim=property(interrupted(kind)), __index__=lambda self: 7),
+     [("raised", (), {})]),
+    (lambda kind: exporter("numpy.fake", tolist=interrupted(kind)), [("raised", (), {})]),
+])
+def test_interrupts_and_exits_propagate(make, kind, expected_calls):
+    calls.clear()
+    value = make(kind)
+    Err(kind, "stop").check(lambda: Vesperon(value, 1))
+    assert calls == expected_calls
+
+
+@pytest.mark.parametrize("kind, expected", [
+    (KeyboardInterrupt, Err(KeyboardInterrupt, "stop")),
+    (MemoryError, Err(MemoryError, "stop")),
+    (ValueError, Err(TypeError, "Unsupported type in ignore_type_in_groups")),
+])
+def test_type_groups_discard_only_ordinary_errors(kind, expected):
+    outcome(lambda: Vesperon(1, 1, ignore_type_in_groups=[[group_member_raising(kind)]]),
+            expected)
 
 
 class Hook:
@@ -359,6 +428,14 @@ def reshaped_documents():
                 for key in chosen}
 
     yield "many shapes", [shaped(0) for _ in range(400)]
+
+
+def test_repeated_shape_with_keys_that_share_a_text():
+    # Both dicts have keys that convert to "1"; the later entry wins, in every repetition.
+    assert Vesperon([{"1": "b"}] * 6, [{1: "a", "1": "b"}] * 6).to_dict() == {}
+    assert Vesperon([{"1": "b"}] * 6, [{"1": "b", 1: "a"}] * 6).to_dict() == {
+        "values_changed": {f"root[{i}]['1']": {"new_value": "a", "old_value": "b"}
+                           for i in range(6)}}
 
 
 @pytest.mark.parametrize("document", [doc for _, doc in reshaped_documents()],

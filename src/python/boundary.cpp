@@ -45,28 +45,51 @@ PyRef lookup_special(PyObject* object, PyTypeObject* type, const char* name) {
 
 }  // namespace
 
-bool is_numpy_bool_type(PyTypeObject* type) {
+bool discard_ordinary_error() {
+  if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    return false;
+  }
+  PyErr_Clear();
+  return true;
+}
+
+std::optional<std::string> module_name_of(PyTypeObject* type) {
+  PyRef module =
+      PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+  if (!module) return std::nullopt;
+  if (!PyUnicode_Check(module.get())) {
+    raise_cannot_convert(module.get(), "PyString");
+    return std::nullopt;
+  }
+  std::optional<std::string_view> text = utf8_from_py(module.get());
+  if (!text) return std::nullopt;
+  return std::string(*text);
+}
+
+DataLibrary data_library_of(std::string_view module) {
+  if (module.starts_with("numpy")) return DataLibrary::Numpy;
+  if (module.starts_with("pandas")) return DataLibrary::Pandas;
+  return DataLibrary::None;
+}
+
+int is_numpy_bool_type(PyTypeObject* type) {
   PyObject* type_object = reinterpret_cast<PyObject*>(type);
   PyRef module = PyRef::steal(PyObject_GetAttrString(type_object, "__module__"));
-  if (!module) {
-    PyErr_Clear();
-    return false;
-  }
-  if (!text_equals(module.get(), "numpy")) return false;
+  if (!module) return discard_ordinary_error() ? 0 : -1;
+  if (!text_equals(module.get(), "numpy")) return 0;
   PyRef name = PyRef::steal(PyObject_GetAttrString(type_object, "__name__"));
-  if (!name) {
-    PyErr_Clear();
-    return false;
-  }
+  if (!name) return discard_ordinary_error() ? 0 : -1;
   // numpy 2 renamed its scalar type from bool_ to bool.
-  return text_equals(name.get(), "bool_") || text_equals(name.get(), "bool");
+  return text_equals(name.get(), "bool_") || text_equals(name.get(), "bool") ? 1 : 0;
 }
 
 std::optional<bool> bool_from_py(PyObject* object) {
   if (object == Py_True) return true;
   if (object == Py_False) return false;
   PyTypeObject* type = Py_TYPE(object);
-  if (!is_numpy_bool_type(type)) {
+  const int numpy_bool = is_numpy_bool_type(type);
+  if (numpy_bool < 0) return std::nullopt;
+  if (numpy_bool == 0) {
     raise_cannot_convert(object, "PyBool");
     return std::nullopt;
   }

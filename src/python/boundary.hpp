@@ -11,6 +11,8 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -88,10 +90,34 @@ class DictEntries {
   Py_ssize_t taken_ = 0;
 };
 
-// True for the type of numpy's boolean scalars: qualified name "numpy.bool_" (numpy 1) or
-// "numpy.bool" (numpy 2). Reads the type's __module__ and __name__; a failed read counts as no
-// and leaves no exception set.
-bool is_numpy_bool_type(PyTypeObject* type);
+// Where a rule says an error "is discarded": discards the pending exception and returns true
+// when it is an ordinary error (an Exception other than MemoryError). Anything else
+// (KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, the internal error) stays pending
+// and the result is false: the caller then fails with it, and calls nothing again.
+bool discard_ordinary_error();
+
+// The UTF-8 text of a str (or subclass), valid while the object lives. nullopt with the
+// interpreter's UnicodeEncodeError set when it holds a lone surrogate.
+inline std::optional<std::string_view> utf8_from_py(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* bytes = PyUnicode_AsUTF8AndSize(text, &size);
+  if (bytes == nullptr) return std::nullopt;
+  return std::string_view(bytes, static_cast<std::size_t>(size));
+}
+
+// The `__module__` of a type as text. nullopt with an exception set when it is missing, not a
+// str (TypeError "'<type>' object cannot be converted to 'PyString'") or not encodable.
+std::optional<std::string> module_name_of(PyTypeObject* type);
+
+// The data library a module belongs to, by the prefix of its name: "numpy" (so numpy.core and
+// numpyro too) or "pandas" (pandas.core.frame, ...).
+enum class DataLibrary { None, Numpy, Pandas };
+DataLibrary data_library_of(std::string_view module);
+
+// 1 for the type of numpy's boolean scalars (qualified name "numpy.bool_" in numpy 1,
+// "numpy.bool" in numpy 2), 0 for any other type. An ordinary error while reading the type's
+// __module__ and __name__ is discarded and counts as 0; -1 means another exception is pending.
+int is_numpy_bool_type(PyTypeObject* type);
 
 // Accepts exactly True, False and numpy booleans (through their type's __bool__). Anything else
 // raises TypeError "'<type>' object cannot be converted to 'PyBool'"; nullopt means an exception

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "python/errors.hpp"
 #include "python/integers.hpp"
+#include "python/key_shapes.hpp"
 #include "value/canonical.hpp"
 
 namespace hexalume::python {
@@ -24,55 +24,48 @@ using value::Node;
 constexpr char kWhere[] = " while converting a Python object";
 constexpr char kToPythonWhere[] = " while converting to a Python object";
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
+// The conversion rules in the order in which they are tried; the first that applies decides.
+// Exact built-in types select their rule by their type alone. The scalar rules (NumpyBool, Int,
+// Number, Str) try a conversion, and where that fails with an ordinary error the rules after
+// them are tried.
+enum class Rule : std::uint8_t {
+  Null,
+  Bool,       // exactly True or False
+  NumpyBool,  // numpy's boolean scalars, through their __bool__
+  Refused,    // numpy complex, datetime64 and timedelta64 scalars: no number tells them exactly
+  Int,        // exactly int
+  Float,      // exactly float
+  Number,     // anything else with __index__ or __float__: the integer rules, then the float rule
+  Str,        // str and subclasses
+  List,       // list and subclasses
+  Tuple,      // tuple and subclasses
+  Set,        // set, frozenset and subclasses
+  Dict,       // dict and subclasses
+  Library,    // frames, models and arrays, through their export methods
+  Raised,     // choosing the rule raised an exception that must propagate
+};
+
+// Where the rules go on after a scalar rule did not apply.
+Rule rule_after(Rule failed) {
+  switch (failed) {
+    case Rule::NumpyBool:
+      return Rule::Refused;
+    case Rule::Int:
+    case Rule::Number:
+      return Rule::Str;
+    case Rule::Str:
+      return Rule::List;
+    default:
+      throw value::InternalError("a rule that cannot fall through did not apply");
+  }
 }
 
-// The UTF-8 text of a str, or nullptr with an exception set (lone surrogates).
-const char* utf8_of(PyObject* text, Py_ssize_t& size) {
-  return PyUnicode_AsUTF8AndSize(text, &size);
-}
+// The outcome of trying a scalar rule or an export method.
+enum class Attempt { Converted, NotApplied, Raised };
 
-// The `__module__` of the object's type as text. False with an exception set when it is
-// missing, not a str or not encodable.
-bool module_name(PyObject* object, std::string& out) {
-  PyRef module = PyRef::steal(
-      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
-  if (!module) return false;
-  if (!PyUnicode_Check(module.get())) {
-    raise_cannot_convert(module.get(), "PyString");
-    return false;
-  }
-  Py_ssize_t size = 0;
-  const char* text = utf8_of(module.get(), size);
-  if (text == nullptr) return false;
-  out.assign(text, static_cast<std::size_t>(size));
-  return true;
-}
-
-// A numpy or pandas object of one or more dimensions. Such an object may answer __index__ or
-// __float__ for its single element, but it is converted through its export methods like its
-// longer siblings. Never leaves an exception set.
-bool is_multi_dimensional(PyObject* object) {
-  std::string module;
-  if (!module_name(object, module)) {
-    PyErr_Clear();
-    return false;
-  }
-  if (!starts_with(module, "numpy") && !starts_with(module, "pandas")) return false;
-  PyRef dimensions = PyRef::steal(PyObject_GetAttrString(object, "ndim"));
-  if (!dimensions) {
-    PyErr_Clear();
-    return false;
-  }
-  if (!PyLong_Check(dimensions.get())) return false;
-  int overflow = 0;
-  long long count = PyLong_AsLongLongAndOverflow(dimensions.get(), &overflow);
-  if (count == -1 && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
-  return overflow > 0 || (overflow == 0 && count >= 1);
+// After a failed try: NotApplied when the error was ordinary and is discarded, else Raised.
+Attempt not_applied_or_raised() {
+  return discard_ordinary_error() ? Attempt::NotApplied : Attempt::Raised;
 }
 
 // 1 if the attribute exists, 0 if looking it up raises AttributeError, -1 for any other error.
@@ -101,47 +94,228 @@ PyRef call_method(PyObject* object, const char* name, const char* keyword = null
   return call_with_keyword(method.get(), keyword, text);
 }
 
+// 1 for an object of one or more dimensions (its `ndim`), 0 otherwise or when an ordinary error
+// prevents reading it, -1 when another exception is pending. Arrays and frames may answer
+// __index__ or __float__ for their single element, but they are converted through their export
+// methods like their longer siblings.
+int is_multi_dimensional(PyObject* object) {
+  PyRef dimensions = PyRef::steal(PyObject_GetAttrString(object, "ndim"));
+  if (!dimensions) return discard_ordinary_error() ? 0 : -1;
+  if (!PyLong_Check(dimensions.get())) return 0;
+  int overflow = 0;
+  long long count = PyLong_AsLongLongAndOverflow(dimensions.get(), &overflow);
+  return overflow > 0 || (overflow == 0 && count >= 1) ? 1 : 0;
+}
+
+// numpy's array type and the scalar types that no plain value stands for exactly, found in the
+// modules already loaded (numpy is never imported here) the first time a numpy object is seen.
+class NumpyTypes {
+ public:
+  enum class Kind { Other, Array, Refused, Raised };
+
+  Kind kind_of(PyTypeObject* type) {
+    if (!resolved_ && !resolve()) return Kind::Raised;
+    if (is_subtype(type, ndarray_)) return Kind::Array;
+    for (const PyRef& refused : refused_) {
+      if (is_subtype(type, refused)) return Kind::Refused;
+    }
+    return Kind::Other;
+  }
+
+ private:
+  static bool is_subtype(PyTypeObject* type, const PyRef& base) {
+    return base && PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(base.get())) != 0;
+  }
+
+  // False when an exception that must propagate is pending. Without numpy loaded there is
+  // nothing to look for yet: a later object may find it.
+  bool resolve() {
+    PyRef name = PyRef::steal(PyUnicode_FromString("numpy"));
+    if (!name) return false;
+    PyRef numpy = PyRef::steal(PyImport_GetModule(name.get()));
+    if (!numpy) return !PyErr_Occurred() || discard_ordinary_error();
+    if (!type_of(numpy.get(), "ndarray", ndarray_)) return false;
+    const char* refused[] = {"complexfloating", "datetime64", "timedelta64"};
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+      if (!type_of(numpy.get(), refused[i], refused_[i])) return false;
+    }
+    resolved_ = true;
+    return true;
+  }
+
+  // The type named `name` in `module`; left empty when missing or not a type.
+  static bool type_of(PyObject* module, const char* name, PyRef& out) {
+    out = PyRef::steal(PyObject_GetAttrString(module, name));
+    if (!out) return discard_ordinary_error();
+    if (!PyType_Check(out.get())) out = PyRef();
+    return true;
+  }
+
+  bool resolved_ = false;
+  PyRef ndarray_;
+  PyRef refused_[3];
+};
+
 class Converter {
  public:
   explicit Converter(Arena& arena) : arena_(arena) {}
 
-  // Every rule, in order. False means a Python exception is set.
+  // Converts `object` into `out` by the first rule that applies. False means a Python exception
+  // is set.
   bool convert(PyObject* object, Node& out) {
     value::poll_interrupt();
-    // Exact built-in types by identity: ordinary data never raises or clears an exception.
-    PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyUnicode_Type) {
-      if (convert_text(object, out)) return true;
-      PyErr_Clear();  // lone surrogates: only the library rules are left
-      return convert_library(object, out);
-    }
-    if (type == &PyLong_Type) return convert_exact_int(object, out);
-    if (type == &PyFloat_Type) return convert_float(PyFloat_AsDouble(object), out);
-    if (type == &PyDict_Type) return convert_dict(object, out);
-    if (type == &PyList_Type) return convert_list(object, out);
-    if (object == Py_None) {
-      out = value::make_null();
-      return true;
-    }
-    if (type == &PyBool_Type) {
-      out = value::make_bool(object == Py_True);
-      return true;
-    }
-    if (type == &PyTuple_Type) return convert_tuple(object, out);
-    if (type == &PySet_Type || type == &PyFrozenSet_Type) return convert_set(object, out);
-    return convert_other(object, out);
+    const Rule rule = classify(object);
+    const Attempt attempt = apply(rule, object, out);
+    if (attempt == Attempt::NotApplied) return convert_after(rule, object, out);
+    return attempt == Attempt::Converted;
   }
 
  private:
-  bool convert_text(PyObject* text, Node& out) {
-    Py_ssize_t size = 0;
-    const char* bytes = utf8_of(text, size);
-    if (bytes == nullptr) return false;
-    out = value::make_string(arena_, {bytes, static_cast<std::size_t>(size)});
-    return true;
+  // Exact built-in types by identity, so ordinary data never raises or clears an exception.
+  Rule classify(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyUnicode_Type) return Rule::Str;
+    if (type == &PyLong_Type) return Rule::Int;
+    if (type == &PyFloat_Type) return Rule::Float;
+    if (type == &PyDict_Type) return Rule::Dict;
+    if (type == &PyList_Type) return Rule::List;
+    if (object == Py_None) return Rule::Null;
+    if (type == &PyBool_Type) return Rule::Bool;
+    if (type == &PyTuple_Type) return Rule::Tuple;
+    if (type == &PySet_Type || type == &PyFrozenSet_Type) return Rule::Set;
+    return classify_other(object, Rule::NumpyBool);
   }
 
-  bool convert_float(double number, Node& out) {
+  // Applies one rule. Written once and inlined into both callers: in convert() each exact-type
+  // test of classify() then branches straight to its case, with no jump through a table.
+  [[gnu::always_inline]] Attempt apply(Rule rule, PyObject* object, Node& out) {
+    switch (rule) {
+      case Rule::Null:
+        out = value::make_null();
+        return Attempt::Converted;
+      case Rule::Bool:
+        out = value::make_bool(object == Py_True);
+        return Attempt::Converted;
+      case Rule::NumpyBool:
+        return numpy_bool_to_node(object, out);
+      case Rule::Refused:
+        raise_unsupported_type();
+        return Attempt::Raised;
+      case Rule::Int:
+        return integer_to_node(object, out);
+      case Rule::Float:
+        return done(finite_float_to_node(PyFloat_AsDouble(object), out));
+      case Rule::Number:
+        return number_to_node(object, out);
+      case Rule::Str:
+        return text_to_node(object, out);
+      case Rule::List:
+        return done(convert_list(object, out));
+      case Rule::Tuple:
+        return done(convert_tuple(object, out));
+      case Rule::Set:
+        return done(convert_set(object, out));
+      case Rule::Dict:
+        return done(convert_dict(object, out));
+      case Rule::Library:
+        return done(convert_library(object, out));
+      case Rule::Raised:
+        return Attempt::Raised;
+    }
+    throw value::InternalError("conversion rule out of range");
+  }
+
+  static Attempt done(bool converted) { return converted ? Attempt::Converted : Attempt::Raised; }
+
+  // A scalar rule did not apply: the rules after it, in order.
+  [[gnu::noinline]] bool convert_after(Rule failed, PyObject* object, Node& out) {
+    for (Rule rule = failed;;) {
+      rule = classify_other(object, rule_after(rule));
+      const Attempt attempt = apply(rule, object, out);
+      if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
+    }
+  }
+
+  // Subclasses and library objects: the first rule, from `first` on, that the object's type
+  // selects.
+  [[gnu::noinline]] Rule classify_other(PyObject* object, Rule first) {
+    if (first <= Rule::Number) {
+      PyTypeObject* type = Py_TYPE(object);
+      // A module name that cannot be read selects no library here; the library rule reads it
+      // again and raises.
+      std::optional<std::string> module = module_name_of(type);
+      if (!module && !discard_ordinary_error()) return Rule::Raised;
+      const DataLibrary library = module ? data_library_of(*module) : DataLibrary::None;
+      if (library == DataLibrary::Numpy) {
+        if (first <= Rule::NumpyBool) {
+          const int numpy_bool = is_numpy_bool_type(type);
+          if (numpy_bool < 0) return Rule::Raised;
+          if (numpy_bool > 0) return Rule::NumpyBool;
+        }
+        switch (numpy_types_.kind_of(type)) {
+          case NumpyTypes::Kind::Array:
+            return Rule::Library;  // every array, zero dimensions too, exports through tolist()
+          case NumpyTypes::Kind::Refused:
+            return Rule::Refused;
+          case NumpyTypes::Kind::Raised:
+            return Rule::Raised;
+          case NumpyTypes::Kind::Other:
+            break;
+        }
+      }
+      // Without an index or float slot no number rule can apply: skip them rather than raise
+      // and discard two exceptions for every dict subclass or model object.
+      if (PyType_GetSlot(type, Py_nb_index) != nullptr ||
+          PyType_GetSlot(type, Py_nb_float) != nullptr) {
+        const int multi_dimensional =
+            library == DataLibrary::None ? 0 : is_multi_dimensional(object);
+        if (multi_dimensional < 0) return Rule::Raised;
+        if (multi_dimensional == 0) return Rule::Number;
+      }
+    }
+    if (first <= Rule::Str && PyUnicode_Check(object)) return Rule::Str;
+    if (PyList_Check(object)) return Rule::List;
+    if (PyTuple_Check(object)) return Rule::Tuple;
+    if (PyAnySet_Check(object)) return Rule::Set;
+    if (PyDict_Check(object)) return Rule::Dict;
+    return Rule::Library;
+  }
+
+  [[gnu::noinline]] Attempt numpy_bool_to_node(PyObject* object, Node& out) {
+    std::optional<bool> flag = bool_from_py(object);
+    if (!flag) return not_applied_or_raised();
+    out = value::make_bool(*flag);
+    return Attempt::Converted;
+  }
+
+  // The integer rule on the object itself when it is an int, else on what its __index__
+  // returns; the float rule when there is no __index__.
+  [[gnu::noinline]] Attempt number_to_node(PyObject* object, Node& out) {
+    PyRef index;
+    PyObject* integer = object;
+    if (!PyLong_Check(object)) {
+      index = PyRef::steal(PyNumber_Index(object));
+      integer = index.get();
+      if (integer == nullptr && !discard_ordinary_error()) return Attempt::Raised;
+    }
+    if (integer != nullptr) return integer_to_node(integer, out);
+    return float_to_node(object, out);
+  }
+
+  // The interpreter's float conversion of any object: float, __float__ or __index__.
+  [[gnu::noinline]] Attempt float_to_node(PyObject* object, Node& out) {
+    double number = PyFloat_AsDouble(object);
+    if (number == -1.0 && PyErr_Occurred()) return not_applied_or_raised();
+    return finite_float_to_node(number, out) ? Attempt::Converted : Attempt::Raised;
+  }
+
+  // A Python int (or subclass) as a number node, exactly, whatever its size: 64-bit when it fits,
+  // else a Big node.
+  Attempt integer_to_node(PyObject* integer, Node& out) {
+    return done(integer_from_py(integer, arena_, out));
+  }
+
+  bool finite_float_to_node(double number, Node& out) {
     if (!std::isfinite(number)) {
       raise_float_not_finite();
       return false;
@@ -150,54 +324,15 @@ class Converter {
     return true;
   }
 
-  bool convert_exact_int(PyObject* integer, Node& out) {
-    return integer_from_py(integer, arena_, out);
+  // A str that holds a lone surrogate has no UTF-8 text and does not apply.
+  Attempt text_to_node(PyObject* text, Node& out) {
+    std::optional<std::string_view> bytes = utf8_from_py(text);
+    if (!bytes) return not_applied_or_raised();
+    out = value::make_string(arena_, *bytes);
+    return Attempt::Converted;
   }
 
-  // Everything that is not an exact built-in type, with the rules in their full order.
-  bool convert_other(PyObject* object, Node& out) {
-    PyTypeObject* type = Py_TYPE(object);
-    if (is_numpy_bool_type(type)) {
-      if (std::optional<bool> flag = bool_from_py(object)) {
-        out = value::make_bool(*flag);
-        return true;
-      }
-      PyErr_Clear();
-    }
-    // Without an index or float slot no number rule can apply: skip them rather than raise and
-    // clear two exceptions for every dict subclass or model object.
-    bool numeric = PyType_GetSlot(type, Py_nb_index) != nullptr ||
-                   PyType_GetSlot(type, Py_nb_float) != nullptr;
-    if (numeric && !is_multi_dimensional(object)) {
-      PyRef integer =
-          PyLong_Check(object) ? PyRef::borrow(object) : PyRef::steal(PyNumber_Index(object));
-      if (!integer) {
-        PyErr_Clear();
-      } else {
-        return integer_from_py(integer.get(), arena_, out);
-      }
-      double number = PyFloat_AsDouble(object);
-      if (!(number == -1.0 && PyErr_Occurred())) return convert_float(number, out);
-      PyErr_Clear();
-    }
-    return convert_after_numbers(object, out);
-  }
-
-  // The rules after the number rules: str subclasses, containers and their subclasses, then
-  // library objects.
-  bool convert_after_numbers(PyObject* object, Node& out) {
-    if (PyUnicode_Check(object)) {
-      if (convert_text(object, out)) return true;
-      PyErr_Clear();
-    }
-    if (PyList_Check(object)) return convert_list(object, out);
-    if (PyTuple_Check(object)) return convert_tuple(object, out);
-    if (PyAnySet_Check(object)) return convert_set(object, out);
-    if (PyDict_Check(object)) return convert_dict(object, out);
-    return convert_library(object, out);
-  }
-
-  bool convert_list(PyObject* list, Node& out) {
+  [[gnu::noinline]] bool convert_list(PyObject* list, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PyList_Size(list);
@@ -214,7 +349,7 @@ class Converter {
     return true;
   }
 
-  bool convert_tuple(PyObject* tuple, Node& out) {
+  [[gnu::noinline]] bool convert_tuple(PyObject* tuple, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t count = PyTuple_Size(tuple);
@@ -228,7 +363,7 @@ class Converter {
     return true;
   }
 
-  bool convert_set(PyObject* set, Node& out) {
+  [[gnu::noinline]] bool convert_set(PyObject* set, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PySet_Size(set);
@@ -244,7 +379,7 @@ class Converter {
     }
     if (PyErr_Occurred()) {
       // The interpreter's set iterator reports a set changed under it with RuntimeError.
-      if (PyErr_ExceptionMatches(PyExc_RuntimeError)) throw_pending_as_internal_error();
+      if (PyErr_ExceptionMatches(PyExc_RuntimeError)) return internal_error_from_pending();
       return false;
     }
     sort_by_canonical_text(items, static_cast<std::size_t>(count));
@@ -252,7 +387,9 @@ class Converter {
     return true;
   }
 
-  [[noreturn]] static void throw_pending_as_internal_error() {
+  // Throws the pending exception as value::InternalError with the same message. Returns (false)
+  // only when reading the message raised an exception that must propagate instead.
+  static bool internal_error_from_pending() {
     PyObject* type = nullptr;
     PyObject* error = nullptr;
     PyObject* traceback = nullptr;
@@ -263,10 +400,9 @@ class Converter {
     std::string message = "Set changed size during iteration";
     if (owned_error) {
       PyRef text = PyRef::steal(PyObject_Str(owned_error.get()));
-      Py_ssize_t size = 0;
-      const char* bytes = text ? utf8_of(text.get(), size) : nullptr;
-      if (bytes != nullptr) message.assign(bytes, static_cast<std::size_t>(size));
-      PyErr_Clear();
+      std::optional<std::string_view> bytes = text ? utf8_from_py(text.get()) : std::nullopt;
+      if (bytes) message.assign(*bytes);
+      if (!bytes && !discard_ordinary_error()) return false;
     }
     throw value::InternalError(message);
   }
@@ -291,152 +427,52 @@ class Converter {
     for (std::size_t i = 0; i < count; ++i) items[i] = keyed[i].node;
   }
 
-  bool convert_dict(PyObject* dict, Node& out) {
+  [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     DictEntries entries(dict);
     const Py_ssize_t start = entries.size();
     Member* members =
         start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
-    ShapeUse use;
-    const std::size_t held_base = held_keys_.size();
-    Py_ssize_t count = 0;
-    PyRef owned_key;
-    PyRef owned_item;
+    KeyShapes::Reading shape(key_shapes_, start);
+    std::size_t count = 0;
+    PyRef key;
+    PyRef item;
     // A key's __str__ or a value's conversion may run Python code that changes the dict.
-    while (entries.next(owned_key, owned_item)) {
-      PyObject* key = owned_key.get();
-      PyObject* item = owned_item.get();
+    while (entries.next(key, item)) {
       Member& member = members[count];
-      const auto index = static_cast<std::size_t>(count);
-      if (index == 0) use = begin_shape(key, start);
-      if (use.matches(index, key)) {
-        member.key = use.shape->key_nodes[index];
-      } else {
-        use.shape = nullptr;
-        use.remember = use.remember && Py_TYPE(key) == &PyUnicode_Type;
-        if (!convert_key(key, member.key)) {
-          held_keys_.resize(held_base);
-          return false;
-        }
-      }
-      if (use.remember) held_keys_.push_back(std::move(owned_key));
-      if (!convert(item, member.value)) {
-        held_keys_.resize(held_base);
+      if (const Node* known = shape.known_key(count, key.get())) {
+        member.key = *known;
+      } else if (!convert_key(key.get(), member.key)) {
         return false;
       }
+      shape.keep(std::move(key));
+      if (!convert(item.get(), member.value)) return false;
       ++count;
     }
-    const auto size = static_cast<std::size_t>(count);
-    const KeyShape* shape = use.matches(size, nullptr) ? use.shape : nullptr;
-    if (shape == nullptr && use.remember && count == start) {
-      shape = &remember_shape(members, size, held_base);
-    }
-    held_keys_.resize(held_base);
-    if (shape != nullptr && count == start) {
-      if (shape == use.shape) ++shape_hits_;
-      apply_order(members, shape->order);
-      out = value::make_object(members, size);
+    if (shape.sort(members, count)) {
+      out = value::make_object(members, count);
       return true;
     }
-    std::size_t kept = value::sort_members(members, size);
-    out = value::make_object(members, kept);
+    // Keys that convert to the same text (1 and "1") merge: the one visited later wins.
+    out = value::make_object(members, value::sort_members(members, count));
     return true;
   }
 
-  // Records, rows and API objects repeat one shape: the same key objects in the same order
-  // (json.loads, for one, hands out one str object per distinct key). A dict whose keys are
-  // exactly those of a remembered shape reuses their converted texts and their sorted order,
-  // so it copies and sorts nothing. A shape is remembered only when a slot sees the same first
-  // key and size twice in a row, so data without repeated shapes pays almost nothing. Only
-  // dicts of exact str keys are remembered: their texts are distinct, so the order is a plain
-  // permutation. A shape holds its keys, so their identity cannot pass to another object while
-  // the conversion runs.
-  struct KeyShape {
-    std::vector<PyRef> keys;               // in dict order
-    std::vector<Node> key_nodes;           // the converted keys, in dict order
-    std::vector<std::uint32_t> order;      // dict positions in ascending key order
-    std::uint64_t generation = 0;          // bumped whenever the slot takes a new shape
-    const void* seen_first_key = nullptr;  // compared by address only, never dereferenced
-    Py_ssize_t seen_size = 0;
-  };
-
-  // How the dict being read relates to a remembered shape.
-  struct ShapeUse {
-    KeyShape* shape = nullptr;  // the shape the keys so far match
-    std::uint64_t generation = 0;
-    bool remember = false;  // hold the keys and remember this dict's shape at the end
-
-    // A nested dict may replace the shape while this one is read: then it no longer applies.
-    bool matches(std::size_t index, PyObject* key) const {
-      if (shape == nullptr || shape->generation != generation) return false;
-      if (key == nullptr) return index == shape->keys.size();
-      return shape->keys[index].get() == key;
-    }
-  };
-
-  static constexpr std::size_t kShapeSlots = 8;
-  static constexpr std::size_t kMaxShapeKeys = 64;
-  static constexpr std::uint64_t kShapeTrial = 4096;  // dicts looked up before giving up
-
-  ShapeUse begin_shape(PyObject* first_key, Py_ssize_t size) {
-    ShapeUse use;
-    if (size < 2 || static_cast<std::size_t>(size) > kMaxShapeKeys) return use;
-    // Data whose dicts do not repeat their shapes stops paying for the lookups.
-    if (++shape_lookups_ > kShapeTrial && shape_hits_ * 16 < shape_lookups_) return use;
-    auto bits = reinterpret_cast<std::uintptr_t>(first_key) >> 4;
-    KeyShape& slot = shapes_[(bits ^ static_cast<std::uintptr_t>(size)) % kShapeSlots];
-    if (slot.keys.size() == static_cast<std::size_t>(size)) {
-      if (slot.keys[0].get() == first_key) {
-        use.shape = &slot;
-        use.generation = slot.generation;
-      }
-    } else if (slot.seen_first_key == first_key && slot.seen_size == size) {
-      use.remember = true;
-    }
-    slot.seen_first_key = first_key;
-    slot.seen_size = size;
-    return use;
-  }
-
-  // Stores the shape of a dict just read, whose keys are held from `held_base` on, in the slot
-  // of its first key.
-  KeyShape& remember_shape(const Member* members, std::size_t size, std::size_t held_base) {
-    auto bits = reinterpret_cast<std::uintptr_t>(held_keys_[held_base].get()) >> 4;
-    KeyShape& shape = shapes_[(bits ^ size) % kShapeSlots];
-    ++shape.generation;
-    shape.keys.clear();
-    shape.key_nodes.clear();
-    shape.order.resize(size);
-    for (std::size_t i = 0; i < size; ++i) {
-      shape.keys.push_back(std::move(held_keys_[held_base + i]));
-      shape.key_nodes.push_back(members[i].key);
-      shape.order[i] = static_cast<std::uint32_t>(i);
-    }
-    std::sort(shape.order.begin(), shape.order.end(), [&](std::uint32_t left, std::uint32_t right) {
-      return value::text_less(members[left].key, members[right].key);
-    });
-    return shape;
-  }
-
-  static void apply_order(Member* members, const std::vector<std::uint32_t>& order) {
-    static_assert(std::is_trivially_copyable_v<Member>);
-    // Raw storage: default-constructing kMaxShapeKeys members would cost more than the copy.
-    alignas(Member) unsigned char sorted[sizeof(Member) * kMaxShapeKeys];
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      std::memcpy(sorted + i * sizeof(Member), &members[order[i]], sizeof(Member));
-    }
-    std::memcpy(static_cast<void*>(members), sorted, order.size() * sizeof(Member));
-  }
-
+  // A str key gives its text; any other key the text of its str(). A key without UTF-8 text
+  // raises TypeError "Unsupported dict key type for Vesperon".
   bool convert_key(PyObject* key, Node& out) {
     if (PyUnicode_Check(key)) {
-      if (convert_text(key, out)) return true;
-      PyErr_Clear();
+      Attempt attempt = text_to_node(key, out);
+      if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
     }
     PyRef text = PyRef::steal(PyObject_Str(key));
-    if (text && convert_text(text.get(), out)) return true;
-    PyErr_Clear();
+    if (text) {
+      Attempt attempt = text_to_node(text.get(), out);
+      if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
+    } else if (!discard_ordinary_error()) {
+      return false;
+    }
     raise_unsupported_dict_key();
     return false;
   }
@@ -448,38 +484,44 @@ class Converter {
     return convert(returned, out);
   }
 
+  // Converts what an export method returned (`result`). Where the method raised an ordinary
+  // error, that error is discarded and `fallback()` is called instead; its error propagates.
+  template <typename Fallback>
+  bool convert_export(PyRef result, Fallback&& fallback, Node& out) {
+    if (!result) {
+      if (!discard_ordinary_error()) return false;
+      result = fallback();
+      if (!result) return false;
+    }
+    return convert_returned(result.get(), out);
+  }
+
   // Frames, models and arrays, through the methods they offer to export plain data.
-  bool convert_library(PyObject* object, Node& out) {
-    std::string module;
-    if (!module_name(object, module)) return false;
-    if (starts_with(module, "pandas")) {
+  [[gnu::noinline]] bool convert_library(PyObject* object, Node& out) {
+    std::optional<std::string> module = module_name_of(Py_TYPE(object));
+    if (!module) return false;
+    if (data_library_of(*module) == DataLibrary::Pandas) {
       if (PyRef to_dict = PyRef::steal(PyObject_GetAttrString(object, "to_dict"))) {
-        PyRef result = call_with_keyword(to_dict.get(), "orient", "list");
-        if (!result) {
-          PyErr_Clear();  // a to_dict without `orient`: ask for its default shape
-          result = PyRef::steal(PyObject_CallNoArgs(to_dict.get()));
-          if (!result) return false;
-        }
-        return convert_returned(result.get(), out);
+        // A to_dict without `orient` gives its default shape.
+        return convert_export(
+            call_with_keyword(to_dict.get(), "orient", "list"),
+            [&] { return PyRef::steal(PyObject_CallNoArgs(to_dict.get())); }, out);
       }
-      PyErr_Clear();
+      if (!discard_ordinary_error()) return false;
       if (PyRef to_numpy = PyRef::steal(PyObject_GetAttrString(object, "to_numpy"))) {
         PyRef result = PyRef::steal(PyObject_CallNoArgs(to_numpy.get()));
         if (!result) return false;
         return convert_returned(result.get(), out);
       }
-      PyErr_Clear();
+      if (!discard_ordinary_error()) return false;
     }
     int present = has_attribute(object, "model_dump");
     if (present < 0) return false;
     if (present > 0) {
-      PyRef result = call_method(object, "model_dump", "mode", "json");
-      if (!result) {
-        PyErr_Clear();  // a model_dump without `mode`
-        result = call_method(object, "model_dump");
-        if (!result) return false;
-      }
-      return convert_returned(result.get(), out);
+      // A model_dump without `mode` is called again without arguments.
+      return convert_export(
+          call_method(object, "model_dump", "mode", "json"),
+          [&] { return call_method(object, "model_dump"); }, out);
     }
     present = has_attribute(object, "dict");
     if (present < 0) return false;
@@ -489,12 +531,13 @@ class Converter {
       return convert_returned(result.get(), out);
     }
     // The module name is read again: the calls above may have run Python code.
-    if (!module_name(object, module)) return false;
-    if (starts_with(module, "numpy")) {
+    module = module_name_of(Py_TYPE(object));
+    if (!module) return false;
+    if (data_library_of(*module) == DataLibrary::Numpy) {
       if (PyRef result = call_method(object, "tolist")) {
         return convert_returned(result.get(), out);
       }
-      PyErr_Clear();
+      if (!discard_ordinary_error()) return false;
     }
     raise_unsupported_type();
     return false;
@@ -502,10 +545,8 @@ class Converter {
 
   Arena& arena_;
   unsigned depth_ = 0;
-  KeyShape shapes_[kShapeSlots];
-  std::vector<PyRef> held_keys_;  // keys of the dicts being read, innermost last
-  std::uint64_t shape_lookups_ = 0;
-  std::uint64_t shape_hits_ = 0;
+  KeyShapes key_shapes_;
+  NumpyTypes numpy_types_;
 };
 
 }  // namespace
@@ -518,43 +559,47 @@ std::optional<value::Value> value_from_py(PyObject* object) {
   return value::Value(std::move(arena), root);
 }
 
-PyObject* value_to_py(const Node& node) {
+PyRef value_to_py(const Node& node) {
   value::poll_interrupt();
   switch (node.kind) {
     case value::Kind::Null:
-      return Py_NewRef(Py_None);
+      return PyRef::borrow(Py_None);
     case value::Kind::Bool:
-      return PyBool_FromLong(node.boolean ? 1 : 0);
+      return PyRef::steal(PyBool_FromLong(node.boolean ? 1 : 0));
     case value::Kind::Number:
-      if (node.rep == value::NumberRep::Float) return PyFloat_FromDouble(node.floating);
-      return integer_to_py(node).release();
+      if (node.rep == value::NumberRep::Float) {
+        return PyRef::steal(PyFloat_FromDouble(node.floating));
+      }
+      return integer_to_py(node);
     case value::Kind::String:
-      return PyUnicode_FromStringAndSize(node.chars, static_cast<Py_ssize_t>(node.size()));
+      return PyRef::steal(
+          PyUnicode_FromStringAndSize(node.chars, static_cast<Py_ssize_t>(node.size())));
     case value::Kind::List: {
       value::check_stack(kToPythonWhere);
       auto items = node.list();
       PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-      if (!list) return nullptr;
+      if (!list) return {};
       for (std::size_t i = 0; i < items.size(); ++i) {
-        PyObject* item = value_to_py(items[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+        PyRef item = value_to_py(items[i]);
+        if (!item) return {};
+        // PyList_SetItem takes over the item's reference.
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());
       }
-      return list.release();
+      return list;
     }
     case value::Kind::Object: {
       value::check_stack(kToPythonWhere);
       PyRef dict = PyRef::steal(PyDict_New());
-      if (!dict) return nullptr;
+      if (!dict) return {};
       for (const Member& member : node.object()) {
         PyRef key = PyRef::steal(PyUnicode_FromStringAndSize(
             member.key.chars, static_cast<Py_ssize_t>(member.key.size())));
-        if (!key) return nullptr;
-        PyRef item = PyRef::steal(value_to_py(member.value));
-        if (!item) return nullptr;
-        if (PyDict_SetItem(dict.get(), key.get(), item.get()) != 0) return nullptr;
+        if (!key) return {};
+        PyRef item = value_to_py(member.value);
+        if (!item) return {};
+        if (PyDict_SetItem(dict.get(), key.get(), item.get()) != 0) return {};
       }
-      return dict.release();
+      return dict;
     }
   }
   throw value::InternalError("value node of unknown kind");

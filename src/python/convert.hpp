@@ -17,9 +17,9 @@ namespace hexalume::python {
 std::optional<value::Value> value_from_py(PyObject* object);
 
 // The Python object for a tree node (dict, list, str, int, float, bool or None); dictionaries
-// iterate their keys in byte order. A new reference, or nullptr with an exception set. Throws
+// iterate their keys in byte order. An empty owner means an exception is set. Throws
 // value::StackExhausted when the thread's stack runs short and value::Cancelled when a signal
 // handler raises.
-PyObject* value_to_py(const value::Node& node);
+PyRef value_to_py(const value::Node& node);
 
 }  // namespace hexalume::python

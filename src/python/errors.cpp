@@ -1,5 +1,7 @@
 #include "python/errors.hpp"
 
+#include <utility>
+
 namespace hexalume::python {
 
 namespace {
@@ -31,39 +33,41 @@ constexpr char kSecondInitialisation[] =
     "hexalume may be initialized only once per process; it is already loaded in another "
     "interpreter";
 
-// The pending exception, normalised, as a new reference (nullptr if none); the indicator is
+// The pending exception, normalised, or an empty owner if none is pending; the indicator is
 // cleared.
-PyObject* take_pending_exception() {
+PyRef take_pending_exception() {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
-  if (type == nullptr) return nullptr;
+  if (type == nullptr) return {};
   PyErr_NormalizeException(&type, &value, &traceback);
-  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
-  Py_XDECREF(type);
-  Py_XDECREF(traceback);
-  return value;
+  PyRef owned_type = PyRef::steal(type);
+  PyRef owned_traceback = PyRef::steal(traceback);
+  PyRef exception = PyRef::steal(value);
+  if (exception && owned_traceback) {
+    PyException_SetTraceback(exception.get(), owned_traceback.get());
+  }
+  return exception;
 }
 
-void restore_exception(PyObject* exception) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
+// Makes `exception` the pending exception again.
+void restore_exception(PyRef&& exception) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception.get()));
+  PyObject* traceback = PyException_GetTraceback(exception.get());  // a new reference
   Py_INCREF(type);
-  PyErr_Restore(type, exception, PyException_GetTraceback(exception));
+  PyErr_Restore(type, exception.release(), traceback);  // takes over all three
 }
 
 }  // namespace
 
-std::string type_qualname(PyObject* object) {
+std::optional<std::string> type_qualname(PyObject* object) {
   PyRef name = PyRef::steal(
       PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
   if (name && PyUnicode_Check(name.get())) {
-    Py_ssize_t size = 0;
-    if (const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size)) {
-      return std::string(text, static_cast<std::size_t>(size));
-    }
+    if (std::optional<std::string_view> text = utf8_from_py(name.get())) return std::string(*text);
   }
-  PyErr_Clear();
+  if (PyErr_Occurred() && !discard_ordinary_error()) return std::nullopt;
   return kFailedTypeName;
 }
 
@@ -74,8 +78,9 @@ void raise_unsupported_dict_key() { PyErr_SetString(PyExc_TypeError, kUnsupporte
 void raise_float_not_finite() { PyErr_SetString(PyExc_ValueError, kFloatNotFinite); }
 
 void raise_cannot_convert(PyObject* object, const char* target) {
-  std::string name = type_qualname(object);
-  PyErr_Format(PyExc_TypeError, kCannotConvert, name.c_str(), target);
+  std::optional<std::string> name = type_qualname(object);
+  if (!name) return;
+  PyErr_Format(PyExc_TypeError, kCannotConvert, name->c_str(), target);
 }
 
 void raise_no_bool_conversion(PyTypeObject* type) {
@@ -124,20 +129,20 @@ void raise_unexpected_keyword(const char* function, PyObject* keyword) {
 
 void prefix_argument_error(const char* keyword) {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-  PyRef original = PyRef::steal(take_pending_exception());
+  PyRef original = take_pending_exception();
   if (!original) return;
   if (Py_TYPE(original.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
-    restore_exception(original.release());
+    restore_exception(std::move(original));
     return;
   }
   PyRef message = PyRef::steal(PyObject_Str(original.get()));
   if (!message) return;
   PyErr_Format(PyExc_TypeError, kArgumentPrefix, keyword, message.get());
-  PyRef replacement = PyRef::steal(take_pending_exception());
+  PyRef replacement = take_pending_exception();
   if (!replacement) return;
   // PyException_SetCause steals the cause; a missing cause stays missing.
   PyException_SetCause(replacement.get(), PyException_GetCause(original.get()));
-  restore_exception(replacement.release());
+  restore_exception(std::move(replacement));
 }
 
 void raise_path_collision(std::string_view path, std::string_view section) {
@@ -156,15 +161,15 @@ void raise_depth_exceeded(const char* where) {
 }
 
 void raise_class_init_failed(const char* class_name) {
-  PyRef cause = PyRef::steal(take_pending_exception());
+  PyRef cause = take_pending_exception();
   PyErr_Format(PyExc_RuntimeError, kClassInitFailed, class_name);
   if (!cause) return;
-  PyRef error = PyRef::steal(take_pending_exception());
+  PyRef error = take_pending_exception();
   if (!error) return;
-  Py_INCREF(cause.get());
-  PyException_SetContext(error.get(), cause.get());
+  // Both setters take over a reference of their own.
+  PyException_SetContext(error.get(), PyRef::borrow(cause.get()).release());
   PyException_SetCause(error.get(), cause.release());
-  restore_exception(error.release());
+  restore_exception(std::move(error));
 }
 
 void raise_second_initialisation() { PyErr_SetString(PyExc_ImportError, kSecondInitialisation); }

@@ -6,14 +6,15 @@
 
 #include "python/boundary.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace hexalume::python {
 
-// "__qualname__" of the object's type, or "<failed to extract type name>" if it cannot be read.
-// Never leaves an exception set.
-std::string type_qualname(PyObject* object);
+// "__qualname__" of the object's type, or "<failed to extract type name>" if an ordinary error
+// prevents reading it. nullopt only when another exception (KeyboardInterrupt, ...) is pending.
+std::optional<std::string> type_qualname(PyObject* object);
 
 // Conversion of inputs.
 void raise_unsupported_type();      // TypeError "Unsupported Python type for Vesperon"

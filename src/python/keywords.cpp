@@ -51,10 +51,9 @@ bool text_from_py(PyObject* object, std::string_view& out) {
     raise_cannot_convert(object, "PyString");
     return false;
   }
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(object, &size);
-  if (text == nullptr) return false;
-  out = std::string_view(text, static_cast<std::size_t>(size));
+  std::optional<std::string_view> text = utf8_from_py(object);
+  if (!text) return false;
+  out = *text;
   return true;
 }
 

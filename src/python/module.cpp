@@ -149,12 +149,12 @@ void vesperon_dealloc(PyObject* self) {
 PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
   return call_guarded([&] {
     GcPause pause;
-    return value_to_py(comparison_of(self).report.root());
+    return value_to_py(comparison_of(self).report.root()).release();
   });
 }
 
 PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return call_guarded([&] { return pretty_method(comparison_of(self), args, kwargs); });
+  return call_guarded([&] { return pretty_method(comparison_of(self), args, kwargs).release(); });
 }
 
 PyObject* vesperon_repr(PyObject* self) {

@@ -69,28 +69,29 @@ bool read_unsigned(const std::array<PyRef, KeywordCount>& given, Keyword keyword
 
 }  // namespace
 
-PyObject* pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject* kwargs) {
+PyRef pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject* kwargs) {
   const Py_ssize_t positional = args != nullptr ? PyTuple_Size(args) : 0;
-  if (positional < 0) return nullptr;
+  if (positional < 0) return {};
   if (positional > 0) {
     raise_too_many_positional(kFunction, 0, positional);
-    return nullptr;
+    return {};
   }
   pretty::PrettyOptions options;
   if (kwargs != nullptr) {
     std::array<PyRef, KeywordCount> given;
-    if (!bind_keywords(kwargs, given)) return nullptr;
+    if (!bind_keywords(kwargs, given)) return {};
     if (!read_bool(given, Compact, options.compact) ||
         !read_unsigned(given, MaxDepth, options.max_depth) ||
         !read_unsigned(given, Context, options.context) ||
         !read_bool(given, NoColor, options.no_color) ||
         !read_bool(given, PathHeader, options.path_header)) {
-      return nullptr;
+      return {};
     }
   }
   const std::string text = pretty::render_pretty(comparison.report.root(), comparison.t1.root(),
                                                  comparison.t2.root(), options);
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  return PyRef::steal(
+      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 }  // namespace hexalume::python

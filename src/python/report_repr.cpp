@@ -71,7 +71,7 @@ class ReprWriter {
 
   // The interpreter's own repr of the scalar, for floats and strings that need escapes.
   bool write_through_python(const Node& node) {
-    PyRef object = PyRef::steal(value_to_py(node));
+    PyRef object = value_to_py(node);
     if (!object) return false;
     PyRef text = PyRef::steal(PyObject_Repr(object.get()));
     if (!text) return false;

@@ -32,7 +32,7 @@ struct Modules {
   PyObject* ndarray = nullptr;  // numpy.ndarray, or nullptr when numpy is absent or odd
 };
 
-bool starts_with_numpy(std::string_view module) { return module.substr(0, 5) == "numpy"; }
+bool is_numpy(std::string_view module) { return data_library_of(module) == DataLibrary::Numpy; }
 
 // An attribute read as text. False with an exception set when it is missing, not a str, or not
 // encodable.
@@ -43,10 +43,9 @@ bool text_attribute(PyObject* object, const char* name, std::string& out) {
     raise_cannot_convert(attribute.get(), "PyString");
     return false;
   }
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(attribute.get(), &size);
-  if (text == nullptr) return false;
-  out.assign(text, static_cast<std::size_t>(size));
+  std::optional<std::string_view> text = utf8_from_py(attribute.get());
+  if (!text) return false;
+  out.assign(*text);
   return true;
 }
 
@@ -56,10 +55,9 @@ bool str_of_attribute(PyObject* object, const char* name, std::string& out) {
   if (!attribute) return false;
   PyRef text = PyRef::steal(PyObject_Str(attribute.get()));
   if (!text) return false;
-  Py_ssize_t size = 0;
-  const char* bytes = PyUnicode_AsUTF8AndSize(text.get(), &size);
-  if (bytes == nullptr) return false;
-  out.assign(bytes, static_cast<std::size_t>(size));
+  std::optional<std::string_view> bytes = utf8_from_py(text.get());
+  if (!bytes) return false;
+  out.assign(*bytes);
   return true;
 }
 
@@ -113,11 +111,12 @@ bool classify_type(PyObject* item, const Modules& modules, Classified& out) {
   }
   std::string module;
   if (!text_attribute(item, "__module__", module)) return false;
-  if (starts_with_numpy(module)) {
+  if (is_numpy(module)) {
     bool array_type = false;
     if (modules.ndarray != nullptr) {
       int subclass = PyObject_IsSubclass(item, modules.ndarray);
-      if (subclass < 0) PyErr_Clear();  // an odd type is simply not an array type
+      // An odd type is simply not an array type.
+      if (subclass < 0 && !discard_ordinary_error()) return false;
       array_type = subclass > 0;
     }
     std::string name;
@@ -137,19 +136,27 @@ bool classify_type(PyObject* item, const Modules& modules, Classified& out) {
   return true;
 }
 
-// An attribute that is a str, or nullopt (with no exception set) for anything else.
-std::optional<std::string> optional_text_attribute(PyObject* object, const char* name) {
+// An attribute that is a str; nullopt when an ordinary error prevents reading it (the error is
+// discarded). False when another exception is pending.
+bool optional_text_attribute(PyObject* object, const char* name, std::optional<std::string>& out) {
   std::string text;
-  if (text_attribute(object, name, text)) return text;
-  PyErr_Clear();
-  return std::nullopt;
+  if (text_attribute(object, name, text)) {
+    out = std::move(text);
+    return true;
+  }
+  out.reset();
+  return discard_ordinary_error();
 }
 
 // Not a type: only numpy's array-building function is accepted, as a list.
 bool classify_other(PyObject* item, Classified& out) {
-  std::optional<std::string> module = optional_text_attribute(item, "__module__");
-  std::optional<std::string> name = optional_text_attribute(item, "__name__");
-  if (module && starts_with_numpy(*module) && name && *name == "array") {
+  std::optional<std::string> module;
+  std::optional<std::string> name;
+  if (!optional_text_attribute(item, "__module__", module) ||
+      !optional_text_attribute(item, "__name__", name)) {
+    return false;
+  }
+  if (module && is_numpy(*module) && name && *name == "array") {
     out = {options::ValueType::List, Mark::None};
     return true;
   }
@@ -191,10 +198,10 @@ bool parse_type_groups(PyObject* groups, options::VesperonOptions& options) {
   PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
   PyRef ndarray;
   if (!numpy) {
-    PyErr_Clear();
+    if (!discard_ordinary_error()) return false;
   } else {
     ndarray = PyRef::steal(PyObject_GetAttrString(numpy.get(), "ndarray"));
-    if (!ndarray) PyErr_Clear();
+    if (!ndarray && !discard_ordinary_error()) return false;
     if (ndarray && !PyType_Check(ndarray.get())) ndarray = PyRef();
   }
   Modules modules{number.get(), ndarray.get()};
