@@ -66,6 +66,13 @@ WORKLOADS = {
         def call():
             return Vesperon(x, y).to_dict()
     """,
+    # An int's decimal digits cost time quadratic in its length, here about a second.
+    "conversion of a huge int": """
+        x = 2**700_000
+        inputs = (x,)
+        def call():
+            return Vesperon([x], [x + 1]).to_dict()
+    """,
     "unordered matching": """
         t1 = [[i, str(i), {"k": i}] for i in range(300_000)]
         t2 = t1[::-1]
