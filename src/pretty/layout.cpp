@@ -119,7 +119,9 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
         old_object != nullptr ? member_position(*old_object, step.key) : old_size;
     if (new_at == new_size && old_at == old_size) continue;  // in neither object: not drawn
     Located where{old_at < old_size ? &old_object->object()[old_at].value : nullptr,
-                  new_at < new_size ? &new_object->object()[new_at].value : nullptr};
+                  new_at < new_size ? &new_object->object()[new_at].value : nullptr,
+                  parent.doubtful || has_longer_key(old_object, step.key) ||
+                      has_longer_key(new_object, step.key)};
     ranked.push_back({new_at < new_size ? new_at : new_size + old_at, child, where});
   }
   sort_by_rank(ranked);
@@ -240,8 +242,10 @@ void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderCo
   }
   const PrettyNode& end = context.nodes[drawn.end];
   for (std::size_t change = end.first; change < end.split; ++change) {
-    append_change_lines(lines, depth, ancestors, !is_last,
-                        resolve(context.tree.change(change), drawn.where),
+    const PendingChange& pending = context.tree.change(change);
+    const Located where =
+        settle(pending, drawn.where, context.t1, context.t2, context.tree.path(change));
+    append_change_lines(lines, depth, ancestors, !is_last, resolve(pending, where),
                         context.options.no_color);
   }
   return drawn;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "engine/path.hpp"
@@ -18,11 +19,34 @@ std::size_t member_position(const value::Node& object, std::string_view key);
 
 // Where one tree position leads in t1 and t2; nullptr where it does not exist. Each level is
 // found from its parent's result, never again from the top.
+//
+// Keys are written into paths verbatim and read back up to the first "']", so a key that holds
+// "']" reads as several segments, and one path may name two positions (root['a']['b'] is b in a
+// and also the key "a']['b"). `doubtful` marks a lookup that passed an object holding a key
+// that begins with the key read plus "']": the nodes found may then belong to another position.
 struct Located {
   const value::Node* old_node = nullptr;
   const value::Node* new_node = nullptr;
+  bool doubtful = false;
 };
 
 Located descend(Located where, const engine::PathStep& step);
+
+// Whether `node` is an object with a member whose key begins with `key` followed by "']": then
+// a path that reads `key` at this object may name that member instead.
+bool has_longer_key(const value::Node* node, std::string_view key);
+
+// What a position must look like to be the one a path-only report entry names.
+enum class Fit : std::uint8_t {
+  Added,    // in t2 only
+  Removed,  // in t1 only
+  Changed,  // in both, with values that are not equal
+};
+
+// Reads `path` (the text after "root") every way its keys can be read, on t1 and t2 together,
+// and returns the one position that fits; nullptr on both sides when none or more than one
+// does, or when the readings are too many to try.
+Located locate_exactly(const value::Node& t1, const value::Node& t2, std::string_view path,
+                       Fit fit);
 
 }  // namespace hexalume::pretty
