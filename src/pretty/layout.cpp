@@ -119,9 +119,7 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
         old_object != nullptr ? member_position(*old_object, step.key) : old_size;
     if (new_at == new_size && old_at == old_size) continue;  // in neither object: not drawn
     Located where{old_at < old_size ? &old_object->object()[old_at].value : nullptr,
-                  new_at < new_size ? &new_object->object()[new_at].value : nullptr,
-                  parent.doubtful || has_longer_key(old_object, step.key) ||
-                      has_longer_key(new_object, step.key)};
+                  new_at < new_size ? &new_object->object()[new_at].value : nullptr};
     ranked.push_back({new_at < new_size ? new_at : new_size + old_at, child, where});
   }
   sort_by_rank(ranked);

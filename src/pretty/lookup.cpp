@@ -28,14 +28,34 @@ std::size_t member_position(const value::Node& object, std::string_view key) {
   return static_cast<std::size_t>(found - members.begin());
 }
 
+Located descend(Located where, const engine::PathStep& step) {
+  return {step_into(where.old_node, step), step_into(where.new_node, step)};
+}
+
 namespace {
 
 constexpr std::string_view kKeyEnd = "']";
+
+// Keys beginning with the key looked up that are scanned before a search takes over.
+constexpr std::size_t kScannedKeys = 4;
+
+// Readings tried before giving up: only keys holding "']" make more than one, and real data
+// holds few.
+constexpr std::size_t kMostReadings = std::size_t{1} << 16;
 
 const value::Node* member_of(const value::Node* node, std::string_view key) {
   if (node == nullptr || node->kind != value::Kind::Object) return nullptr;
   const std::size_t position = member_position(*node, key);
   return position < node->size() ? &node->object()[position].value : nullptr;
+}
+
+// One side of may_name_another_position's walk: the member `key` of `node`, and whether a
+// longer key could be meant there.
+const value::Node* step_key(const value::Node* node, std::string_view key, bool& doubtful) {
+  if (node == nullptr || node->kind != value::Kind::Object) return nullptr;
+  const MemberLookup found = look_up_member(*node, key);
+  doubtful = doubtful || found.longer_key;
+  return found.position < node->size() ? &node->object()[found.position].value : nullptr;
 }
 
 bool fits(const Located& where, Fit fit) {
@@ -51,38 +71,67 @@ bool fits(const Located& where, Fit fit) {
   return false;
 }
 
-// Readings tried before giving up: only keys holding "']" make more than one, and real data
-// holds few.
-constexpr std::size_t kMostReadings = std::size_t{1} << 16;
-
 }  // namespace
 
-bool has_longer_key(const value::Node* node, std::string_view key) {
-  if (node == nullptr || node->kind != value::Kind::Object) return false;
-  auto members = node->object();
-  // Keys beginning with key + "']" sort together, from the first key not below key + "']".
+MemberLookup look_up_member(const value::Node& object, std::string_view key) {
+  auto members = object.object();
+  auto below = [](const value::Member& member, std::string_view wanted) {
+    return member.key.string() < wanted;
+  };
+  auto at = std::lower_bound(members.begin(), members.end(), key, below);
+  MemberLookup found{members.size(), false};
+  if (at != members.end() && at->key.string() == key) {
+    found.position = static_cast<std::size_t>(at - members.begin());
+    ++at;
+  }
+  // The keys that begin with `key` follow it, those that go on with a byte below "'" first.
+  // Usually the next key does not begin with `key` at all, and one comparison decides.
+  for (std::size_t scanned = 0; at != members.end(); ++at, ++scanned) {
+    const std::string_view text = at->key.string();
+    if (!text.starts_with(key)) return found;
+    const std::string_view rest = text.substr(key.size());
+    if (rest.starts_with(kKeyEnd)) {
+      found.longer_key = true;
+      return found;
+    }
+    if (rest > kKeyEnd) return found;
+    if (scanned == kScannedKeys) break;
+  }
+  if (at == members.end()) return found;
+  // Many keys between: search for the first key not below key + "']".
   auto below_longer = [key](const value::Member& member, std::nullptr_t) {
     const std::string_view text = member.key.string();
     const std::size_t common = std::min(text.size(), key.size());
     const int order = text.substr(0, common).compare(key.substr(0, common));
     if (order != 0) return order < 0;
-    if (text.size() < key.size()) return true;
-    return text.substr(key.size()) < kKeyEnd;
+    return text.size() < key.size() || text.substr(key.size()) < kKeyEnd;
   };
-  auto found = std::lower_bound(members.begin(), members.end(), nullptr, below_longer);
-  if (found == members.end()) return false;
-  const std::string_view text = found->key.string();
-  return text.size() >= key.size() + kKeyEnd.size() && text.starts_with(key) &&
-         text.substr(key.size()).starts_with(kKeyEnd);
+  at = std::lower_bound(at, members.end(), nullptr, below_longer);
+  found.longer_key = at != members.end() && at->key.string().starts_with(key) &&
+                     at->key.string().substr(key.size()).starts_with(kKeyEnd);
+  return found;
 }
 
-Located descend(Located where, const engine::PathStep& step) {
-  Located next{step_into(where.old_node, step), step_into(where.new_node, step), where.doubtful};
-  if (step.is_key() && !next.doubtful) {
-    next.doubtful =
-        has_longer_key(where.old_node, step.key) || has_longer_key(where.new_node, step.key);
+bool may_name_another_position(const value::Node& t1, const value::Node& t2,
+                               std::string_view path) {
+  Located where{&t1, &t2};
+  std::size_t cursor = 0;
+  engine::PathStep step;
+  for (;;) {
+    value::poll_interrupt();
+    const engine::ScanResult result = engine::scan_segment(path, cursor, step);
+    if (result == engine::ScanResult::End) return cursor != path.size();
+    if (result == engine::ScanResult::Unreadable) return true;
+    if (where.old_node == nullptr && where.new_node == nullptr) return false;
+    if (!step.is_key()) {
+      where = descend(where, step);
+      continue;
+    }
+    bool doubtful = false;
+    where.old_node = step_key(where.old_node, step.key, doubtful);
+    where.new_node = step_key(where.new_node, step.key, doubtful);
+    if (doubtful) return true;
   }
-  return next;
 }
 
 Located locate_exactly(const value::Node& t1, const value::Node& t2, std::string_view path,
@@ -92,7 +141,7 @@ Located locate_exactly(const value::Node& t1, const value::Node& t2, std::string
     std::size_t at;  // the rest of the path to read starts here
   };
   // Depth first with a stack of its own: a path may have thousands of segments.
-  std::vector<Pending> pending{{Located{&t1, &t2, false}, 0}};
+  std::vector<Pending> pending{{Located{&t1, &t2}, 0}};
   Located found;
   bool any = false;
   std::size_t tried = 0;
@@ -109,15 +158,14 @@ Located locate_exactly(const value::Node& t1, const value::Node& t2, std::string
       any = true;
       continue;
     }
-    if (path[at] != '[') continue;
     if (path.substr(at, 2) == "['") {
       // The key ends at one of the "']" that follow: try each.
       for (std::size_t end = path.find(kKeyEnd, at + 2); end != std::string_view::npos;
            end = path.find(kKeyEnd, end + 1)) {
         if (++tried > kMostReadings) return {};
         const std::string_view key = path.substr(at + 2, end - at - 2);
-        Located next{member_of(here.where.old_node, key), member_of(here.where.new_node, key),
-                     false};
+        const Located next{member_of(here.where.old_node, key),
+                           member_of(here.where.new_node, key)};
         if (next.old_node != nullptr || next.new_node != nullptr) {
           pending.push_back({next, end + kKeyEnd.size()});
         }
@@ -127,7 +175,7 @@ Located locate_exactly(const value::Node& t1, const value::Node& t2, std::string
     std::size_t cursor = at;
     engine::PathStep step;
     if (engine::scan_segment(path, cursor, step) != engine::ScanResult::Step) continue;
-    Located next{step_into(here.where.old_node, step), step_into(here.where.new_node, step), false};
+    const Located next = descend(here.where, step);
     if (next.old_node != nullptr || next.new_node != nullptr) pending.push_back({next, cursor});
   }
   return found;

@@ -19,22 +19,31 @@ std::size_t member_position(const value::Node& object, std::string_view key);
 
 // Where one tree position leads in t1 and t2; nullptr where it does not exist. Each level is
 // found from its parent's result, never again from the top.
-//
-// Keys are written into paths verbatim and read back up to the first "']", so a key that holds
-// "']" reads as several segments, and one path may name two positions (root['a']['b'] is b in a
-// and also the key "a']['b"). `doubtful` marks a lookup that passed an object holding a key
-// that begins with the key read plus "']": the nodes found may then belong to another position.
 struct Located {
   const value::Node* old_node = nullptr;
   const value::Node* new_node = nullptr;
-  bool doubtful = false;
 };
 
 Located descend(Located where, const engine::PathStep& step);
 
-// Whether `node` is an object with a member whose key begins with `key` followed by "']": then
-// a path that reads `key` at this object may name that member instead.
-bool has_longer_key(const value::Node* node, std::string_view key);
+// Keys are written into paths verbatim and read back up to the first "']", so a key that holds
+// "']" reads as several segments, and one path may name two positions (root['a']['b'] is b in a
+// and also the key "a']['b"). The functions below find out whether the first reading of a path
+// can be wrong, and which position the path names when it is.
+
+// The member `key` of `object` (an Object node), as member_position gives it, and whether a
+// member's key begins with `key` followed by "']": a path that reads `key` at this object may
+// name that member instead.
+struct MemberLookup {
+  std::size_t position;
+  bool longer_key;
+};
+MemberLookup look_up_member(const value::Node& object, std::string_view key);
+
+// Whether `path` (the text after "root") may name another position than its first reading:
+// some object on the way, in t1 or t2, holds a key that begins with the key read there
+// followed by "']", or text after the last segment read was left unread.
+bool may_name_another_position(const value::Node& t1, const value::Node& t2, std::string_view path);
 
 // What a position must look like to be the one a path-only report entry names.
 enum class Fit : std::uint8_t {

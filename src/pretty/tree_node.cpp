@@ -65,7 +65,7 @@ ChangeKind resolve(const PendingChange& change, Located here) {
 
 Located settle(const PendingChange& change, Located here, const value::Node& t1,
                const value::Node& t2, std::string_view path) {
-  if (!here.doubtful || !change.needs_lookup()) return here;
+  if (!change.needs_lookup() || !may_name_another_position(t1, t2, path)) return here;
   switch (change.kind) {
     case PendingChange::Kind::Added:
       return locate_exactly(t1, t2, path, Fit::Added);

@@ -39,9 +39,9 @@ struct PendingChange {
 // name that is missing or not a string is "unknown".
 ChangeKind resolve(const PendingChange& change, Located here);
 
-// Where a change's values are, given where its path led by the first reading: `here` itself,
-// unless the change needs a lookup and `here` is doubtful; then the one position that
-// `path` (the text after "root") can name for that change, or none.
+// Where a change's values are, given where its path (`path`, the text after "root") led by its
+// first reading: `here` itself, unless the change needs a lookup and the path may name another
+// position; then the one position that the path can name for that change, or none.
 Located settle(const PendingChange& change, Located here, const value::Node& t1,
                const value::Node& t2, std::string_view path);
 
