@@ -172,8 +172,21 @@ OWN_VALUE_CASES = [
          text("a", V + "- 1", V + "+ 2"), verbose_level=0),
     case("added_key_beside_unchanged_lookalike", {"a": {"b": 1}}, {"a": {"b": 1}, "a']['b": 7},
          text("a", L + "b", B + "+ 7")),
+    case("lookalike_after_many_keys", {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}},
+         {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}, "a']['b": 7},
+         text("a", L + "b", B + "+ 7")),
     case("removed_and_added_lookalikes", {"a": {"b": 1}}, {"a": {}, "a']['b": 2},
          text("a", L + "b", B + "+ 2", B + "- 1")),
+    # Keys that read as a position the parent cannot have (a key neither object holds, a key
+    # under a list, an index that is not a number) are drawn after the others, never dropped.
+    case("key_in_neither_object", {"']['": 1, "k": 0}, {"']['": 2, "k": 0},
+         text("", L + "", B + "- 1", B + "+ 2")),
+    case("key_under_a_list", {"l']['x": 1, "l": [5]}, {"l']['x": 2, "l": [5]},
+         text("l", L + "x", B + "- 1", B + "+ 2"), verbose_level=0),
+    case("unreadable_index_in_key", {"m'][0": 1, "m": {"q": 1}}, {"m'][0": 2, "m": {"q": 1}},
+         text("m'][0", V + "- 1", V + "+ 2")),
+    case("unreadable_index_in_key_flat", {"m'][x']['q": 1}, {"m'][x']['q": 2},
+         text("['m'][x'].q", V + "- 1", V + "+ 2"), path_header=True),
     case("two_added_positions_one_path", {"a": {}}, {"a": {"b": 1}, "a']['b": 2},
          text("a", L + "b", B + "+ <added>", B + "+ <added>")),
 ]

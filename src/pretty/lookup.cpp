@@ -159,16 +159,36 @@ Located locate_exactly(const value::Node& t1, const value::Node& t2, std::string
       continue;
     }
     if (path.substr(at, 2) == "['") {
-      // The key ends at one of the "']" that follow: try each.
-      for (std::size_t end = path.find(kKeyEnd, at + 2); end != std::string_view::npos;
-           end = path.find(kKeyEnd, end + 1)) {
-        if (++tried > kMostReadings) return {};
-        const std::string_view key = path.substr(at + 2, end - at - 2);
-        const Located next{member_of(here.where.old_node, key),
-                           member_of(here.where.new_node, key)};
-        if (next.old_node != nullptr || next.new_node != nullptr) {
-          pending.push_back({next, end + kKeyEnd.size()});
+      // The key is one that the rest of the path begins with, followed by "']": one of the keys
+      // that begin with the first reading's key, which sort together.
+      const std::size_t first_end = path.find(kKeyEnd, at + 2);
+      if (first_end == std::string_view::npos) continue;
+      const std::string_view rest = path.substr(at + 2);
+      const std::string_view shortest = path.substr(at + 2, first_end - at - 2);
+      auto candidates = [&](const value::Node* node, const value::Node* other, bool skip_shared) {
+        if (node == nullptr || node->kind != value::Kind::Object) return true;
+        auto members = node->object();
+        auto from = std::lower_bound(members.begin(), members.end(), shortest,
+                                     [](const value::Member& member, std::string_view wanted) {
+                                       return member.key.string() < wanted;
+                                     });
+        for (auto member = from; member != members.end(); ++member) {
+          if (++tried > kMostReadings) return false;
+          const std::string_view key = member->key.string();
+          if (!key.starts_with(shortest)) break;
+          if (!rest.starts_with(key) || !rest.substr(key.size()).starts_with(kKeyEnd)) continue;
+          const value::Node* paired = member_of(other, key);
+          if (skip_shared && paired != nullptr) continue;  // taken from the other side already
+          const bool old_side = !skip_shared;
+          pending.push_back(
+              {old_side ? Located{&member->value, paired} : Located{paired, &member->value},
+               at + 2 + key.size() + kKeyEnd.size()});
         }
+        return true;
+      };
+      if (!candidates(here.where.old_node, here.where.new_node, false) ||
+          !candidates(here.where.new_node, here.where.old_node, true)) {
+        return {};
       }
       continue;
     }
