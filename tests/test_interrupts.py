@@ -66,6 +66,13 @@ WORKLOADS = {
         def call():
             return Vesperon(x, y).to_dict()
     """,
+    # An int's decimal digits cost time quadratic in its length, here about a second.
+    "conversion of a huge int": """
+        x = 2**700_000
+        inputs = (x,)
+        def call():
+            return Vesperon([x], [x + 1]).to_dict()
+    """,
     "unordered matching": """
         t1 = [[i, str(i), {"k": i}] for i in range(300_000)]
         t2 = t1[::-1]
@@ -287,3 +294,61 @@ def test_repr_of_a_report_deeper_than_the_recursion_limit():
     finally:
         sys.setrecursionlimit(limit)
     assert str(error.value) == "maximum recursion depth exceeded while getting the repr of an object"
+
+
+# A handler that runs during a call (the call's own checks run it) and empties every container of
+# both inputs. Equal inputs are read without conversion; that walk must survive its inputs
+# changing under it. Both sides are emptied alike, so the report is empty whenever the handler
+# runs. The timer fires at fractions of one uninterrupted call, so most rounds hit the call.
+MUTATING_HANDLER_CHILD = """
+import json, signal, sys, time
+from hexalume import Vesperon
+shape = json.loads(sys.argv[1])
+
+def build():
+    if shape == "lists":
+        return [[str(i) * 3, [i, i / 2]] for i in range(100_000)]
+    if shape == "tuples":
+        return [tuple([str(i), [i]]) for i in range(100_000)]
+    return {f"k{j}": {str(i): [i, str(i)] for i in range(20)} for j in range(20_000)}
+
+def empty(container):
+    items = list(container.values()) if isinstance(container, dict) else list(container)
+    for item in items:
+        if isinstance(item, (list, dict)):
+            empty(item)
+        elif isinstance(item, tuple):
+            for inner in item:
+                if isinstance(inner, list):
+                    inner.clear()
+    container.clear()
+
+inputs = []
+runs = []
+def handler(number, frame):
+    runs.append(1)
+    for container in inputs:
+        empty(container)
+signal.signal(signal.SIGALRM, handler)
+
+old, new = build(), build()
+start = time.monotonic()
+Vesperon(old, new)
+uninterrupted = time.monotonic() - start
+reports = set()
+for round in range(12):
+    old = build()
+    new = old if shape == "identical" else build()
+    inputs[:] = [old, new]
+    signal.setitimer(signal.ITIMER_REAL, uninterrupted * (round + 1) / 15)
+    reports.add(repr(Vesperon(old, new).to_dict()))
+    signal.setitimer(signal.ITIMER_REAL, 0)
+print(len(runs) > 0, sorted(reports))
+"""
+
+
+@pytest.mark.parametrize("shape", ["lists", "tuples", "dicts", "identical"])
+def test_a_signal_handler_emptying_equal_inputs_during_the_call(shape):
+    result = run_child_with_args(MUTATING_HANDLER_CHILD, shape)
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert result.stdout.split("\n")[0] == "True ['{}']"

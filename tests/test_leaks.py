@@ -74,6 +74,9 @@ def workload():
         lambda: Vesperon(old, new).pretty(max_depth=-1),
         lambda: Vesperon([10**30, -(2**70)], [-(2**70), 10**30 + 1], atol=0.5).to_dict(),
         lambda: Vesperon({"a']['b": 10**30, "a": {"b": 1}}, {"a']['b": 2, "a": {"b": 2}}),
+        lambda: Vesperon({"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}},
+                         verbose_level=0).pretty(path_header=True),
+        lambda: Vesperon(old["a"], tuple(old["a"])),  # equal: read without conversion
         grows,
     ]
     if np is not None:

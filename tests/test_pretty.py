@@ -108,10 +108,11 @@ TREE_CASES = [
     case("same_path_in_compact_chain", {"r": [[1]]}, {"r": [[2]]},
          text("r[0]", V + "+ [2]", V + "- [1]"), ignore_order=True, compact=True),
     # A key holding "']['" names the same path as a nested key: the level under p resolves to a
-    # number, so its children are ordered by their labels' bytes.
+    # number, so its children are ordered by their labels' bytes. Each added key is found by the
+    # one reading of its path that names an added position.
     case("fallback_order", {}, {"p": 5, "p']['a": 1, "p']['B": 2, "p'][10]x": 3, "p'][2]x": 4},
-         text("p", V + "+ 5", T + "B", V + "+ <added>", T + "[10]", V + "+ <added>", T + "[2]",
-              V + "+ <added>", L + "a", B + "+ <added>")),
+         text("p", V + "+ 5", T + "B", V + "+ 2", T + "[10]", V + "+ 3", T + "[2]",
+              V + "+ 4", L + "a", B + "+ 1")),
     case("equal_inputs", {"a": [1]}, {"a": [1]}, ""),
 ]
 
@@ -160,6 +161,34 @@ OWN_VALUE_CASES = [
          {"a']": {"t": "1"}, "a": {"t": "x"}}, text("a", V + "- (int) 1", V + "+ (str) '1'")),
     case("removed_item_under_lookalike", {"l']": [1, 2], "l": ["a", "b"]},
          {"l']": [1], "l": ["a", "b"]}, text("l", V + "- 2"), ignore_order=True),
+    # Entries that carry no values (added and removed keys, changes at verbose_level 0) are looked
+    # up by the one reading of their path that fits the change; where two fit, by neither.
+    case("unchanged_lookalike_at_level_0", {"x']['y": 5, "x": {"y": 1}},
+         {"x']['y": 6, "x": {"y": 1}}, text("x", L + "y", B + "- 5", B + "+ 6"), verbose_level=0),
+    case("unchanged_lookalike_at_level_0_flat", {"x']['y": 5, "x": {"y": 1}},
+         {"x']['y": 6, "x": {"y": 1}}, text("x.y", V + "- 5", V + "+ 6"), verbose_level=0,
+         path_header=True),
+    case("closing_quote_at_level_0", {"a']": 1, "a": 5}, {"a']": 2, "a": 5},
+         text("a", V + "- 1", V + "+ 2"), verbose_level=0),
+    case("added_key_beside_unchanged_lookalike", {"a": {"b": 1}}, {"a": {"b": 1}, "a']['b": 7},
+         text("a", L + "b", B + "+ 7")),
+    case("lookalike_after_many_keys", {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}},
+         {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}, "a']['b": 7},
+         text("a", L + "b", B + "+ 7")),
+    case("removed_and_added_lookalikes", {"a": {"b": 1}}, {"a": {}, "a']['b": 2},
+         text("a", L + "b", B + "+ 2", B + "- 1")),
+    # Keys that read as a position the parent cannot have (a key neither object holds, a key
+    # under a list, an index that is not a number) are drawn after the others, never dropped.
+    case("key_in_neither_object", {"']['": 1, "k": 0}, {"']['": 2, "k": 0},
+         text("", L + "", B + "- 1", B + "+ 2")),
+    case("key_under_a_list", {"l']['x": 1, "l": [5]}, {"l']['x": 2, "l": [5]},
+         text("l", L + "x", B + "- 1", B + "+ 2"), verbose_level=0),
+    case("unreadable_index_in_key", {"m'][0": 1, "m": {"q": 1}}, {"m'][0": 2, "m": {"q": 1}},
+         text("m'][0", V + "- 1", V + "+ 2")),
+    case("unreadable_index_in_key_flat", {"m'][x']['q": 1}, {"m'][x']['q": 2},
+         text("['m'][x'].q", V + "- 1", V + "+ 2"), path_header=True),
+    case("two_added_positions_one_path", {"a": {}}, {"a": {"b": 1}, "a']['b": 2},
+         text("a", L + "b", B + "+ <added>", B + "+ <added>")),
 ]
 
 # Control characters of the data are escaped in every label and value line: \xNN for

@@ -22,6 +22,14 @@ std::optional<std::uint64_t> read_index(std::string_view digits) {
   return number;
 }
 
+// Whether a bracket group starts at `at` that scan_segment could not read.
+bool unreadable_group_at(std::string_view path, std::size_t at) {
+  if (at >= path.size() || path[at] != '[') return false;
+  if (path.substr(at, 2) == "['") return path.find("']", at + 2) == std::string_view::npos;
+  const std::size_t close = path.find(']', at + 1);
+  return close == std::string_view::npos || !read_index(path.substr(at + 1, close - at - 1));
+}
+
 }  // namespace
 
 void append_key_segment(std::string& path, std::string_view key) {
@@ -49,6 +57,18 @@ ScanResult scan_segment(std::string_view path, std::size_t& at, PathStep& step) 
   if (path.substr(at, 2) == "['") {
     std::size_t close = path.find("']", at + 2);
     if (close == std::string_view::npos) return ScanResult::Unreadable;
+    // A key written verbatim may hold "']" itself. Where the first "']" is followed by a group
+    // that cannot be read (the key "m'][0" gives root['m'][0']), the key goes on to the next
+    // "']" that is not, so that the path stays readable.
+    if (unreadable_group_at(path, close + 2)) {
+      for (std::size_t end = path.find("']", close + 1); end != std::string_view::npos;
+           end = path.find("']", end + 1)) {
+        if (!unreadable_group_at(path, end + 2)) {
+          close = end;
+          break;
+        }
+      }
+    }
     step.kind = PathSegment::Kind::Key;
     step.key = path.substr(at + 2, close - at - 2);
     at = close + 2;

@@ -59,14 +59,16 @@ enum class ScanResult : std::uint8_t { Step, End, Unreadable };
 
 // Reads the segment of `path` that starts at byte `at` and moves `at` past it (Step). End when
 // `at` is at the end of the text or at text that is not a bracket group (such text is ignored);
-// Unreadable when a bracket group is not closed or an index is not a number. Allocates nothing.
+// Unreadable when a bracket group is not closed or an index is not a number. A key ends at the
+// first "']", unless a group that cannot be read follows it: then at the next "']" that no such
+// group follows (a key holding "']" is written verbatim), if there is one. Allocates nothing.
 ScanResult scan_segment(std::string_view path, std::size_t& at, PathStep& step);
 
 // Splits a report path such as "root['a'][0]" into its segments; the empty list is the root.
-// Keys are taken verbatim up to the first "']" (nothing is unescaped); indices are an optional
-// "+" and decimal digits that fit in 64 bits. Returns nullopt when the text does not start with
-// "root", a bracket group is not closed, or an index is not a number. Text after the last
-// bracket group that is not itself a bracket group is ignored.
+// Keys are taken verbatim up to the "']" that scan_segment chooses (nothing is unescaped);
+// indices are an optional "+" and decimal digits that fit in 64 bits. Returns nullopt when the
+// text does not start with "root", a bracket group is not closed, or an index is not a number.
+// Text after the last bracket group that is not itself a bracket group is ignored.
 std::optional<std::vector<PathSegment>> parse_path(std::string_view path);
 
 }  // namespace hexalume::engine

@@ -134,8 +134,10 @@ class FlatListing {
     for (const Listed& listed : listed_) {
       value::poll_interrupt();
       lines.add(header(listed));
-      append_change_lines(lines, 0, none, false,
-                          resolve(entries[listed.entry].change, listed.where), options_.no_color);
+      const ReportEntry& entry = entries[listed.entry];
+      const Located where =
+          settle(entry.change, listed.where, *top_.old_node, *top_.new_node, entry.path);
+      append_change_lines(lines, 0, none, false, resolve(entry.change, where), options_.no_color);
     }
     return lines.take();
   }

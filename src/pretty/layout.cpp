@@ -99,6 +99,26 @@ bool old_only_key_between(const value::Node& old_object, const value::Node* new_
   return false;
 }
 
+// Children that the parent's kind does not place (a key that neither object holds, a key under a
+// list, a position under an object): their paths pass a key holding "']", which a path cannot
+// tell apart from several segments. They are drawn after the placed ones, ordered by their
+// labels' bytes, so that no change of the report goes undrawn.
+void plan_unplaced(const std::vector<std::size_t>& unplaced, Located parent,
+                   RenderContext& context) {
+  std::vector<std::pair<std::string, std::size_t>> labelled;
+  labelled.reserve(unplaced.size());
+  for (std::size_t child : unplaced) {
+    value::poll_interrupt();
+    labelled.emplace_back(segment_label(context.nodes[child].segment), child);
+  }
+  std::stable_sort(labelled.begin(), labelled.end(),
+                   [](const auto& left, const auto& right) { return left.first < right.first; });
+  for (const auto& entry : labelled) {
+    const RankedChild child{0, entry.second, descend(parent, context.nodes[entry.second].segment)};
+    context.items.push_back(node_item(child));
+  }
+}
+
 // Children in the order of the keys of t2, then the keys only in t1. A gap stands between two
 // drawn children wherever an undrawn key lies between them. A child's rank is its position
 // among the keys of t2, or the number of t2's keys plus its position among those of t1.
@@ -109,15 +129,22 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
   const std::size_t old_size = old_object != nullptr ? old_object->size() : 0;
   std::vector<RankedChild>& ranked = context.ranked;
   ranked.clear();
+  std::vector<std::size_t> unplaced;
   for (std::size_t child = first; child < last; ++child) {
     value::poll_interrupt();
     const engine::PathStep& step = context.nodes[child].segment;
-    if (!step.is_key()) continue;
+    if (!step.is_key()) {
+      unplaced.push_back(child);
+      continue;
+    }
     const std::size_t new_at =
         new_object != nullptr ? member_position(*new_object, step.key) : new_size;
     const std::size_t old_at =
         old_object != nullptr ? member_position(*old_object, step.key) : old_size;
-    if (new_at == new_size && old_at == old_size) continue;  // in neither object: not drawn
+    if (new_at == new_size && old_at == old_size) {
+      unplaced.push_back(child);
+      continue;
+    }
     Located where{old_at < old_size ? &old_object->object()[old_at].value : nullptr,
                   new_at < new_size ? &new_object->object()[new_at].value : nullptr};
     ranked.push_back({new_at < new_size ? new_at : new_size + old_at, child, where});
@@ -140,6 +167,7 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
     }
     context.items.push_back(node_item(ranked[at]));
   }
+  if (!unplaced.empty()) plan_unplaced(unplaced, parent, context);
 }
 
 // Positions 0..length-1 that are changed or within `context` of a changed one, in order, with
@@ -192,6 +220,11 @@ void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t 
     open = true;
   }
   if (open) draw_run();
+  std::vector<std::size_t> unplaced;
+  for (std::size_t child = first; child < last; ++child) {
+    if (context.nodes[child].segment.is_key()) unplaced.push_back(child);
+  }
+  if (!unplaced.empty()) plan_unplaced(unplaced, parent, context);
 }
 
 // Every child, stably sorted by its label as printed, compared as bytes.
@@ -240,8 +273,10 @@ void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderCo
   }
   const PrettyNode& end = context.nodes[drawn.end];
   for (std::size_t change = end.first; change < end.split; ++change) {
-    append_change_lines(lines, depth, ancestors, !is_last,
-                        resolve(context.tree.change(change), drawn.where),
+    const PendingChange& pending = context.tree.change(change);
+    const Located where =
+        settle(pending, drawn.where, context.t1, context.t2, context.tree.path(change));
+    append_change_lines(lines, depth, ancestors, !is_last, resolve(pending, where),
                         context.options.no_color);
   }
   return drawn;

@@ -63,6 +63,21 @@ ChangeKind resolve(const PendingChange& change, Located here) {
   return Changed{};
 }
 
+Located settle(const PendingChange& change, Located here, const value::Node& t1,
+               const value::Node& t2, std::string_view path) {
+  if (!change.needs_lookup() || !may_name_another_position(t1, t2, path)) return here;
+  switch (change.kind) {
+    case PendingChange::Kind::Added:
+      return locate_exactly(t1, t2, path, Fit::Added);
+    case PendingChange::Kind::Removed:
+      return locate_exactly(t1, t2, path, Fit::Removed);
+    case PendingChange::Kind::Changed:
+    case PendingChange::Kind::TypeChanged:
+      break;
+  }
+  return locate_exactly(t1, t2, path, Fit::Changed);
+}
+
 ChangeTree::ChangeTree(std::vector<ReportEntry> entries, std::uint64_t checked_segments)
     : entries_(std::move(entries)) {
   order_.reserve(entries_.size());

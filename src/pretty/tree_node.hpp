@@ -39,6 +39,12 @@ struct PendingChange {
 // name that is missing or not a string is "unknown".
 ChangeKind resolve(const PendingChange& change, Located here);
 
+// Where a change's values are, given where its path (`path`, the text after "root") led by its
+// first reading: `here` itself, unless the change needs a lookup and the path may name another
+// position; then the one position that the path can name for that change, or none.
+Located settle(const PendingChange& change, Located here, const value::Node& t1,
+               const value::Node& t2, std::string_view path);
+
 // One report entry: its path text after "root" and its change.
 struct ReportEntry {
   std::string_view path;
@@ -76,6 +82,7 @@ class ChangeTree {
   void expand(const PrettyNode& node, std::vector<PrettyNode>& out);
 
   const PendingChange& change(std::size_t at) const { return entries_[order_[at]].change; }
+  std::string_view path(std::size_t at) const { return entries_[order_[at]].path; }
 
  private:
   std::size_t child_for(const engine::PathStep& step, std::vector<PrettyNode>& out,

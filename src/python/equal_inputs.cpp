@@ -40,10 +40,29 @@ Py_ssize_t sequence_size(PyObject* sequence, Plain plain) {
   return plain == Plain::List ? PyList_Size(sequence) : PyTuple_Size(sequence);
 }
 
-// Borrowed; nothing can change the sequence while the walk runs, since it runs no Python code.
+// Borrowed, used before the next poll. nullptr when a list shrank under a signal handler (no
+// exception is left set): the walk then stops and conversion sees the list as it is now.
 PyObject* sequence_item(PyObject* sequence, Plain plain, Py_ssize_t index) {
-  return plain == Plain::List ? PyList_GetItem(sequence, index) : PyTuple_GetItem(sequence, index);
+  if (plain == Plain::Tuple) return PyTuple_GetItem(sequence, index);
+  PyObject* item = PyList_GetItem(sequence, index);
+  if (item == nullptr) [[unlikely]]
+    PyErr_Clear();
+  return item;
 }
+
+// A reference held on a container while the walk is inside it. The walk itself runs no Python
+// code, but its polls run signal handlers, and a handler may take a container out of its parent
+// or empty it: what is held stays alive, and every item is read again after a poll.
+class Held {
+ public:
+  explicit Held(PyObject* object) noexcept : object_(object) { Py_INCREF(object); }
+  ~Held() { Py_DECREF(object_); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+ private:
+  PyObject* object_;
+};
 
 // Every method returns true for "equal" (or "converts", for one object) and false for "stop":
 // the walk is then over, whatever the depth, so nothing is unwound on the way out but the
@@ -60,8 +79,8 @@ class EqualityWalk {
   // True when an exception is set and must reach the caller.
   bool failed() const { return failed_; }
 
+  // Both objects are borrowed; neither is used after a poll.
   bool same(PyObject* old_object, PyObject* new_object) {
-    value::poll_interrupt();
     if (old_object == new_object) return converts(old_object);
     const Plain plain = plain_of(old_object);
     const Plain new_plain = plain_of(new_object);
@@ -99,7 +118,6 @@ class EqualityWalk {
   // One object (both sides at once when they are identical): true when conversion takes it by
   // the plain rules alone.
   bool converts(PyObject* object) {
-    value::poll_interrupt();
     const Plain plain = plain_of(object);
     switch (plain) {
       case Plain::Other:
@@ -120,19 +138,23 @@ class EqualityWalk {
       case Plain::List:
       case Plain::Tuple: {
         if (!enter()) return false;
+        Held held(object);
         const Py_ssize_t count = sequence_size(object, plain);
         for (Py_ssize_t i = 0; i < count; ++i) {
-          if (!converts(sequence_item(object, plain, i))) return false;
+          value::poll_interrupt();
+          PyObject* item = sequence_item(object, plain, i);
+          if (item == nullptr || !converts(item)) return false;
         }
         --depth_;
         return true;
       }
       case Plain::Dict: {
         if (!enter()) return false;
+        Held held(object);
         Py_ssize_t position = 0;
         PyObject* key = nullptr;
         PyObject* item = nullptr;
-        while (PyDict_Next(object, &position, &key, &item)) {
+        while (value::poll_interrupt(), PyDict_Next(object, &position, &key, &item)) {
           Py_ssize_t size = 0;
           if (Py_TYPE(key) != &PyUnicode_Type || text_of(key, size) == nullptr) return false;
           if (!converts(item)) return false;
@@ -183,14 +205,18 @@ class EqualityWalk {
     const Py_ssize_t count = sequence_size(old_sequence, old_plain);
     if (count != sequence_size(new_sequence, new_plain)) return false;
     if (!enter()) return false;
+    Held old_held(old_sequence);
+    Held new_held(new_sequence);
     for (Py_ssize_t i = 0; i < count; ++i) {
-      if (!same(sequence_item(old_sequence, old_plain, i),
-                sequence_item(new_sequence, new_plain, i))) {
-        return false;
-      }
+      value::poll_interrupt();
+      PyObject* old_item = sequence_item(old_sequence, old_plain, i);
+      PyObject* new_item = sequence_item(new_sequence, new_plain, i);
+      if (old_item == nullptr || new_item == nullptr || !same(old_item, new_item)) return false;
     }
     --depth_;
-    return true;
+    // A handler may have grown a list: equal only as they are now.
+    return sequence_size(old_sequence, old_plain) == count &&
+           sequence_size(new_sequence, new_plain) == count;
   }
 
   // Entries are compared pairwise in insertion order while their keys agree, which is the
@@ -198,15 +224,18 @@ class EqualityWalk {
   // dict's keys are checked to be exact str (so that a lookup compares only texts and runs no
   // Python code), and the remaining old entries are looked up by key.
   bool same_dicts(PyObject* old_dict, PyObject* new_dict) {
-    if (PyDict_Size(old_dict) != PyDict_Size(new_dict)) return false;
+    const Py_ssize_t size = PyDict_Size(old_dict);
+    if (size != PyDict_Size(new_dict)) return false;
     if (!enter()) return false;
+    Held old_held(old_dict);
+    Held new_held(new_dict);
     Py_ssize_t old_position = 0;
     Py_ssize_t new_position = 0;
     PyObject* old_key = nullptr;
     PyObject* old_item = nullptr;
     PyObject* new_key = nullptr;
     PyObject* new_item = nullptr;
-    while (PyDict_Next(old_dict, &old_position, &old_key, &old_item)) {
+    while (value::poll_interrupt(), PyDict_Next(old_dict, &old_position, &old_key, &old_item)) {
       if (!PyDict_Next(new_dict, &new_position, &new_key, &new_item)) return false;
       if (Py_TYPE(old_key) != &PyUnicode_Type || Py_TYPE(new_key) != &PyUnicode_Type) {
         return false;
@@ -217,7 +246,7 @@ class EqualityWalk {
       } else if (!same_text(old_key, new_key)) {
         if (failed_ || !exact_text_keys(new_dict, new_position)) return false;
         if (!found_in(new_dict, old_key, old_item)) return false;
-        while (PyDict_Next(old_dict, &old_position, &old_key, &old_item)) {
+        while (value::poll_interrupt(), PyDict_Next(old_dict, &old_position, &old_key, &old_item)) {
           if (!found_in(new_dict, old_key, old_item)) return false;
         }
         break;
@@ -225,7 +254,8 @@ class EqualityWalk {
       if (!same(old_item, new_item)) return false;
     }
     --depth_;
-    return true;
+    // A handler may have changed either dict.
+    return PyDict_Size(old_dict) == size && PyDict_Size(new_dict) == size;
   }
 
   // Whether every key from `position` on is an exact str.

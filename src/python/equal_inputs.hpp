@@ -16,7 +16,9 @@ enum class InputEquality : std::uint8_t {
 // equals a tuple with equal items, dicts equal whatever their insertion order, 1, 1.0 and True
 // differ. Stops at the first difference and at anything else (subclasses, sets, library objects,
 // lone surrogates, NaN or infinity, integers beyond 64 bits, deep nesting). Runs no Python code
-// and leaves no exception set except with Failed.
+// but signal handlers, which may change the inputs: then the answer is about the inputs as the
+// walk saw them, and no crash. Leaves no exception set except with Failed; a handler's exception
+// comes out as value::Cancelled.
 InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object);
 
 }  // namespace hexalume::python

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "value/internal_error.hpp"
+#include "value/interrupt.hpp"
 
 namespace hexalume::value {
 
@@ -43,6 +44,8 @@ BigUnsigned BigUnsigned::from_decimal(std::string_view digits) {
       chunk = chunk * 10 + static_cast<std::uint32_t>(c - '0');
       scale *= 10;
     }
+    // Each chunk costs a pass over the limbs: a long number is a long loop.
+    poll_interrupt(result.limbs_.size() + 1);
     result *= scale;
     result.add_small(chunk);
     first = kDecimalChunkDigits;
@@ -72,7 +75,10 @@ BigUnsigned BigUnsigned::power_of_ten(std::uint64_t exponent) {
 BigUnsigned BigUnsigned::power_of_five(std::uint64_t exponent) {
   BigUnsigned result(1);
   constexpr std::uint32_t kFive13 = 1220703125;  // 5^13, the largest power of five in a limb
-  for (; exponent >= 13; exponent -= 13) result *= kFive13;
+  for (; exponent >= 13; exponent -= 13) {
+    poll_interrupt(result.limbs_.size() + 1);
+    result *= kFive13;
+  }
   std::uint32_t rest = 1;
   for (; exponent > 0; --exponent) rest *= 5;
   result *= rest;
@@ -92,7 +98,10 @@ void BigUnsigned::append_decimal(std::string& out) const {
   BigUnsigned rest = *this;
   std::vector<std::uint32_t> chunks;  // base 10^9, least significant first
   chunks.reserve(limbs_.size() * 32 / 29 + 1);
-  while (!rest.is_zero()) chunks.push_back(rest.divide_small(kDecimalChunk));
+  while (!rest.is_zero()) {
+    poll_interrupt(rest.limbs_.size());
+    chunks.push_back(rest.divide_small(kDecimalChunk));
+  }
   std::string top = std::to_string(chunks.back());
   out.append(top);
   for (std::size_t i = chunks.size() - 1; i-- > 0;) {
@@ -187,6 +196,7 @@ BigUnsigned operator*(const BigUnsigned& left, const BigUnsigned& right) {
   if (left.is_zero() || right.is_zero()) return result;
   result.limbs_.assign(left.limbs_.size() + right.limbs_.size(), 0);
   for (std::size_t i = 0; i < left.limbs_.size(); ++i) {
+    poll_interrupt(right.limbs_.size());
     std::uint64_t carry = 0;
     for (std::size_t j = 0; j < right.limbs_.size(); ++j) {
       std::uint64_t product =

@@ -9,7 +9,9 @@ namespace hexalume::value {
 
 // A non-negative integer of any size, for the few places that need exact arithmetic: integers
 // beyond 64 bits converted to and from text, and the numeric rules where a double would round.
-// Schoolbook algorithms: quadratic in the number of digits, which is fine for the sizes met.
+// Schoolbook algorithms: quadratic in the number of digits, which is fine for the sizes met. An
+// int of a few million bits still takes seconds, so the quadratic loops poll for interrupts
+// (value::Cancelled may come out of them).
 class BigUnsigned {
  public:
   BigUnsigned() = default;

@@ -72,7 +72,14 @@ INSTANTIATE_TEST_SUITE_P(
                  Segments{key(std::string("a\0\n\tb", 5))}},
         ScanCase{"bracket_inside_key", "root['[0]']", Segments{key("[0]")}},
         ScanCase{"quote_opens_index_form", "root[']", std::nullopt},
-        ScanCase{"key_looking_index", "root[0]['0']", Segments{index(0), key("0")}}),
+        ScanCase{"key_looking_index", "root[0]['0']", Segments{index(0), key("0")}},
+        // A key holding "']" before a group that cannot be read runs on to a "']" that reads on.
+        ScanCase{"key_holding_bad_index", "root['m'][0']", Segments{key("m'][0")}},
+        ScanCase{"key_holding_bad_index_then_key", "root['m'][x']['q']",
+                 Segments{key("m'][x"), key("q")}},
+        ScanCase{"key_holding_unclosed_key", "root['m']['x", std::nullopt},
+        ScanCase{"key_holding_readable_group_splits", "root['m'][0]']",
+                 Segments{key("m"), index(0)}}),
     [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
 TEST(path_scan, key_and_index_never_equal) {

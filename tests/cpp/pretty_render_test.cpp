@@ -109,9 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"[1]", V + "+ 1"},
                    "[0]",
                    "[0, 1]"},
-        RenderCase{"unknown_key_under_object_not_drawn",
+        // Segments the parent cannot hold come from keys holding "']"; they are drawn after
+        // the others, in label order, so that no change goes undrawn.
+        RenderCase{"unknown_key_under_object_drawn_last",
                    R"({"dictionary_item_added": ["root['ghost']", "root[0]", "root['a']"]})",
-                   {"a", V + "+ 2"},
+                   {"a", V + "+ 2", "[0]", V + "+ <added>", "ghost", V + "+ <added>"},
                    R"({"a": 1})",
                    R"({"a": 2})"},
         RenderCase{"compact_stops_at_change",
@@ -189,7 +191,7 @@ TEST(render_pretty, children_found_again_are_one_child) {
 // counts as something below the limit.
 TEST(render_pretty, paths_read_only_as_deep_as_drawn) {
   const std::string report =
-      R"({"dictionary_item_added": ["root['a'][x]['b']", "root['c']['d'][x]"]})";
+      R"({"dictionary_item_added": ["root['a'][x][0]", "root['c']['d'][x]"]})";
   PrettyOptions options = plain();
   options.max_depth = 0;
   EXPECT_EQ(render(report, "null", "null", options), joined({"c", L + "..."}));
