@@ -67,6 +67,10 @@ def test_the_interpreter_digit_limit_does_not_apply():
         assert converted(value) == value
         diff = Vesperon([value], [value + 1]).to_dict()
         assert diff == changed(value, value + 1, "root[0]")
+        # repr() writes the digits itself, as pretty() does, rather than failing on the limit.
+        assert repr(Vesperon([value], [])) == (
+            "Vesperon({'iterable_item_removed': {'root[0]': 1" + "0" * 999 + "1}})")
+        assert pretty_text_ends(Vesperon([value], [value + 1]), "1" + "0" * 999 + "2")
     finally:
         sys.set_int_max_str_digits(limit)
 
@@ -136,3 +140,7 @@ def collision(path, section):
 ])
 def test_paths_shared_by_two_positions(t1, t2, options, expected):
     outcome(lambda: Vesperon(t1, t2, **options).to_dict(), expected)
+
+
+def pretty_text_ends(comparison, digits):
+    return comparison.pretty(no_color=True).endswith("+ " + digits)

@@ -6,6 +6,7 @@
 
 #include "python/convert.hpp"
 #include "python/errors.hpp"
+#include "value/number_text.hpp"
 
 namespace hexalume::python {
 
@@ -42,6 +43,12 @@ class ReprWriter {
       case Kind::Number:
         if (node.rep == value::NumberRep::Unsigned) return write_integer(node.unsigned_int);
         if (node.rep == value::NumberRep::Signed) return write_integer(node.signed_int);
+        if (node.rep == value::NumberRep::Big) {
+          // The digits themselves: the interpreter's own repr refuses ints of more than its
+          // digit limit (4300 by default), and a repr must not fail on a valid report.
+          value::append_number_text(out_, node);
+          return true;
+        }
         return write_through_python(node);
       case Kind::String:
         return write_string(node);
