@@ -388,18 +388,18 @@ def test_the_format_comes_from_the_option_the_extension_or_json(tmp_path, old, n
         1, {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1}}}, "")
 
 
-DEPLOYMENT = {"spec": {"template": {"spec": {"containers": [{"ports": [{"containerPort": 80}]}]}}}}
+DEPLOYMENT = {"deployment": {"template": {"pod": {"containers": [{"ports": [{"containerPort": 80}]}]}}}}
 
 
 def test_the_command_draws_every_level_unless_told_otherwise(cli, tmp_path):
     old = write(tmp_path, "old.json", json.dumps(DEPLOYMENT))
     changed = json.loads(json.dumps(DEPLOYMENT))
-    changed["spec"]["template"]["spec"]["containers"][0]["ports"][0]["containerPort"] = 8080
+    changed["deployment"]["template"]["pod"]["containers"][0]["ports"][0]["containerPort"] = 8080
     new = write(tmp_path, "new.json", json.dumps(changed))
     assert cli(old, new) == (1, """\
-spec
+deployment
 ╰── template
-    ╰── spec
+    ╰── pod
         ╰── containers
             ╰── [0]
                 ╰── ports
@@ -408,4 +408,4 @@ spec
                             - 80
                             + 8080
 """, "")
-    assert cli(old, new, "--max-depth", "1") == (1, "spec\n╰── template\n    ╰── ...\n", "")
+    assert cli(old, new, "--max-depth", "1") == (1, "deployment\n╰── template\n    ╰── ...\n", "")
