@@ -229,18 +229,9 @@ void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t 
 
 // Every child, stably sorted by its label as printed, compared as bytes.
 void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderContext& context) {
-  std::vector<std::pair<std::string, std::size_t>> labelled;
-  labelled.reserve(last - first);
-  for (std::size_t child = first; child < last; ++child) {
-    value::poll_interrupt();
-    labelled.emplace_back(segment_label(context.nodes[child].segment), child);
-  }
-  std::stable_sort(labelled.begin(), labelled.end(),
-                   [](const auto& left, const auto& right) { return left.first < right.first; });
-  for (const auto& entry : labelled) {
-    const RankedChild child{0, entry.second, descend(parent, context.nodes[entry.second].segment)};
-    context.items.push_back(node_item(child));
-  }
+  std::vector<std::size_t> children(last - first);
+  for (std::size_t child = first; child < last; ++child) children[child - first] = child;
+  plan_unplaced(children, parent, context);
 }
 
 // Kept out of the recursive functions so that their frames stay small.
