@@ -7,6 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -58,21 +59,44 @@ class PyRef {
   PyObject* object_ = nullptr;
 };
 
+// Counts the points at which Python code may have run (a signal handler, a method of an object
+// that is not of an exact built-in type), so that loops over borrowed containers know when to
+// look again. Every call into this module holds the GIL, so no count is lost.
+namespace detail {
+inline constinit std::atomic<std::uint64_t> python_code_runs{0};
+}  // namespace detail
+inline std::uint64_t python_code_runs() {
+  return detail::python_code_runs.load(std::memory_order_relaxed);
+}
+inline void note_python_code() {
+  detail::python_code_runs.store(python_code_runs() + 1, std::memory_order_relaxed);
+}
+
 // Steps through a dict's entries in its own order, holding each key and value while the caller
 // works on them. Python code run between steps (a key's __str__, a value's __index__) may change
 // the dict, and stepping on through a changed dict is not safe: the next step then throws
-// value::InternalError instead.
+// value::InternalError instead. With Checks::AfterPythonCode the dict's size is read again only
+// when note_python_code() was called since the previous step (the caller notes every place where
+// Python code may run); with Checks::EveryStep, on every step.
 class DictEntries {
  public:
-  explicit DictEntries(PyObject* dict) : dict_(dict), start_(PyDict_Size(dict)) {}
+  enum class Checks { EveryStep, AfterPythonCode };
+
+  DictEntries(PyObject* dict, Checks checks)
+      : dict_(dict),
+        start_(PyDict_Size(dict)),
+        runs_(checks == Checks::EveryStep ? kEveryStep : python_code_runs()) {}
 
   // The number of entries when the iteration began.
   Py_ssize_t size() const { return start_; }
 
   // Moves to the next entry and holds it in `key` and `value`; false at the end.
   bool next(PyRef& key, PyRef& value) {
-    if (PyDict_Size(dict_) != start_) {
-      throw value::InternalError("dictionary changed size during iteration");
+    if (runs_ != python_code_runs()) [[unlikely]] {
+      if (PyDict_Size(dict_) != start_) {
+        throw value::InternalError("dictionary changed size during iteration");
+      }
+      if (runs_ != kEveryStep) runs_ = python_code_runs();
     }
     PyObject* borrowed_key = nullptr;
     PyObject* borrowed_value = nullptr;
@@ -84,8 +108,12 @@ class DictEntries {
   }
 
  private:
+  // Never a count of python_code_runs(): it would take 2^64 notes to reach.
+  static constexpr std::uint64_t kEveryStep = UINT64_MAX;
+
   PyObject* dict_;
   Py_ssize_t start_;
+  std::uint64_t runs_;
   Py_ssize_t position_ = 0;
   Py_ssize_t taken_ = 0;
 };

@@ -239,6 +239,8 @@ class Converter {
   // Subclasses and library objects: the first rule, from `first` on, that the object's type
   // selects.
   [[gnu::noinline]] Rule classify_other(PyObject* object, Rule first) {
+    // From here on the object's own methods may run: dicts being read look at their size again.
+    note_python_code();
     if (first <= Rule::Number) {
       PyTypeObject* type = Py_TYPE(object);
       // A module name that cannot be read selects no library here; the library rule reads it
@@ -340,7 +342,14 @@ class Converter {
     Py_ssize_t count = 0;
     // Python code run by an element may shrink or grow the list: visit only positions that
     // existed at the start and still exist now.
-    for (; count < start && count < PyList_Size(list); ++count) {
+    Py_ssize_t size = start;
+    std::uint64_t runs = python_code_runs();
+    for (; count < start; ++count) {
+      if (runs != python_code_runs()) [[unlikely]] {
+        runs = python_code_runs();
+        size = PyList_Size(list);
+      }
+      if (count >= size) break;
       PyRef item = PyRef::borrow(PyList_GetItem(list, count));
       if (!item) return false;
       if (!convert(item.get(), items[count])) return false;
@@ -430,7 +439,7 @@ class Converter {
   [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out) {
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
-    DictEntries entries(dict);
+    DictEntries entries(dict, DictEntries::Checks::AfterPythonCode);
     const Py_ssize_t start = entries.size();
     Member* members =
         start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
@@ -466,6 +475,7 @@ class Converter {
       Attempt attempt = text_to_node(key, out);
       if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
     }
+    note_python_code();
     PyRef text = PyRef::steal(PyObject_Str(key));
     if (text) {
       Attempt attempt = text_to_node(text.get(), out);
