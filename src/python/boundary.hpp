@@ -75,28 +75,18 @@ inline void note_python_code() {
 // Steps through a dict's entries in its own order, holding each key and value while the caller
 // works on them. Python code run between steps (a key's __str__, a value's __index__) may change
 // the dict, and stepping on through a changed dict is not safe: the next step then throws
-// value::InternalError instead. With Checks::AfterPythonCode the dict's size is read again only
-// when note_python_code() was called since the previous step (the caller notes every place where
-// Python code may run); with Checks::EveryStep, on every step.
+// value::InternalError instead.
 class DictEntries {
  public:
-  enum class Checks { EveryStep, AfterPythonCode };
-
-  DictEntries(PyObject* dict, Checks checks)
-      : dict_(dict),
-        start_(PyDict_Size(dict)),
-        runs_(checks == Checks::EveryStep ? kEveryStep : python_code_runs()) {}
+  explicit DictEntries(PyObject* dict) : dict_(dict), start_(PyDict_Size(dict)) {}
 
   // The number of entries when the iteration began.
   Py_ssize_t size() const { return start_; }
 
   // Moves to the next entry and holds it in `key` and `value`; false at the end.
   bool next(PyRef& key, PyRef& value) {
-    if (runs_ != python_code_runs()) [[unlikely]] {
-      if (PyDict_Size(dict_) != start_) {
-        throw value::InternalError("dictionary changed size during iteration");
-      }
-      if (runs_ != kEveryStep) runs_ = python_code_runs();
+    if (PyDict_Size(dict_) != start_) {
+      throw value::InternalError("dictionary changed size during iteration");
     }
     PyObject* borrowed_key = nullptr;
     PyObject* borrowed_value = nullptr;
@@ -108,9 +98,38 @@ class DictEntries {
   }
 
  private:
-  // Never a count of python_code_runs(): it would take 2^64 notes to reach.
-  static constexpr std::uint64_t kEveryStep = UINT64_MAX;
+  PyObject* dict_;
+  Py_ssize_t start_;
+  Py_ssize_t position_ = 0;
+  Py_ssize_t taken_ = 0;
+};
 
+// As DictEntries, for a caller that notes every place where Python code may run
+// (note_python_code()): the entries are borrowed, and the dict's size is read again only when
+// Python code may have run since the previous step.
+class DictReader {
+ public:
+  explicit DictReader(PyObject* dict)
+      : dict_(dict), start_(PyDict_Size(dict)), runs_(python_code_runs()) {}
+
+  // The number of entries when the iteration began.
+  Py_ssize_t size() const { return start_; }
+
+  // Moves to the next entry: `key` and `value` are borrowed from the dict, valid until Python
+  // code runs. False at the end.
+  bool next(PyObject*& key, PyObject*& value) {
+    if (runs_ != python_code_runs()) [[unlikely]] {
+      runs_ = python_code_runs();
+      if (PyDict_Size(dict_) != start_) {
+        throw value::InternalError("dictionary changed size during iteration");
+      }
+    }
+    if (!PyDict_Next(dict_, &position_, &key, &value)) return false;
+    if (taken_++ == start_) throw value::InternalError("dictionary keys changed during iteration");
+    return true;
+  }
+
+ private:
   PyObject* dict_;
   Py_ssize_t start_;
   std::uint64_t runs_;

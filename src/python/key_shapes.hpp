@@ -103,9 +103,10 @@ class KeyShapes::Reading {
     return unknown_key(index, key);
   }
 
-  // Takes the key of the entry just read, held while this dict's shape may still be remembered.
-  void keep(PyRef&& key) {
-    if (remember_ && shape_ == nullptr) shapes_.held_.push_back(std::move(key));
+  // Holds the key of the entry just read (an exact str) while this dict's shape may still be
+  // remembered.
+  void keep(PyObject* key) {
+    if (remember_ && shape_ == nullptr) shapes_.held_.push_back(PyRef::borrow(key));
   }
 
   // After the last entry, with `count` entries read into `members`: true when the members are

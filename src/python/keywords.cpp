@@ -159,7 +159,7 @@ bool apply_keyword(Keyword keyword, PyObject* value, options::VesperonOptions& o
 std::optional<options::VesperonOptions> parse_options(PyObject* kwargs) {
   options::VesperonOptions options;
   if (kwargs == nullptr) return options;
-  DictEntries entries(kwargs, DictEntries::Checks::EveryStep);
+  DictEntries entries(kwargs);
   PyRef key;
   PyRef value;
   // Conversions may run Python code (__index__, __float__, imports).
