@@ -459,6 +459,17 @@ bool integers_equal(const Node& left, const Node& right) {
   return a.negative == b.negative && a.magnitude == b.magnitude;
 }
 
+bool equal_to_depth(const Node& left, const Node& right, std::size_t levels);
+
+// The items and member values of a container, compared where the loop runs when they are texts
+// or identical scalar nodes (the common cases), else by equal_to_depth.
+[[gnu::always_inline]] inline bool equal_child(const Node& left, const Node& right,
+                                               std::size_t levels) {
+  if (left.kind == Kind::String) return right.kind == Kind::String && same_bytes(left, right);
+  if (left.kind < Kind::String && std::memcmp(&left, &right, sizeof(Node)) == 0) return true;
+  return equal_to_depth(left, right, levels);
+}
+
 // Deep equality; `levels` containers deep and no further (the level counts down). With
 // `levels` at its largest the whole tree is compared.
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
@@ -490,7 +501,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       check_stack(kInComparison);
       poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
-        if (!equal_to_depth(left.items[i], right.items[i], levels - 1)) return false;
+        if (!equal_child(left.items[i], right.items[i], levels - 1)) return false;
       }
       return true;
     }
@@ -503,7 +514,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       for (std::size_t i = 0; i < count; ++i) {
         const Member& a = left.members[i];
         const Member& b = right.members[i];
-        if (!same_bytes(a.key, b.key) || !equal_to_depth(a.value, b.value, levels - 1)) {
+        if (!same_bytes(a.key, b.key) || !equal_child(a.value, b.value, levels - 1)) {
           return false;
         }
       }
