@@ -339,6 +339,28 @@ def dict_shrunk_by_a_value():
     return data
 
 
+def dict_shrunk_from_a_nested_key():
+    # The Python code runs while a dict two levels down is read; the outer dict notices.
+    data = {"a": 1}
+    data["b"] = [{Hook(lambda hook: data.pop("a")): 1}]
+    data["c"] = 3
+    return data
+
+
+def dict_shrunk_by_an_export():
+    data = {"a": 1}
+    data["b"] = exporter("models", model_dump=lambda self, **kwargs: data.pop("a"))
+    data["c"] = 3
+    return data
+
+
+def dict_grown_inside_a_list_item():
+    data = {"a": 1}
+    data["b"] = [1, Hook(lambda hook: data.setdefault("z", 0))]
+    data["c"] = 3
+    return data
+
+
 def growing_set():
     members = set()
     members.update({Hook(lambda hook: members.add(99)), 5})
@@ -349,6 +371,9 @@ def growing_set():
     (growing_dict, "dictionary changed size during iteration"),
     (dict_with_replaced_key, "dictionary keys changed during iteration"),
     (dict_shrunk_by_a_value, "dictionary changed size during iteration"),
+    (dict_shrunk_from_a_nested_key, "dictionary changed size during iteration"),
+    (dict_shrunk_by_an_export, "dictionary changed size during iteration"),
+    (dict_grown_inside_a_list_item, "dictionary changed size during iteration"),
     (growing_set, "Set changed size during iteration"),
 ])
 def test_dict_or_set_changed_during_conversion(make, message):
@@ -428,6 +453,19 @@ def reshaped_documents():
                 for key in chosen}
 
     yield "many shapes", [shaped(0) for _ in range(400)]
+    # Shapes that share their first key and size, in turn, more of them than one first key keeps,
+    # each holding dicts of the same first key and size that diverge at every position.
+    first, others = keys[0], keys[1:9]
+    variants = [[first, others[i], others[(i + 3) % 8]] for i in range(8)]
+
+    def variant(i, depth):
+        chosen = variants[(i * 5 + depth) % len(variants)]
+        return {key: variant(i + 1, depth + 1) if depth < 2 and position == 1 else i
+                for position, key in enumerate(chosen)}
+
+    yield "shared first key", [variant(i % 11, 0) for i in range(300)]
+    yield "alternating", [{first: i, name: i} if i % 2 else {first: i, zeta: i}
+                          for i in range(100)]
 
 
 def test_repeated_shape_with_keys_that_share_a_text():

@@ -7,6 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -58,6 +59,19 @@ class PyRef {
   PyObject* object_ = nullptr;
 };
 
+// Counts the points at which Python code may have run (a signal handler, a method of an object
+// that is not of an exact built-in type), so that loops over borrowed containers know when to
+// look again. Every call into this module holds the GIL, so no count is lost.
+namespace detail {
+inline constinit std::atomic<std::uint64_t> python_code_runs{0};
+}  // namespace detail
+inline std::uint64_t python_code_runs() {
+  return detail::python_code_runs.load(std::memory_order_relaxed);
+}
+inline void note_python_code() {
+  detail::python_code_runs.store(python_code_runs() + 1, std::memory_order_relaxed);
+}
+
 // Steps through a dict's entries in its own order, holding each key and value while the caller
 // works on them. Python code run between steps (a key's __str__, a value's __index__) may change
 // the dict, and stepping on through a changed dict is not safe: the next step then throws
@@ -86,6 +100,39 @@ class DictEntries {
  private:
   PyObject* dict_;
   Py_ssize_t start_;
+  Py_ssize_t position_ = 0;
+  Py_ssize_t taken_ = 0;
+};
+
+// As DictEntries, for a caller that notes every place where Python code may run
+// (note_python_code()): the entries are borrowed, and the dict's size is read again only when
+// Python code may have run since the previous step.
+class DictReader {
+ public:
+  explicit DictReader(PyObject* dict)
+      : dict_(dict), start_(PyDict_Size(dict)), runs_(python_code_runs()) {}
+
+  // The number of entries when the iteration began.
+  Py_ssize_t size() const { return start_; }
+
+  // Moves to the next entry: `key` and `value` are borrowed from the dict, valid until Python
+  // code runs. False at the end.
+  bool next(PyObject*& key, PyObject*& value) {
+    if (runs_ != python_code_runs()) [[unlikely]] {
+      runs_ = python_code_runs();
+      if (PyDict_Size(dict_) != start_) {
+        throw value::InternalError("dictionary changed size during iteration");
+      }
+    }
+    if (!PyDict_Next(dict_, &position_, &key, &value)) return false;
+    if (taken_++ == start_) throw value::InternalError("dictionary keys changed during iteration");
+    return true;
+  }
+
+ private:
+  PyObject* dict_;
+  Py_ssize_t start_;
+  std::uint64_t runs_;
   Py_ssize_t position_ = 0;
   Py_ssize_t taken_ = 0;
 };

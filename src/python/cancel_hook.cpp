@@ -5,7 +5,10 @@ namespace hexalume::python {
 namespace {
 
 // Every call of the core runs with the GIL held, so the hook may run Python code.
-bool run_signal_handlers() noexcept { return PyErr_CheckSignals() == 0; }
+bool run_signal_handlers() noexcept {
+  note_python_code();
+  return PyErr_CheckSignals() == 0;
+}
 
 }  // namespace
 

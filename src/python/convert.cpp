@@ -43,6 +43,7 @@ enum class Rule : std::uint8_t {
   Dict,       // dict and subclasses
   Library,    // frames, models and arrays, through their export methods
   Raised,     // choosing the rule raised an exception that must propagate
+  Other,      // not an exact built-in type: classified on the cold path
 };
 
 // Where the rules go on after a scalar rule did not apply.
@@ -161,13 +162,18 @@ class Converter {
   explicit Converter(Arena& arena) : arena_(arena) {}
 
   // Converts `object` into `out` by the first rule that applies. False means a Python exception
-  // is set.
+  // is set. `object` may be borrowed from a container: it is alive now, and every path that may
+  // run Python code (objects of other types, containers, the signal poll) holds it first or is
+  // done with it.
   bool convert(PyObject* object, Node& out) {
-    value::poll_interrupt();
     const Rule rule = classify(object);
     const Attempt attempt = apply(rule, object, out);
+    if (attempt == Attempt::Converted) [[likely]] {
+      value::poll_interrupt();
+      return true;
+    }
     if (attempt == Attempt::NotApplied) return convert_after(rule, object, out);
-    return attempt == Attempt::Converted;
+    return false;
   }
 
  private:
@@ -183,7 +189,7 @@ class Converter {
     if (type == &PyBool_Type) return Rule::Bool;
     if (type == &PyTuple_Type) return Rule::Tuple;
     if (type == &PySet_Type || type == &PyFrozenSet_Type) return Rule::Set;
-    return classify_other(object, Rule::NumpyBool);
+    return Rule::Other;
   }
 
   // Applies one rule. Written once and inlined into both callers: in convert() each exact-type
@@ -221,14 +227,26 @@ class Converter {
         return done(convert_library(object, out));
       case Rule::Raised:
         return Attempt::Raised;
+      case Rule::Other:
+        return done(convert_other(object, out));
     }
     throw value::InternalError("conversion rule out of range");
   }
 
   static Attempt done(bool converted) { return converted ? Attempt::Converted : Attempt::Raised; }
 
+  // Subclasses and library objects, whose methods may run Python code.
+  [[gnu::noinline]] bool convert_other(PyObject* object, Node& out) {
+    PyRef held = PyRef::borrow(object);
+    const Rule rule = classify_other(object, Rule::NumpyBool);
+    const Attempt attempt = apply(rule, object, out);
+    if (attempt == Attempt::NotApplied) return convert_after(rule, object, out);
+    return attempt == Attempt::Converted;
+  }
+
   // A scalar rule did not apply: the rules after it, in order.
   [[gnu::noinline]] bool convert_after(Rule failed, PyObject* object, Node& out) {
+    PyRef held = PyRef::borrow(object);
     for (Rule rule = failed;;) {
       rule = classify_other(object, rule_after(rule));
       const Attempt attempt = apply(rule, object, out);
@@ -239,6 +257,8 @@ class Converter {
   // Subclasses and library objects: the first rule, from `first` on, that the object's type
   // selects.
   [[gnu::noinline]] Rule classify_other(PyObject* object, Rule first) {
+    // From here on the object's own methods may run: dicts being read look at their size again.
+    note_python_code();
     if (first <= Rule::Number) {
       PyTypeObject* type = Py_TYPE(object);
       // A module name that cannot be read selects no library here; the library rule reads it
@@ -332,7 +352,10 @@ class Converter {
     return Attempt::Converted;
   }
 
+  // Containers hold themselves while their items are converted; the items are borrowed.
+
   [[gnu::noinline]] bool convert_list(PyObject* list, Node& out) {
+    PyRef held = PyRef::borrow(list);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PyList_Size(list);
@@ -340,22 +363,29 @@ class Converter {
     Py_ssize_t count = 0;
     // Python code run by an element may shrink or grow the list: visit only positions that
     // existed at the start and still exist now.
-    for (; count < start && count < PyList_Size(list); ++count) {
-      PyRef item = PyRef::borrow(PyList_GetItem(list, count));
-      if (!item) return false;
-      if (!convert(item.get(), items[count])) return false;
+    Py_ssize_t size = start;
+    std::uint64_t runs = python_code_runs();
+    for (; count < start; ++count) {
+      if (runs != python_code_runs()) [[unlikely]] {
+        runs = python_code_runs();
+        size = PyList_Size(list);
+      }
+      if (count >= size) break;
+      PyObject* item = PyList_GetItem(list, count);
+      if (item == nullptr || !convert(item, items[count])) return false;
     }
     out = value::make_list(items, static_cast<std::size_t>(count));
     return true;
   }
 
   [[gnu::noinline]] bool convert_tuple(PyObject* tuple, Node& out) {
+    PyRef held = PyRef::borrow(tuple);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t count = PyTuple_Size(tuple);
     Node* items = count > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(count)) : nullptr;
     for (Py_ssize_t i = 0; i < count; ++i) {
-      // The tuple cannot change and holds its items while we hold the tuple.
+      // The tuple cannot change and holds its items while it is held.
       PyObject* item = PyTuple_GetItem(tuple, i);
       if (item == nullptr || !convert(item, items[i])) return false;
     }
@@ -364,6 +394,7 @@ class Converter {
   }
 
   [[gnu::noinline]] bool convert_set(PyObject* set, Node& out) {
+    PyRef held = PyRef::borrow(set);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PySet_Size(set);
@@ -428,26 +459,36 @@ class Converter {
   }
 
   [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out) {
+    PyRef held = PyRef::borrow(dict);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
-    DictEntries entries(dict);
+    DictReader entries(dict);
     const Py_ssize_t start = entries.size();
     Member* members =
         start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
     KeyShapes::Reading shape(key_shapes_, start);
     std::size_t count = 0;
-    PyRef key;
-    PyRef item;
-    // A key's __str__ or a value's conversion may run Python code that changes the dict.
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    // A key's __str__ or a value's conversion may run Python code that changes the dict; the
+    // entries stepped to are borrowed until then.
     while (entries.next(key, item)) {
       Member& member = members[count];
-      if (const Node* known = shape.known_key(count, key.get())) {
+      if (const Node* known = shape.known_key(count, key)) {
         member.key = *known;
-      } else if (!convert_key(key.get(), member.key)) {
-        return false;
+      } else if (Py_TYPE(key) == &PyUnicode_Type) {
+        if (!convert_key(key, member.key)) return false;
+      } else {
+        // The key's own __str__ may run: key and item are held through it and the item's
+        // conversion. Such a dict is not remembered, so the key is not kept.
+        PyRef held_key = PyRef::borrow(key);
+        PyRef held_item = PyRef::borrow(item);
+        if (!convert_key(key, member.key) || !convert(item, member.value)) return false;
+        ++count;
+        continue;
       }
-      shape.keep(std::move(key));
-      if (!convert(item.get(), member.value)) return false;
+      shape.keep(key);
+      if (!convert(item, member.value)) return false;
       ++count;
     }
     if (shape.sort(members, count)) {
@@ -466,6 +507,7 @@ class Converter {
       Attempt attempt = text_to_node(key, out);
       if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
     }
+    note_python_code();
     PyRef text = PyRef::steal(PyObject_Str(key));
     if (text) {
       Attempt attempt = text_to_node(text.get(), out);

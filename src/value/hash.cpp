@@ -22,6 +22,7 @@ constexpr std::uint64_t kNegative = 0xa0761d6478bd642f;
 constexpr std::uint64_t kBig = 0x589965cc75374cc3;
 constexpr std::uint64_t kFloat = 0x1d8e4e27c47d124f;
 constexpr std::uint64_t kString = 0xc2b2ae3d27d4eb4f;
+constexpr std::uint64_t kLongString = 0x3c6ef372fe94f82b;
 constexpr std::uint64_t kList = 0x165667b19e3779f9;
 constexpr std::uint64_t kObject = 0x27d4eb2f165667c5;
 
@@ -50,63 +51,90 @@ std::uint64_t hash_bytes(std::uint64_t seed, const char* bytes, std::size_t size
   return hash;
 }
 
-std::uint64_t hash_number(const Node& number) {
+// A node as one word and a seed that tells its kind (and, for short texts, its length), so that
+// one mix hashes a scalar: containers and long texts give their own hash as the word.
+struct Parts {
+  std::uint64_t word;
+  std::uint64_t seed;
+};
+
+Parts number_parts(const Node& number) {
   switch (number.rep) {
     case NumberRep::Unsigned:
-      return mix(kInteger, number.unsigned_int);
+      return {number.unsigned_int, kInteger};
     case NumberRep::Signed:
       // A Signed node holding a non-negative value equals the Unsigned one.
-      if (number.signed_int >= 0)
-        return mix(kInteger, static_cast<std::uint64_t>(number.signed_int));
-      return mix(kNegative, static_cast<std::uint64_t>(number.signed_int));
+      return {static_cast<std::uint64_t>(number.signed_int),
+              number.signed_int >= 0 ? kInteger : kNegative};
     case NumberRep::Float: {
       // +0.0 for both zeros, which compare equal.
       const double value = number.floating == 0.0 ? 0.0 : number.floating;
       std::uint64_t bits;
       std::memcpy(&bits, &value, sizeof bits);
-      return mix(kFloat, bits);
+      return {bits, kFloat};
     }
     case NumberRep::Big:
-      return hash_bytes(kBig, number.chars, number.size());
+      return {hash_bytes(kBig, number.chars, number.size()), kBig};
   }
-  return kBig;
+  return {0, kBig};
+}
+
+// Texts of up to eight bytes are their zero-padded word, their length in the seed.
+Parts text_parts(const Node& text) {
+  const std::size_t size = text.size();
+  if (size <= 8) return {load64(text.chars), kString + size};
+  return {hash_bytes(kString, text.chars, size), kLongString};
+}
+
+std::uint64_t container_hash(const Node& node);
+
+[[gnu::always_inline]] inline Parts parts(const Node& node) {
+  switch (node.kind) {
+    case Kind::Null:
+      return {0, kNull};
+    case Kind::Bool:
+      return {node.boolean ? 1u : 0u, kBool};
+    case Kind::Number:
+      return number_parts(node);
+    case Kind::String:
+      return text_parts(node);
+    case Kind::List:
+      return {container_hash(node), kList};
+    case Kind::Object:
+      return {container_hash(node), kObject};
+  }
+  return {0, kNull};
+}
+
+// Items and members are combined in order with one mix each; a member's key and value share one.
+std::uint64_t container_hash(const Node& node) {
+  check_stack(kInComparison);
+  const std::size_t count = node.size();
+  poll_interrupt(count);
+  if (node.kind == Kind::List) {
+    std::uint64_t hash = mix(kList, count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const Parts item = parts(node.items[i]);
+      hash = mix(hash ^ item.seed, item.word);
+    }
+    return hash;
+  }
+  // Members are in key order, so equal objects visit them alike.
+  std::uint64_t hash = mix(kObject, count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const Member& member = node.members[i];
+    const Parts key = text_parts(member.key);
+    const Parts value = parts(member.value);
+    hash = mix(hash ^ mix(key.word ^ key.seed, value.seed), value.word);
+  }
+  return hash;
 }
 
 }  // namespace
 
 std::uint64_t structural_hash(const Node& node) {
-  switch (node.kind) {
-    case Kind::Null:
-      return kNull;
-    case Kind::Bool:
-      return mix(kBool, node.boolean ? 1 : 0);
-    case Kind::Number:
-      return hash_number(node);
-    case Kind::String:
-      return hash_bytes(kString, node.chars, node.size());
-    case Kind::List: {
-      check_stack(kInComparison);
-      const std::size_t count = node.size();
-      poll_interrupt(count);
-      std::uint64_t hash = mix(kList, count);
-      for (std::size_t i = 0; i < count; ++i) hash = mix(hash, structural_hash(node.items[i]));
-      return hash;
-    }
-    case Kind::Object: {
-      // Members are in key order, so equal objects visit them alike.
-      check_stack(kInComparison);
-      const std::size_t count = node.size();
-      poll_interrupt(count);
-      std::uint64_t hash = mix(kObject, count);
-      for (std::size_t i = 0; i < count; ++i) {
-        const Member& member = node.members[i];
-        hash = mix(hash, hash_bytes(kString, member.key.chars, member.key.size()));
-        hash = mix(hash, structural_hash(member.value));
-      }
-      return hash;
-    }
-  }
-  return kNull;
+  const Parts whole = parts(node);
+  return mix(whole.seed, whole.word);
 }
 
 }  // namespace hexalume::value

@@ -162,12 +162,7 @@ Arena::~Arena() {
   }
 }
 
-void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
-  char* start = align_up(cursor_, alignment);
-  if (cursor_ != nullptr && start <= end_ && static_cast<std::size_t>(end_ - start) >= bytes) {
-    cursor_ = start + bytes;
-    return start;
-  }
+void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   // Small trees stay small (a recorded scalar string costs one small block); large ones grow
   // geometrically up to one huge page per block, so the number of blocks stays small.
   if (next_block_size_ < kFirstBlockSize) next_block_size_ = kFirstBlockSize;
@@ -180,7 +175,7 @@ void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
   head_ = block;
   char* data = reinterpret_cast<char*>(block + 1);
   end_ = data + usable;
-  start = align_up(data, alignment);
+  char* start = align_up(data, alignment);
   cursor_ = start + bytes;
   return start;
 }
@@ -302,11 +297,23 @@ Node make_string(Arena& arena, std::string_view text) {
     return node;
   }
   if (text.size() < kStringPadding) {
-    // Short texts are written as one padded word.
-    char word[kStringPadding] = {};
-    for (std::size_t i = 0; i < text.size(); ++i) word[i] = text[i];
+    // Short texts are written as one padded word, read in two overlapping halves (the word's
+    // bytes in memory order: this code, like the comparisons above, runs little-endian).
+    const auto* chars = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::uint64_t word = 0;
+    if (size >= 4) {
+      std::uint32_t low;
+      std::uint32_t high;
+      std::memcpy(&low, chars, sizeof low);
+      std::memcpy(&high, chars + size - 4, sizeof high);
+      word = low | (std::uint64_t{high} << (8 * (size - 4)));
+    } else {
+      word = chars[0] | (std::uint64_t{chars[size / 2]} << (8 * (size / 2))) |
+             (std::uint64_t{chars[size - 1]} << (8 * (size - 1)));
+    }
     char* bytes = static_cast<char*>(arena.allocate(kStringPadding, 1));
-    std::memcpy(bytes, word, kStringPadding);
+    std::memcpy(bytes, &word, kStringPadding);
     node.chars = bytes;
     return node;
   }
@@ -459,6 +466,17 @@ bool integers_equal(const Node& left, const Node& right) {
   return a.negative == b.negative && a.magnitude == b.magnitude;
 }
 
+bool equal_to_depth(const Node& left, const Node& right, std::size_t levels);
+
+// The items and member values of a container, compared where the loop runs when they are texts
+// or identical scalar nodes (the common cases), else by equal_to_depth.
+[[gnu::always_inline]] inline bool equal_child(const Node& left, const Node& right,
+                                               std::size_t levels) {
+  if (left.kind == Kind::String) return right.kind == Kind::String && same_bytes(left, right);
+  if (left.kind < Kind::String && std::memcmp(&left, &right, sizeof(Node)) == 0) return true;
+  return equal_to_depth(left, right, levels);
+}
+
 // Deep equality; `levels` containers deep and no further (the level counts down). With
 // `levels` at its largest the whole tree is compared.
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
@@ -490,7 +508,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       check_stack(kInComparison);
       poll_interrupt(count);
       for (std::size_t i = 0; i < count; ++i) {
-        if (!equal_to_depth(left.items[i], right.items[i], levels - 1)) return false;
+        if (!equal_child(left.items[i], right.items[i], levels - 1)) return false;
       }
       return true;
     }
@@ -503,7 +521,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       for (std::size_t i = 0; i < count; ++i) {
         const Member& a = left.members[i];
         const Member& b = right.members[i];
-        if (!same_bytes(a.key, b.key) || !equal_to_depth(a.value, b.value, levels - 1)) {
+        if (!same_bytes(a.key, b.key) || !equal_child(a.value, b.value, levels - 1)) {
           return false;
         }
       }

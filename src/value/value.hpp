@@ -75,7 +75,17 @@ class Arena {
   Arena& operator=(Arena&&) noexcept;
   ~Arena();
 
-  void* allocate(std::size_t bytes, std::size_t alignment);
+  void* allocate(std::size_t bytes, std::size_t alignment) {
+    // Inline: conversion allocates once or twice per node.
+    const auto address = reinterpret_cast<std::uintptr_t>(cursor_);
+    const std::uintptr_t start = (address + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+    if (cursor_ != nullptr && start <= reinterpret_cast<std::uintptr_t>(end_) &&
+        reinterpret_cast<std::uintptr_t>(end_) - start >= bytes) [[likely]] {
+      cursor_ = reinterpret_cast<char*>(start + bytes);
+      return reinterpret_cast<char*>(start);
+    }
+    return allocate_in_new_block(bytes, alignment);
+  }
   Node* allocate_nodes(std::size_t count) {
     return static_cast<Node*>(allocate(count * sizeof(Node), alignof(Node)));
   }
@@ -90,6 +100,8 @@ class Arena {
 
  private:
   struct Block;
+  void* allocate_in_new_block(std::size_t bytes, std::size_t alignment);
+
   Block* head_ = nullptr;  // the block being filled; older blocks follow through `next`
   char* cursor_ = nullptr;
   char* end_ = nullptr;

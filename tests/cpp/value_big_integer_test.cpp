@@ -108,7 +108,14 @@ INSTANTIATE_TEST_SUITE_P(
         EqualityCase{"100000000000000000000", "1e20", false},
         EqualityCase{"18446744073709551616", "18446744073709551615", false},
         EqualityCase{"[-0.0, {\"a\": 1}]", "[0.0, {\"a\": 1}]", true},
-        EqualityCase{"[1]", "[1.0]", false}));
+        EqualityCase{"[1]", "[1.0]", false},
+        // Items and member values: texts, identical scalars and the rest each take their own way.
+        EqualityCase{"{\"x\": -0.0, \"y\": [0.0]}", "{\"x\": 0.0, \"y\": [-0.0]}", true},
+        EqualityCase{"{\"x\": \"1\"}", "{\"x\": 1}", false},
+        EqualityCase{"[\"abcdefghij\", true, null]", "[\"abcdefghij\", true, null]", true},
+        EqualityCase{"[\"abcdefghij\"]", "[\"abcdefghik\"]", false},
+        EqualityCase{"[true]", "[1]", false},
+        EqualityCase{"[-1, 18446744073709551615]", "[-1, 18446744073709551615]", true}));
 
 // Nodes built by hand outside the makers' invariants still compare, and hash, by value.
 TEST(big_equality, hand_built_nodes_compare_by_value) {
@@ -154,7 +161,16 @@ TEST(structural_hash, separates_kinds_and_shapes) {
                           "[\"a\", 1]",
                           "\"abcdefgh\"",
                           "\"abcdefghi\"",
-                          "\"abcdefgh\\u0000\""};
+                          "\"abcdefgh\\u0000\"",
+                          "\"a\\u0000\"",
+                          "{\"a\": \"b\"}",
+                          "{\"b\": \"a\"}",
+                          "{\"a\": 1, \"b\": 2}",
+                          "{\"a\": 2, \"b\": 1}",
+                          "[{\"a\": 1}]",
+                          "[{\"a\": 1}, {}]",
+                          "{\"a\": [1]}",
+                          "{\"a\": {\"a\": 1}}"};
   for (const char* left : values) {
     for (const char* right : values) {
       if (left == right) continue;
