@@ -38,11 +38,18 @@ if [ ${#sdists[@]} -ne 1 ] || [ ${#wheels[@]} -ne 1 ]; then
   exit 1
 fi
 # The sdist must be complete: it holds every tracked file but the CI entry point.
-git ls-files -z | python3 - "${sdists[0]}" "${wheels[0]}" <<'PY'
+# (The script comes on standard input, so the list of tracked files is passed as a file.)
+tracked_list="$dist/tracked-files"
+git ls-files -z > "$tracked_list"
+python3 - "${sdists[0]}" "${wheels[0]}" "$tracked_list" <<'PY'
 import sys, tarfile, zipfile
 
-sdist, wheel = sys.argv[1:]
-tracked = {name for name in sys.stdin.read().split("\0") if name and not name.startswith(".ci/")}
+sdist, wheel, tracked_list = sys.argv[1:]
+with open(tracked_list, "rb") as listing:
+    names = listing.read().decode().split("\0")
+tracked = {name for name in names if name and not name.startswith(".ci/")}
+if not tracked:
+    sys.exit("no tracked files listed")
 with tarfile.open(sdist) as archive:
     packed = {name.partition("/")[2] for name in archive.getnames()}
 if missing := sorted(tracked - packed):
