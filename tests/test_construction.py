@@ -156,4 +156,9 @@ def test_second_interpreter_cannot_initialise_the_module():
     assert result.returncode == 0, result.stderr
     if result.stdout == "no subinterpreters\n":
         pytest.skip("this Python has no subinterpreter module")
-    assert result.stdout.startswith("<class 'ImportError'>: hexalume may be initialized only once")
+    # From 3.12 on, the interpreter itself refuses a single-phase module in an isolated
+    # subinterpreter before our initialisation runs; either way the import fails cleanly.
+    assert result.stdout.startswith((
+        "<class 'ImportError'>: hexalume may be initialized only once",
+        "<class 'ImportError'>: module hexalume does not support loading in subinterpreters",
+    )), result.stdout

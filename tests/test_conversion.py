@@ -262,9 +262,11 @@ def group_member_raising(kind):
     return type("Member", (), {"__module__": property(interrupted(kind))})()
 
 
-# Only ordinary errors are discarded while a rule is tried: an interrupt, an exit or a
-# MemoryError propagates unchanged from wherever it is raised, and nothing is called after it.
-@pytest.mark.parametrize("kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError])
+# Only ordinary errors are discarded while a rule is tried: an interrupt, an exit, a MemoryError
+# or a RecursionError propagates unchanged from wherever it is raised, and nothing is called
+# after it.
+@pytest.mark.parametrize("kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError,
+                                  RecursionError])
 @pytest.mark.parametrize("make, expected_calls", [
     (lambda kind: with_methods(__index__=interrupted(kind), __float__=record("__float__", 1.0)),
      [("raised", (), {})]),
@@ -400,11 +402,14 @@ def nested(depth):
 
 
 def test_nesting_beyond_the_recursion_limit():
-    deep_dict = {}
-    for _ in range(sys.getrecursionlimit() + 10):
-        deep_dict = {"k": deep_dict}
-    with pytest.raises(RecursionError):
-        Vesperon({}, deep_dict)
+    if sys.version_info < (3, 12):
+        # Up to 3.11 the interpreter's recursion limit bounds the nesting conversion accepts; from
+        # 3.12 on its own C limit does, whatever sys.setrecursionlimit says.
+        deep_dict = {}
+        for _ in range(sys.getrecursionlimit() + 10):
+            deep_dict = {"k": deep_dict}
+        with pytest.raises(RecursionError):
+            Vesperon({}, deep_dict)
     # Raising the limit does not let conversion run the native stack out.
     limit = sys.getrecursionlimit()
     sys.setrecursionlimit(100_000)
@@ -412,7 +417,14 @@ def test_nesting_beyond_the_recursion_limit():
         error = Err(RecursionError,
                     "maximum recursion depth exceeded while converting a Python object")
         error.check(lambda: Vesperon(nested(20_000), []))
-        error.check(lambda: Vesperon(1, exporter("numpy.fake", tolist=lambda self: self)))
+        exports_itself = exporter("numpy.fake", tolist=lambda self: self)
+        if sys.version_info < (3, 12):
+            error.check(lambda: Vesperon(1, exports_itself))
+        else:
+            # The interpreter's C limit may stop one of the export calls first, with its own
+            # message; the RecursionError passes through, never discarded as an ordinary error.
+            with pytest.raises(RecursionError):
+                Vesperon(1, exports_itself)
         comparison = Vesperon(nested(1_200), nested(1_199) + [1])
         assert len(comparison.to_dict()["iterable_item_added"]) == 1
     finally:

@@ -46,7 +46,8 @@ PyRef lookup_special(PyObject* object, PyTypeObject* type, const char* name) {
 }  // namespace
 
 bool discard_ordinary_error() {
-  if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) {
+  if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError) ||
+      PyErr_ExceptionMatches(PyExc_RecursionError)) {
     return false;
   }
   PyErr_Clear();

@@ -138,9 +138,10 @@ class DictReader {
 };
 
 // Where a rule says an error "is discarded": discards the pending exception and returns true
-// when it is an ordinary error (an Exception other than MemoryError). Anything else
-// (KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, the internal error) stays pending
-// and the result is false: the caller then fails with it, and calls nothing again.
+// when it is an ordinary error (an Exception other than MemoryError and RecursionError). Anything
+// else (KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, RecursionError, the internal
+// error) stays pending and the result is false: the caller then fails with it, and calls nothing
+// again. Running out of memory or stack is never a reason to try the next rule.
 bool discard_ordinary_error();
 
 // The UTF-8 text of a str (or subclass), valid while the object lives. nullopt with the
