@@ -32,12 +32,12 @@ import gc
 import json
 import os
 import random
-import resource
 import string
 import sys
 import time
 
 import hexalume
+from peak_memory import PeakMemory
 
 SEED = 20240611
 WORDS = ["alpha", "beta", "gamma", "delta", "version", "name", "license", "url", "main",
@@ -148,44 +148,6 @@ def best_time(function, repeat: int, inner: int = 1) -> float:
             function()
         best = min(best, (time.perf_counter() - start) / inner)
     return best
-
-
-def status_kib(field: str) -> int | None:
-    try:
-        with open("/proc/self/status") as status:
-            for line in status:
-                if line.startswith(field + ":"):
-                    return int(line.split()[1])
-    except OSError:
-        return None
-    return None
-
-
-class PeakMemory:
-    """Rise of the resident high-water mark while the block runs, in MiB."""
-
-    def __enter__(self):
-        gc.collect()
-        self.method = "VmHWM"
-        try:
-            with open("/proc/self/clear_refs", "w") as clear:
-                clear.write("5")  # resets VmHWM to the current RSS
-        except OSError:
-            self.method = "ru_maxrss"
-        if self.method == "VmHWM" and status_kib("VmHWM") is not None:
-            self.before = status_kib("VmRSS")
-        else:
-            self.method = "ru_maxrss"
-            self.before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        return self
-
-    def __exit__(self, *exc):
-        if self.method == "VmHWM":
-            after = status_kib("VmHWM")
-        else:
-            after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        self.mib = max(0, after - self.before) / 1024.0
-        return False
 
 
 def shuffled_copy(rows):

@@ -19,14 +19,13 @@ The ratios and growth factors are what to compare between changes; nothing is as
 from __future__ import annotations
 
 import argparse
-import gc
-import resource
 import statistics
 import sys
 import time
 from typing import Any, Callable
 
 from hexalume import Vesperon
+from peak_memory import PeakMemory
 
 CHANGES = 100_000
 CHAIN_DEPTHS = (2_500, 5_000, 9_990)
@@ -39,45 +38,6 @@ def median_time(call: Callable[[], Any], repeats: int) -> float:
         call()
         times.append(time.perf_counter() - start)
     return statistics.median(times)
-
-
-def status_kib(field: str) -> int | None:
-    try:
-        with open("/proc/self/status") as status:
-            for line in status:
-                if line.startswith(field + ":"):
-                    return int(line.split()[1])
-    except OSError:
-        return None
-    return None
-
-
-class PeakMemory:
-    """Rise of the resident high-water mark while the block runs, in MiB (VmHWM, reset through
-    /proc/self/clear_refs; where that is not possible, ru_maxrss, which cannot be reset)."""
-
-    def __enter__(self) -> "PeakMemory":
-        gc.collect()
-        self.method = "VmHWM"
-        try:
-            with open("/proc/self/clear_refs", "w") as clear:
-                clear.write("5")
-        except OSError:
-            self.method = "ru_maxrss"
-        if self.method == "VmHWM" and status_kib("VmHWM") is not None:
-            self.before = status_kib("VmRSS") or 0
-        else:
-            self.method = "ru_maxrss"
-            self.before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        return self
-
-    def __exit__(self, *exc: Any) -> bool:
-        if self.method == "VmHWM":
-            after = status_kib("VmHWM") or 0
-        else:
-            after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        self.mib = max(0, after - self.before) / 1024.0
-        return False
 
 
 def one_wide_list() -> Vesperon:
