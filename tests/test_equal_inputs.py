@@ -1,10 +1,13 @@
-"""Equal inputs are recognised before conversion. Whatever that walk decides, a comparison must
-give exactly what converting both inputs gives: the same report, text and errors.
+"""Two shortcuts must never show: equal inputs are recognised before conversion, and the new
+input is converted against the old one's tree, taking over its nodes wherever the two agree.
+Whatever either decides, a comparison must give exactly what converting both inputs on their
+own gives: the same report, text and errors.
 
-The converting path is reached by handing over the new input's root as an instance of a
-subclass of its own type (`cold`). Conversion treats a dict, list, str, int or float subclass
-exactly like the type itself, so the trees are the same; the walk over Python objects follows
-only exact built-in types, so it stops at once and both inputs are converted."""
+That plain path is reached by handing over the new input's root as an instance of a subclass of
+its own type (`cold`). Conversion treats a dict, list, str, int or float subclass exactly like
+the type itself, so the trees are the same; the walk over Python objects follows only exact
+built-in types, so it stops at once, and conversion reads the new input against the old tree
+only through exact built-in containers, so nothing below the root is taken over."""
 
 from __future__ import annotations
 
@@ -152,6 +155,106 @@ def test_walk_agrees_with_conversion_on_awkward_inputs(old, new):
 def test_walk_results(old, new, expected):
     outcome(lambda: Vesperon(old, new).to_dict(), expected)
     outcome(lambda: Vesperon(old, cold(new)).to_dict(), expected)
+
+
+def edited(document, edits, rng):
+    """A deep copy of `document` with `edits` random changes at random depths: a leaf replaced,
+    a member removed or added, a list cut short or extended, a list turned into a tuple."""
+    document = copy.deepcopy(document)
+    for _ in range(edits):
+        document = edit_once(document, rng)
+    return document
+
+
+def edit_once(node, rng):
+    if type(node) is dict and node and rng.random() < 0.7:
+        key = rng.choice(list(node))
+        choice = rng.random()
+        if choice < 0.5:
+            node[key] = edit_once(node[key], rng)
+        elif choice < 0.75:
+            del node[key]
+        else:
+            node[key + "x"] = fresh_leaf(rng)
+        return node
+    if type(node) is list and node and rng.random() < 0.7:
+        choice = rng.random()
+        if choice < 0.5:
+            index = rng.randrange(len(node))
+            node[index] = edit_once(node[index], rng)
+        elif choice < 0.65:
+            del node[rng.randrange(len(node)):]
+        elif choice < 0.8:
+            node.append(fresh_leaf(rng))
+        else:
+            return tuple(node)
+        return node
+    return fresh_leaf(rng)
+
+
+def fresh_leaf(rng):
+    return copy.deepcopy(rng.choice(SMALL_LEAVES))
+
+
+SMALL_LEAVES = [None, True, 0, 1, 1.0, -0.0, 2**64, 2**64 + 1, "", "a", "b", [], {}, [1], {"a": 1}]
+
+
+@settings(max_examples=300)
+@given(similar_documents, st.integers(min_value=1, max_value=4),
+       st.randoms(use_true_random=False), OPTION_SETS)
+def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edits, rng,
+                                                                    options):
+    agree(document, edited(document, edits, rng), **options)
+
+
+@pytest.mark.parametrize("old, new", [
+    pytest.param([1, 2, 3], [1, 2], id="shorter list"),
+    pytest.param([1, 2], [1, 2, 3], id="longer list"),
+    pytest.param([[1, "a"], [2]], ([1, "a"], [2], []), id="tuple, longer"),
+    pytest.param({"a": [1, 2], "b": "x"}, {"b": "x", "a": [1, 2], "c": 1}, id="added member"),
+    pytest.param({"a": [1, 2], "b": "x"}, {"b": "x"}, id="removed member"),
+    pytest.param({"a": "x"}, {1: "x", "a": "x"}, id="key merged from int"),
+    pytest.param({"a": "x", "1": "y"}, {"1": "x", 1: "y", "a": "x"}, id="int key wins"),
+    pytest.param({"a": "x"}, {"a": "\ud800"}, id="surrogate value"),
+    pytest.param({"a": 1}, {"\ud800": 1}, id="surrogate key"),
+    pytest.param({"k": 2**70}, {"k": 2**70}, id="equal big int"),
+    pytest.param([2**70, 1], [2**70, 2], id="big int shared"),
+    pytest.param({"k": 2**70}, {"k": 2**70 + 1}, id="different big int"),
+    pytest.param([{"a": "x"}] * 40 + [{"a": "y"}], [{"b": "z"}] * 40 + [{"a": "y"}],
+                 id="many different items, then equal ones"),
+    pytest.param(list(range(100)), list(range(99, -1, -1)), id="reversed"),
+    pytest.param([-0.0, [0.0]], [0.0, [-0.0]], id="signed zeros"),
+])
+def test_taking_over_the_old_tree_changes_nothing(old, new):
+    for options in ({}, {"ignore_order": True}, {"verbose_level": 2}):
+        agree(old, new, **options)
+
+
+class Shuffler:
+    """An export method that reorders and extends a list after it was converted."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def dict(self):
+        self.target.reverse()
+        self.target.append("late")
+        return {"shuffled": True}
+
+
+def test_the_old_tree_is_what_was_read_even_when_its_objects_change_later():
+    items = [1, [2, 3], "x"]
+    old = {"items": items, "z": None}
+    new = {"items": [1, [2, 3], "x"], "y": Shuffler(items), "z": None}
+    expected = {"dictionary_item_added": ["root['y']"]}
+    assert Vesperon(old, new).to_dict() == expected
+    assert items == ["x", [2, 3], 1, "late"]
+    # The list, now changed, against a copy of itself as it was: the changes show.
+    assert Vesperon(items, [1, [2, 3], "x"]).to_dict() == {
+        "iterable_item_removed": {"root[3]": "late"},
+        "type_changes": {
+            "root[0]": {"new_type": "int", "new_value": 1, "old_type": "str", "old_value": "x"},
+            "root[2]": {"new_type": "str", "new_value": "x", "old_type": "int", "old_value": 1}}}
 
 
 @pytest.mark.parametrize("make", [

@@ -7,14 +7,24 @@
 
 namespace hexalume::engine {
 
-Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options) {
+Vesperon with_options(value::Value inputs, options::VesperonOptions options) {
   DiffAccumulator accumulator;
   std::string path = "root";
   path.reserve(256);
-  diff_values(t1.root(), t2.root(), path, options, accumulator);
+  const value::Node& root = inputs.root();
+  diff_values(root.items[0], root.items[1], path, options, accumulator);
   std::optional<PathCollision> collision;
   value::Value report = into_value(std::move(accumulator), options.verbose_level, &collision);
-  return Vesperon{std::move(report), std::move(t1), std::move(t2), std::move(collision)};
+  return Vesperon{std::move(report), std::move(inputs), std::move(collision)};
+}
+
+Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options) {
+  return with_options(value::Value::pair(std::move(t1), std::move(t2)), std::move(options));
+}
+
+value::Value null_inputs() {
+  static const value::Node nulls[2];
+  return value::Value(value::make_list(nulls, 2));
 }
 
 value::Value to_value(const Vesperon& comparison) { return comparison.report; }

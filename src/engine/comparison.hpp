@@ -8,18 +8,27 @@
 
 namespace hexalume::engine {
 
-// One finished comparison: the report and both converted inputs, all owned, and the first path
-// that two positions would have shared in one report section, if any (the report then keeps the
-// later of the two entries; the Python boundary refuses such a comparison).
+// One finished comparison: the report and both inputs, all owned, and the first path that two
+// positions would have shared in one report section, if any (the report then keeps the later of
+// the two entries; the Python boundary refuses such a comparison).
 struct Vesperon {
   value::Value report;
-  value::Value t1;
-  value::Value t2;
+  // The list [t1, t2]. One tree owns both, so t2 may share the nodes of t1 where they agree.
+  value::Value inputs;
   std::optional<PathCollision> collision;
+
+  const value::Node& t1() const { return inputs.root().items[0]; }
+  const value::Node& t2() const { return inputs.root().items[1]; }
 };
 
-// Compares t1 with t2 under `options` and keeps the report and both trees. Cannot fail.
+// Compares the two items of `inputs` (a list [t1, t2]) under `options` and keeps the report and
+// the inputs. Cannot fail.
+Vesperon with_options(value::Value inputs, options::VesperonOptions options);
+// The same for two separate trees.
 Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options);
+
+// Inputs standing for two inputs known to be equal: two nulls, owning no memory.
+value::Value null_inputs();
 
 // An independent deep copy of the report.
 value::Value to_value(const Vesperon& comparison);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -176,7 +177,120 @@ class Converter {
     return false;
   }
 
+  // Converts `object` exactly as convert() does, given `base`: the node at the same position of
+  // a tree converted before. Where the result equals base it is base itself (same_node): equal
+  // texts share base's bytes, and a list, tuple or dict whose items and members all come out
+  // identical to base's is base, and what reading it wrote is given back to the arena. The
+  // comparison then recognises those parts without looking inside. Only base's nodes are read,
+  // never the Python objects they came from, so Python code run meanwhile cannot mislead it.
+  bool convert_against(PyObject* object, const Node& base, Node& out) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyUnicode_Type && base.kind == value::Kind::String) {
+      return text_against(object, base, out);
+    }
+    if (type == &PyDict_Type && base.kind == value::Kind::Object) {
+      return settled(convert_dict(object, out, &base));
+    }
+    if (type == &PyList_Type && base.kind == value::Kind::List) {
+      return settled(convert_list(object, out, &base));
+    }
+    if (type == &PyTuple_Type && base.kind == value::Kind::List) {
+      return settled(convert_tuple(object, out, &base));
+    }
+    if (type == &PyLong_Type && base.kind == value::Kind::Number) {
+      if (!convert(object, out)) return false;
+      if (out.rep == value::NumberRep::Big && base.rep == value::NumberRep::Big &&
+          out.digits() == base.digits()) {
+        out = base;
+        ++shared_;
+      }
+      return true;
+    }
+    return convert(object, out);
+  }
+
  private:
+  // How many items in a row of a list or tuple may share nothing with base's items before the
+  // rest are converted without looking at base (a reordered list has nothing to share).
+  static constexpr unsigned kMaxMisses = 32;
+
+  // The end of a conversion that did not go through convert().
+  static bool settled(bool converted) {
+    if (converted) value::poll_interrupt();
+    return converted;
+  }
+
+  // An exact str against a String node.
+  bool text_against(PyObject* text, const Node& base, Node& out) {
+    std::optional<std::string_view> bytes = utf8_from_py(text);
+    if (!bytes) {
+      if (!discard_ordinary_error()) return false;
+      return convert_after(Rule::Str, text, out);
+    }
+    if (value::text_equals(base, *bytes)) {
+      out = base;
+      ++shared_;
+    } else {
+      out = value::make_string(arena_, *bytes);
+    }
+    value::poll_interrupt();
+    return true;
+  }
+
+  // The items of a list or tuple being converted, against base's items when there is a base.
+  // Nothing is written while every item so far is identical to base's.
+  struct Items {
+    const Node* base;         // nullptr: no base, or no longer worth looking at
+    std::size_t capacity;     // items allocated once they are written
+    Node* written = nullptr;  // nullptr while the items are base's own
+    unsigned misses = 0;      // items in a row that shared nothing with base's
+  };
+
+  Items start_items(std::size_t capacity, const Node* base) {
+    Items items{base, capacity};
+    if (base == nullptr && capacity > 0) items.written = arena_.allocate_nodes(capacity);
+    return items;
+  }
+
+  // Converts item `index` (the items before it are converted).
+  bool convert_item(PyObject* object, std::size_t index, Items& items) {
+    const Node* base =
+        items.base != nullptr && index < items.base->size() ? &items.base->items[index] : nullptr;
+    if (base == nullptr) {
+      if (items.written == nullptr) write_items(items, index);
+      return convert(object, items.written[index]);
+    }
+    const std::uint64_t shared_before = shared_;
+    Node converted;
+    if (!convert_against(object, *base, converted)) return false;
+    if (items.written == nullptr) {
+      if (value::same_node(converted, *base)) return true;
+      write_items(items, index);
+    }
+    items.written[index] = converted;
+    if (value::same_node(converted, *base) || shared_ != shared_before) {
+      items.misses = 0;
+    } else if (++items.misses == kMaxMisses) {
+      items.base = nullptr;
+    }
+    return true;
+  }
+
+  // From item `index` on the items are written: the ones before are base's.
+  void write_items(Items& items, std::size_t index) {
+    items.written = arena_.allocate_nodes(items.capacity);
+    if (index > 0) std::memcpy(items.written, items.base->items, index * sizeof(Node));
+  }
+
+  Node finish_items(const Items& items, std::size_t count) {
+    if (items.written != nullptr || items.base == nullptr) {
+      return value::make_list(items.written, count);
+    }
+    ++shared_;
+    // Base itself, or its first `count` items when the sequence is shorter.
+    return count == items.base->size() ? *items.base : value::make_list(items.base->items, count);
+  }
+
   // Exact built-in types by identity, so ordinary data never raises or clears an exception.
   Rule classify(PyObject* object) {
     PyTypeObject* type = Py_TYPE(object);
@@ -354,12 +468,12 @@ class Converter {
 
   // Containers hold themselves while their items are converted; the items are borrowed.
 
-  [[gnu::noinline]] bool convert_list(PyObject* list, Node& out) {
+  [[gnu::noinline]] bool convert_list(PyObject* list, Node& out, const Node* base = nullptr) {
     PyRef held = PyRef::borrow(list);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t start = PyList_Size(list);
-    Node* items = start > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(start)) : nullptr;
+    Items items = start_items(static_cast<std::size_t>(start), base);
     Py_ssize_t count = 0;
     // Python code run by an element may shrink or grow the list: visit only positions that
     // existed at the start and still exist now.
@@ -372,24 +486,28 @@ class Converter {
       }
       if (count >= size) break;
       PyObject* item = PyList_GetItem(list, count);
-      if (item == nullptr || !convert(item, items[count])) return false;
+      if (item == nullptr || !convert_item(item, static_cast<std::size_t>(count), items)) {
+        return false;
+      }
     }
-    out = value::make_list(items, static_cast<std::size_t>(count));
+    out = finish_items(items, static_cast<std::size_t>(count));
     return true;
   }
 
-  [[gnu::noinline]] bool convert_tuple(PyObject* tuple, Node& out) {
+  [[gnu::noinline]] bool convert_tuple(PyObject* tuple, Node& out, const Node* base = nullptr) {
     PyRef held = PyRef::borrow(tuple);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
     Py_ssize_t count = PyTuple_Size(tuple);
-    Node* items = count > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(count)) : nullptr;
+    Items items = start_items(static_cast<std::size_t>(count), base);
     for (Py_ssize_t i = 0; i < count; ++i) {
       // The tuple cannot change and holds its items while it is held.
       PyObject* item = PyTuple_GetItem(tuple, i);
-      if (item == nullptr || !convert(item, items[i])) return false;
+      if (item == nullptr || !convert_item(item, static_cast<std::size_t>(i), items)) {
+        return false;
+      }
     }
-    out = value::make_list(items, static_cast<std::size_t>(count));
+    out = finish_items(items, static_cast<std::size_t>(count));
     return true;
   }
 
@@ -458,15 +576,20 @@ class Converter {
     for (std::size_t i = 0; i < count; ++i) items[i] = keyed[i].node;
   }
 
-  [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out) {
+  // Against a base object, a member whose key base has too is converted against base's member,
+  // and a dict whose members all come out identical to base's is base itself.
+  [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out, const Node* base = nullptr) {
     PyRef held = PyRef::borrow(dict);
     RecursionGuard guard(depth_, kWhere);
     if (!guard) return false;
+    const Arena::Mark mark = arena_.mark();
     DictReader entries(dict);
     const Py_ssize_t start = entries.size();
     Member* members =
         start > 0 ? arena_.allocate_members(static_cast<std::size_t>(start)) : nullptr;
     KeyShapes::Reading shape(key_shapes_, start);
+    BaseMembers counterparts(base);
+    bool identical = base != nullptr;  // every member so far is base's, identical
     std::size_t count = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
@@ -474,22 +597,39 @@ class Converter {
     // entries stepped to are borrowed until then.
     while (entries.next(key, item)) {
       Member& member = members[count];
+      const Member* counterpart = nullptr;
       if (const Node* known = shape.known_key(count, key)) {
         member.key = *known;
+        counterpart = counterparts.find(member.key.string());
       } else if (Py_TYPE(key) == &PyUnicode_Type) {
-        if (!convert_key(key, member.key)) return false;
+        if (!convert_text_key(key, member.key, counterparts, counterpart)) return false;
       } else {
         // The key's own __str__ may run: key and item are held through it and the item's
         // conversion. Such a dict is not remembered, so the key is not kept.
         PyRef held_key = PyRef::borrow(key);
         PyRef held_item = PyRef::borrow(item);
         if (!convert_key(key, member.key) || !convert(item, member.value)) return false;
+        identical = false;
         ++count;
         continue;
       }
       shape.keep(key);
-      if (!convert(item, member.value)) return false;
+      if (counterpart == nullptr) {
+        identical = false;
+        if (!convert(item, member.value)) return false;
+      } else {
+        if (!convert_against(item, counterpart->value, member.value)) return false;
+        identical = identical && value::same_node(member.value, counterpart->value);
+      }
       ++count;
+    }
+    if (identical && count == base->size()) {
+      // Every key of base, each once (exact str keys are distinct), with identical values:
+      // nothing written since the mark is in use.
+      arena_.rewind(mark);
+      out = *base;
+      ++shared_;
+      return true;
     }
     if (shape.sort(members, count)) {
       out = value::make_object(members, count);
@@ -500,6 +640,42 @@ class Converter {
     return true;
   }
 
+  // The members of a base object, looked up by key. Dicts often list their keys in the order of
+  // a base sorted by key (or a sorted base in their own order): the member after the last one
+  // found is tried first.
+  class BaseMembers {
+   public:
+    explicit BaseMembers(const Node* base) : base_(base) {}
+
+    const Member* find(std::string_view key) {
+      if (base_ == nullptr) return nullptr;
+      const std::size_t size = base_->size();
+      if (next_ < size && value::text_equals(base_->members[next_].key, key)) {
+        return &base_->members[next_++];
+      }
+      const Member* found = value::find_entry(*base_, key);
+      if (found != nullptr) next_ = static_cast<std::size_t>(found - base_->members) + 1;
+      return found;
+    }
+
+   private:
+    const Node* base_;
+    std::size_t next_ = 0;
+  };
+
+  // An exact str key not met in a remembered shape: base's own key node when base has the key.
+  bool convert_text_key(PyObject* key, Node& out, BaseMembers& counterparts,
+                        const Member*& counterpart) {
+    std::optional<std::string_view> bytes = utf8_from_py(key);
+    if (!bytes) {
+      if (!discard_ordinary_error()) return false;
+      return key_from_str(key, out);
+    }
+    counterpart = counterparts.find(*bytes);
+    out = counterpart != nullptr ? counterpart->key : value::make_string(arena_, *bytes);
+    return true;
+  }
+
   // A str key gives its text; any other key the text of its str(). A key without UTF-8 text
   // raises TypeError "Unsupported dict key type for Vesperon".
   bool convert_key(PyObject* key, Node& out) {
@@ -507,6 +683,11 @@ class Converter {
       Attempt attempt = text_to_node(key, out);
       if (attempt != Attempt::NotApplied) return attempt == Attempt::Converted;
     }
+    return key_from_str(key, out);
+  }
+
+  // A key without text of its own: the text of its str().
+  bool key_from_str(PyObject* key, Node& out) {
     note_python_code();
     PyRef text = PyRef::steal(PyObject_Str(key));
     if (text) {
@@ -587,18 +768,20 @@ class Converter {
 
   Arena& arena_;
   unsigned depth_ = 0;
+  std::uint64_t shared_ = 0;  // texts and containers taken from a base so far
   KeyShapes key_shapes_;
   NumpyTypes numpy_types_;
 };
 
 }  // namespace
 
-std::optional<value::Value> value_from_py(PyObject* object) {
+std::optional<value::Value> inputs_from_py(PyObject* old_object, PyObject* new_object) {
   auto arena = std::make_unique<Arena>();
   Converter converter(*arena);
-  Node root;
-  if (!converter.convert(object, root)) return std::nullopt;
-  return value::Value(std::move(arena), root);
+  Node* both = arena->allocate_nodes(2);
+  if (!converter.convert(old_object, both[0])) return std::nullopt;
+  if (!converter.convert_against(new_object, both[0], both[1])) return std::nullopt;
+  return value::Value(std::move(arena), value::make_list(both, 2));
 }
 
 PyRef value_to_py(const Node& node) {

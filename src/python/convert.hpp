@@ -8,13 +8,15 @@
 
 namespace hexalume::python {
 
-// Converts a Python object into a new value tree: built-in scalars and containers directly,
-// frames, arrays and models through their export methods. nullopt means a Python exception is
-// set (TypeError for unsupported objects or dictionary keys, ValueError for NaN or infinity,
-// RecursionError for nesting too deep, or whatever the object's own methods raised). A
-// dictionary or set changed while it is read throws value::InternalError; a signal handler that
-// raises throws value::Cancelled (its exception set).
-std::optional<value::Value> value_from_py(PyObject* object);
+// Converts both inputs into one tree, the list [t1, t2]: t1 first, then t2, each by the rules
+// below, with every method call and error as if each were converted on its own. Where a part of
+// t2 equals the part of t1 at the same position, t2 shares t1's nodes. Built-in scalars and
+// containers convert directly, frames, arrays and models through their export methods. nullopt
+// means a Python exception is set (TypeError for unsupported objects or dictionary keys,
+// ValueError for NaN or infinity, RecursionError for nesting too deep, or whatever the objects'
+// own methods raised). A dictionary or set changed while it is read throws value::InternalError;
+// a signal handler that raises throws value::Cancelled (its exception set).
+std::optional<value::Value> inputs_from_py(PyObject* old_object, PyObject* new_object);
 
 // The Python object for a tree node (dict, list, str, int, float, bool or None); dictionaries
 // iterate their keys in byte order. An empty owner means an exception is set. Throws

@@ -102,23 +102,18 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   // Both inputs are converted before any option is read, so a bad input wins over a bad option.
   // Inputs shown equal without conversion (which could not have failed on them) give the empty
   // report under every option: two nulls stand in for them, and no copy of either is kept.
-  std::optional<value::Value> old_value;
-  std::optional<value::Value> new_value;
   InputEquality equality = equal_inputs_from_py(t1.get(), t2.get());
   if (equality == InputEquality::Failed) return nullptr;
+  std::optional<value::Value> inputs;
   if (equality == InputEquality::Equal) {
-    old_value.emplace();
-    new_value.emplace();
+    inputs = engine::null_inputs();
   } else {
-    old_value = value_from_py(t1.get());
-    if (!old_value) return nullptr;
-    new_value = value_from_py(t2.get());
-    if (!new_value) return nullptr;
+    inputs = inputs_from_py(t1.get(), t2.get());
+    if (!inputs) return nullptr;
   }
   std::optional<options::VesperonOptions> parsed = parse_options(keywords.get());
   if (!parsed) return nullptr;
-  engine::Vesperon comparison =
-      engine::with_options(std::move(*old_value), std::move(*new_value), std::move(*parsed));
+  engine::Vesperon comparison = engine::with_options(std::move(*inputs), std::move(*parsed));
   if (comparison.collision) {
     raise_path_collision(comparison.collision->path, comparison.collision->section);
     return nullptr;
@@ -138,8 +133,7 @@ void vesperon_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   engine::Vesperon& comparison = reinterpret_cast<PyVesperon*>(self)->comparison;
   comparison.report = value::Value();
-  comparison.t1 = value::Value();
-  comparison.t2 = value::Value();
+  comparison.inputs = value::Value();
   comparison.~Vesperon();
   auto release = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   release(self);

@@ -104,6 +104,39 @@ std::uint64_t first_word_ordered(const unsigned char* bytes) {
   return __builtin_bswap64(load64(bytes));
 }
 
+// The first eight bytes of a text, zero padded when it is shorter, read from bytes that may end
+// anywhere: two overlapping halves (the word's bytes in memory order: this code, like the
+// comparisons here, runs little-endian).
+std::uint64_t padded_word(std::string_view text) {
+  const auto* chars = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  if (size >= 8) return load64(chars);
+  if (size >= 4) {
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, chars, sizeof low);
+    std::memcpy(&high, chars + size - 4, sizeof high);
+    return low | (std::uint64_t{high} << (8 * (size - 4)));
+  }
+  if (size == 0) return 0;
+  return chars[0] | (std::uint64_t{chars[size / 2]} << (8 * (size / 2))) |
+         (std::uint64_t{chars[size - 1]} << (8 * (size - 1)));
+}
+
+// A String node's bytes against bytes of the same size that may end anywhere, whose first word
+// (padded_word) is `head`.
+bool same_text_bytes(const Node& text, std::string_view bytes, std::uint64_t head) {
+  const auto* a = reinterpret_cast<const unsigned char*>(text.chars);
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (load64(a) != head) return false;
+  const std::size_t size = bytes.size();
+  if (size <= 8) return true;
+  for (std::size_t i = 8; i + 8 <= size; i += 8) {
+    if (load64(a + i) != load64(b + i)) return false;
+  }
+  return load64(a + size - 8) == load64(b + size - 8);
+}
+
 bool same_bytes(const Node& left, const Node& right) {
   const std::size_t size = left.size();
   if (size != right.size()) return false;
@@ -299,19 +332,7 @@ Node make_string(Arena& arena, std::string_view text) {
   if (text.size() < kStringPadding) {
     // Short texts are written as one padded word, read in two overlapping halves (the word's
     // bytes in memory order: this code, like the comparisons above, runs little-endian).
-    const auto* chars = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::uint64_t word = 0;
-    if (size >= 4) {
-      std::uint32_t low;
-      std::uint32_t high;
-      std::memcpy(&low, chars, sizeof low);
-      std::memcpy(&high, chars + size - 4, sizeof high);
-      word = low | (std::uint64_t{high} << (8 * (size - 4)));
-    } else {
-      word = chars[0] | (std::uint64_t{chars[size / 2]} << (8 * (size / 2))) |
-             (std::uint64_t{chars[size - 1]} << (8 * (size - 1)));
-    }
+    const std::uint64_t word = padded_word(text);
     char* bytes = static_cast<char*>(arena.allocate(kStringPadding, 1));
     std::memcpy(bytes, &word, kStringPadding);
     node.chars = bytes;
@@ -473,7 +494,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels);
 [[gnu::always_inline]] inline bool equal_child(const Node& left, const Node& right,
                                                std::size_t levels) {
   if (left.kind == Kind::String) return right.kind == Kind::String && same_bytes(left, right);
-  if (left.kind < Kind::String && std::memcmp(&left, &right, sizeof(Node)) == 0) return true;
+  if (same_node(left, right)) return true;
   return equal_to_depth(left, right, levels);
 }
 
@@ -481,6 +502,8 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels);
 // `levels` at its largest the whole tree is compared.
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
   if (left.kind != right.kind) return false;
+  // Converting t2 against t1 shares t1's nodes wherever they agree: those need no reading.
+  if (same_node(left, right)) return true;
   switch (left.kind) {
     case Kind::Null:
       return true;
@@ -541,14 +564,47 @@ bool equal_within(const Node& left, const Node& right, std::size_t levels) {
   return equal_to_depth(left, right, levels);
 }
 
-const Node* find_member(const Node& object, std::string_view key) {
+const Member* find_entry(const Node& object, std::string_view key) {
   if (object.kind != Kind::Object) return nullptr;
-  auto members = object.object();
-  auto found = std::lower_bound(
-      members.begin(), members.end(), key,
-      [](const Member& member, std::string_view wanted) { return member.key.string() < wanted; });
-  if (found == members.end() || found->key.string() != key) return nullptr;
-  return &found->value;
+  const std::uint64_t head = padded_word(key);
+  const std::size_t size = object.size();
+  const Member* members = object.members;
+  // Small objects are scanned: sizes and first words settle almost every step, without the
+  // unpredictable branches of a search.
+  if (size <= 16) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (members[i].key.size() == key.size() && same_text_bytes(members[i].key, key, head)) {
+        return &members[i];
+      }
+    }
+    return nullptr;
+  }
+  const std::uint64_t word = __builtin_bswap64(head);
+  const Member* low = members;
+  std::size_t count = size;
+  while (count > 0) {
+    const std::size_t half = count / 2;
+    const Member& middle = low[half];
+    const std::uint64_t middle_word =
+        first_word_ordered(reinterpret_cast<const unsigned char*>(middle.key.chars));
+    if (middle_word < word || (middle_word == word && middle.key.string() < key)) {
+      low += half + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  if (low == members + size || low->key.string() != key) return nullptr;
+  return low;
+}
+
+bool text_equals(const Node& text, std::string_view bytes) {
+  return text.size() == bytes.size() && same_text_bytes(text, bytes, padded_word(bytes));
+}
+
+const Node* find_member(const Node& object, std::string_view key) {
+  const Member* entry = find_entry(object, key);
+  return entry == nullptr ? nullptr : &entry->value;
 }
 
 Value::Value(const Value& other) : root_(other.root_) {
@@ -573,6 +629,17 @@ Value Value::copy_of(const Node& node) {
   auto arena = std::make_unique<Arena>();
   Node root = copy_node(node, *arena);
   return Value(std::move(arena), root);
+}
+
+Value Value::pair(Value first, Value second) {
+  Value both;
+  const Node first_root = both.adopt(std::move(first));
+  const Node second_root = both.adopt(std::move(second));
+  Node* items = both.arena().allocate_nodes(2);
+  items[0] = first_root;
+  items[1] = second_root;
+  both.root_ = make_list(items, 2);
+  return both;
 }
 
 Value Value::string(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -95,6 +96,18 @@ class Arena {
   // Takes over every block of `other`, which is left empty; nodes pointing into it stay valid.
   void adopt(Arena&& other);
 
+  // A point in the allocation sequence. rewind() gives back everything allocated since, when it
+  // all lies in the block being filled (else it does nothing): the caller guarantees that no
+  // node still in use points into that memory.
+  struct Mark {
+    const void* block;
+    char* cursor;
+  };
+  Mark mark() const { return {head_, cursor_}; }
+  void rewind(Mark mark) {
+    if (mark.block == head_ && mark.block != nullptr) cursor_ = mark.cursor;
+  }
+
   // How many released huge blocks the calling thread holds for reuse (for tests and tuning).
   static std::size_t pooled_blocks();
 
@@ -125,9 +138,18 @@ Node make_string(Arena& arena, std::string_view text);
 Node make_list(const Node* items, std::size_t count);
 Node make_object(const Member* members, std::size_t count);
 
+// The same view: same kind, size and payload, so for texts and containers the same memory.
+// Identical nodes are equal (floats are never NaN), whatever they hold.
+inline bool same_node(const Node& left, const Node& right) {
+  return std::memcmp(&left, &right, sizeof(Node)) == 0;
+}
+
 // Sorts members by key bytes (stable) and keeps, for each key, the member that came last.
 // Returns the new count; the array is rearranged in place.
 std::size_t sort_members(Member* members, std::size_t count);
+
+// Whether a String node holds exactly `bytes` (which need no padding).
+bool text_equals(const Node& text, std::string_view bytes);
 
 // Byte order of two String nodes (the order of object keys).
 bool text_less(const Node& left, const Node& right);
@@ -145,6 +167,8 @@ bool equal(const Node& left, const Node& right);
 bool equal_within(const Node& left, const Node& right, std::size_t levels);
 
 // The member with this key, or nullptr. Binary search over the sorted members.
+const Member* find_entry(const Node& object, std::string_view key);
+// The value of the member with this key, or nullptr.
 const Node* find_member(const Node& object, std::string_view key);
 
 // An owning tree: the root node plus the arena holding everything below it.
@@ -161,6 +185,8 @@ class Value {
 
   // Deep copy of `node` (which may belong to any tree) into a new Value.
   static Value copy_of(const Node& node);
+  // One tree whose root is the list [first, second], owning the memory of both.
+  static Value pair(Value first, Value second);
   static Value string(std::string_view text);
 
   const Node& root() const { return root_; }

@@ -122,5 +122,58 @@ TEST(value, copies_are_deep_and_independent) {
   EXPECT_TRUE(value::equal(adopted, original.root()));
 }
 
+// Keys that agree in size or in their first eight bytes, on both sides of the size at which
+// lookups stop scanning and search: every key is found by its exact bytes, read from a buffer
+// that ends where the key ends, and near misses are not.
+TEST(value, members_are_found_by_their_exact_bytes) {
+  const std::vector<std::string> keys = {"",         "a",         "ab",        "abcdefg",
+                                         "abcdefgh", "abcdefgi",  "abcdefghi", "abcdefghij",
+                                         "b",        "abcdefgh1", "abcdefgh2", "zzzzzzzzzzzz"};
+  for (std::size_t count : {1u, 5u, 12u}) {
+    for (std::size_t copies : {1u, 3u}) {
+      std::string json = "{";
+      std::vector<std::string> present;
+      for (std::size_t copy = 0; copy < copies; ++copy) {
+        for (std::size_t i = 0; i < count; ++i) {
+          present.push_back(keys[i] + (copy == 0 ? "" : std::string(copy, '~')));
+          json += (json.size() > 1 ? ",\"" : "\"") + present.back() +
+                  "\": " + std::to_string(present.size());
+        }
+      }
+      const value::Value object = literal(json + "}");
+      ASSERT_EQ(object.root().size(), present.size());
+      for (std::size_t i = 0; i < present.size(); ++i) {
+        const std::vector<char> exact(present[i].begin(), present[i].end());
+        const value::Member* found =
+            value::find_entry(object.root(), std::string_view(exact.data(), exact.size()));
+        ASSERT_NE(found, nullptr) << present[i];
+        EXPECT_EQ(found->key.string(), present[i]);
+        EXPECT_EQ(found->value.unsigned_int, i + 1);
+        EXPECT_TRUE(value::text_equals(found->key, present[i]));
+        EXPECT_FALSE(value::text_equals(found->key, present[i] + "x"));
+      }
+      for (const char* absent : {"abcdefgh0", "abcdefg ", "c", "abcdefghijk", "a~~~~"}) {
+        EXPECT_EQ(value::find_entry(object.root(), absent), nullptr) << absent << " " << count;
+      }
+    }
+  }
+}
+
+TEST(arena, rewinding_gives_back_what_was_allocated_since_the_mark) {
+  value::Arena arena;
+  void* first = arena.allocate(64, 8);
+  const value::Arena::Mark mark = arena.mark();
+  void* second = arena.allocate(64, 8);
+  arena.rewind(mark);
+  EXPECT_EQ(arena.allocate(64, 8), second);
+  EXPECT_NE(first, second);
+  // Once a later block was started, the mark's block is left as it is.
+  const value::Arena::Mark old = arena.mark();
+  void* big = arena.allocate(std::size_t{1} << 24, 8);
+  arena.rewind(old);
+  EXPECT_NE(arena.allocate(8, 8), old.cursor);
+  EXPECT_NE(big, nullptr);
+}
+
 }  // namespace
 }  // namespace hexalume
