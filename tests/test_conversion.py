@@ -503,3 +503,77 @@ def test_dicts_of_repeated_shape_convert_like_fresh_ones(document):
     assert Vesperon(document, rebuilt(document)).to_dict() == {}
     if not any(isinstance(key, int) for item in document for key in item):
         assert typed(converted(document)) == typed(sorted_keys(document))
+
+
+# Long lists whose items lie out of address order are read in address order, as long as nothing
+# in them runs Python code or fails. The lists below run from the highest address to the lowest,
+# so such a read meets the items in the reverse of their listed order.
+SCATTERED = 5000
+
+
+def scattered(late, early):
+    """SCATTERED records from the highest address to the lowest, two of which hold `early()`
+    (listed first of the two) and `late()` (listed later, so read first by address)."""
+    holders = [{}, {}]
+    records = [{"id": i, "name": f"n{i}", "tags": [i, str(i)]} for i in range(SCATTERED - 2)]
+    listed = sorted(records + holders, key=id, reverse=True)
+    first, second = sorted(holders, key=lambda holder: [id(item) for item in listed].index(
+        id(holder)))
+    first["v"] = early()
+    second["v"] = late()
+    return listed
+
+
+@pytest.mark.parametrize("late, early, expected", [
+    pytest.param(object, lambda: {"x": float("nan")}, NOT_FINITE, id="nan listed first"),
+    pytest.param(lambda: {"x": float("inf")}, lambda: [object()], UNSUPPORTED,
+                 id="unsupported listed first"),
+    pytest.param(lambda: {"k": object()}, lambda: {"\ud800": 1}, BAD_KEY,
+                 id="bad key listed first"),
+    pytest.param(lambda: [float("nan")], lambda: "ok", NOT_FINITE, id="one error, listed last"),
+])
+def test_scattered_lists_fail_where_a_list_read_in_order_fails(late, early, expected):
+    outcome(lambda: Vesperon([], scattered(late, early)), expected)
+    outcome(lambda: Vesperon(scattered(late, early), []), expected)
+
+
+def test_scattered_lists_call_export_methods_in_list_order():
+    calls = []
+
+    class Model:
+        def __init__(self, name):
+            self.name = name
+
+        def dict(self):
+            calls.append(self.name)
+            return {"model": self.name}
+
+    records = scattered(lambda: Model("late"), lambda: Model("early"))
+    comparison = Vesperon([], records)
+    assert calls == ["early", "late"]
+    added = comparison.to_dict()["iterable_item_added"]
+    assert [item["v"] for item in added.values() if "v" in item] == [{"model": "early"},
+                                                                     {"model": "late"}]
+
+
+def test_scattered_lists_convert_like_lists_made_in_their_own_order():
+    records = scattered(lambda: {"a": 2**70}, lambda: ("t", -0.0, {"s": {1, 2}}))
+    in_order = [{key: list(value) if type(value) is list else value
+                 for key, value in record.items()} for record in records]
+    assert Vesperon(records, in_order).to_dict() == {}
+    old = [dict(record, id=-1) if position % 1000 == 0 else record
+           for position, record in enumerate(in_order)]
+    for options in ({}, {"ignore_order": True}):
+        assert (Vesperon(old, records, **options).to_dict()
+                == Vesperon(old, in_order, **options).to_dict())
+    assert len(Vesperon(old, records).to_dict()["values_changed"]) == SCATTERED // 1000
+
+
+def test_deep_nesting_in_a_scattered_list_fails_in_list_order():
+    deep = []
+    for _ in range(100_000):
+        deep = [deep]
+    records = scattered(lambda: deep, lambda: float("nan"))
+    NOT_FINITE.check(lambda: Vesperon([], records))
+    records = scattered(lambda: deep, lambda: "fine")
+    Err(RecursionError).check(lambda: Vesperon([], records))

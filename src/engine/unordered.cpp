@@ -14,6 +14,35 @@ namespace {
 
 using value::Node;
 
+constexpr int kPrefetchLines = 4;
+constexpr std::size_t kPrefetchChildren = 16;
+
+// Memory hints for a node about to be read: its first few cache lines (a record's members, and
+// usually its short strings after them) ...
+void prefetch_node(const Node& node) {
+  if (node.kind < value::Kind::String) return;
+  const char* bytes = node.chars;
+  for (int line = 0; line < kPrefetchLines; ++line) __builtin_prefetch(bytes + 64 * line);
+}
+
+// ... and, once those are loaded, the strings and child arrays its members or items point to.
+void prefetch_children(const Node& node) {
+  if (node.kind == value::Kind::Object) {
+    const std::size_t count = std::min<std::size_t>(node.size(), kPrefetchChildren);
+    for (std::size_t i = 0; i < count; ++i) {
+      __builtin_prefetch(node.members[i].key.chars);
+      if (node.members[i].value.kind >= value::Kind::String) {
+        __builtin_prefetch(node.members[i].value.chars);
+      }
+    }
+  } else if (node.kind == value::Kind::List) {
+    const std::size_t count = std::min<std::size_t>(node.size(), kPrefetchChildren);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (node.items[i].kind >= value::Kind::String) __builtin_prefetch(node.items[i].chars);
+    }
+  }
+}
+
 // One distinct value of the old list, and how often it occurs on each side.
 struct Group {
   std::size_t in_old = 0;
@@ -59,33 +88,13 @@ class ItemGroups {
   void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
   void prefetch_first(std::uint64_t hash) const {
     const Slot& slot = slots_[hash & mask_];
-    if (slot.hash == hash && slot.group != kNone && slot.first.kind >= value::Kind::String) {
-      // The first few cache lines: a record's members, and usually its short strings after them.
-      const char* bytes = slot.first.chars;
-      for (int line = 0; line < kPrefetchLines; ++line) __builtin_prefetch(bytes + 64 * line);
-    }
+    if (slot.hash == hash && slot.group != kNone) prefetch_node(slot.first);
   }
 
-  // Third hint, once the first item's own memory is loaded: the strings and child arrays its
-  // members or items point to, which value equality reads next.
-  void prefetch_children(std::uint64_t hash) const {
+  // Third hint, once the first item's own memory is loaded: what value equality reads next.
+  void prefetch_first_children(std::uint64_t hash) const {
     const Slot& slot = slots_[hash & mask_];
-    if (slot.hash != hash || slot.group == kNone) return;
-    const Node& first = slot.first;
-    if (first.kind == value::Kind::Object) {
-      const std::size_t count = std::min<std::size_t>(first.size(), kPrefetchChildren);
-      for (std::size_t i = 0; i < count; ++i) {
-        __builtin_prefetch(first.members[i].key.chars);
-        if (first.members[i].value.kind >= value::Kind::String) {
-          __builtin_prefetch(first.members[i].value.chars);
-        }
-      }
-    } else if (first.kind == value::Kind::List) {
-      const std::size_t count = std::min<std::size_t>(first.size(), kPrefetchChildren);
-      for (std::size_t i = 0; i < count; ++i) {
-        if (first.items[i].kind >= value::Kind::String) __builtin_prefetch(first.items[i].chars);
-      }
-    }
+    if (slot.hash == hash && slot.group != kNone) prefetch_children(slot.first);
   }
 
   bool counts_match() const {
@@ -101,8 +110,6 @@ class ItemGroups {
 
  private:
   static constexpr std::size_t kNone = SIZE_MAX;
-  static constexpr int kPrefetchLines = 4;
-  static constexpr std::size_t kPrefetchChildren = 16;
 
   struct Slot {
     std::uint64_t hash = 0;
@@ -131,17 +138,24 @@ class ItemGroups {
 
 // Calls `visit(index, hash)` for every item in order, hashing a few items ahead and asking for
 // their slots and first items early: matching jumps around the old list, and without the hints
-// each lookup waits for several cache misses in a row.
+// each lookup waits for several cache misses in a row. The items themselves are requested before
+// they are hashed, as a list read out of order may hold them anywhere in its tree.
 template <typename Visit>
 void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
-  constexpr std::size_t kSlotAhead = 12;     // hashed and slot requested this many items ahead
-  constexpr std::size_t kFirstAhead = 8;     // first item requested this many items ahead
-  constexpr std::size_t kChildrenAhead = 4;  // and its strings and child arrays this many
-  constexpr std::size_t kRing = 32;          // hashes kept, a power of two > kSlotAhead
+  constexpr std::size_t kItemAhead = 16;         // item requested this many items before hashing
+  constexpr std::size_t kItemChildrenAhead = 8;  // and its strings and child arrays this many
+  constexpr std::size_t kSlotAhead = 12;         // hashed and slot requested this many items ahead
+  constexpr std::size_t kFirstAhead = 8;         // first item requested this many items ahead
+  constexpr std::size_t kChildrenAhead = 4;      // and its strings and child arrays this many
+  constexpr std::size_t kRing = 32;              // hashes kept, a power of two > kSlotAhead
   std::uint64_t hashes[kRing];
   const std::size_t count = list.size();
   for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
     value::poll_interrupt();
+    if (ahead + kItemAhead < count) prefetch_node(list.items[ahead + kItemAhead]);
+    if (ahead + kItemChildrenAhead < count) {
+      prefetch_children(list.items[ahead + kItemChildrenAhead]);
+    }
     if (ahead < count) {
       const std::uint64_t hash = value::structural_hash(list.items[ahead]);
       hashes[ahead % kRing] = hash;
@@ -151,7 +165,7 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
       groups.prefetch_first(hashes[(ahead - kFirstAhead) % kRing]);
     }
     if (ahead >= kChildrenAhead && ahead - kChildrenAhead < count) {
-      groups.prefetch_children(hashes[(ahead - kChildrenAhead) % kRing]);
+      groups.prefetch_first_children(hashes[(ahead - kChildrenAhead) % kRing]);
     }
     if (ahead >= kSlotAhead) {
       const std::size_t index = ahead - kSlotAhead;

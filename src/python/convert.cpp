@@ -13,6 +13,7 @@
 #include "python/integers.hpp"
 #include "python/key_shapes.hpp"
 #include "value/canonical.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::python {
 
@@ -371,6 +372,7 @@ class Converter {
   // Subclasses and library objects: the first rule, from `first` on, that the object's type
   // selects.
   [[gnu::noinline]] Rule classify_other(PyObject* object, Rule first) {
+    if (plain_only_) throw ReadInOrder();
     // From here on the object's own methods may run: dicts being read look at their size again.
     note_python_code();
     if (first <= Rule::Number) {
@@ -451,6 +453,7 @@ class Converter {
 
   bool finite_float_to_node(double number, Node& out) {
     if (!std::isfinite(number)) {
+      if (plain_only_) throw ReadInOrder();
       raise_float_not_finite();
       return false;
     }
@@ -471,8 +474,18 @@ class Converter {
   [[gnu::noinline]] bool convert_list(PyObject* list, Node& out, const Node* base = nullptr) {
     PyRef held = PyRef::borrow(list);
     RecursionGuard guard(depth_, kWhere);
-    if (!guard) return false;
+    if (!entered(guard)) return false;
     Py_ssize_t start = PyList_Size(list);
+    if (start >= kScatteredMin && !plain_only_) {
+      switch (convert_scattered(list, start, base, out)) {
+        case Scattered::Converted:
+          return true;
+        case Scattered::Failed:
+          return false;
+        case Scattered::InOrder:
+          break;
+      }
+    }
     Items items = start_items(static_cast<std::size_t>(start), base);
     Py_ssize_t count = 0;
     // Python code run by an element may shrink or grow the list: visit only positions that
@@ -494,10 +507,103 @@ class Converter {
     return true;
   }
 
+  // A long list whose items lie scattered in memory (shuffled or sorted after it was built) is
+  // read in the order of the items' addresses: their memory, and usually that of everything
+  // inside them, is then read front to back instead of at random. Items convert to the same
+  // nodes in any order as long as no Python code runs and nothing fails; at the first item
+  // that would run Python code or raise (see ReadInOrder), the list is read again in its own
+  // order, so calls and errors happen exactly as they would have.
+  enum class Scattered { Converted, Failed, InOrder };
+
+  [[gnu::noinline]] Scattered convert_scattered(PyObject* list, Py_ssize_t size, const Node* base,
+                                                Node& out) {
+    const auto count = static_cast<std::size_t>(size);
+    std::vector<Placed> placed(count);
+    std::size_t descents = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      placed[i] = {
+          reinterpret_cast<std::uintptr_t>(PyList_GetItem(list, static_cast<Py_ssize_t>(i))), i};
+      descents += i > 0 && placed[i].address < placed[i - 1].address;
+    }
+    if (descents < count / 4) return Scattered::InOrder;
+    value::poll_interrupt(count);
+    std::sort(placed.begin(), placed.end(),
+              [](const Placed& a, const Placed& b) { return a.address < b.address; });
+    const Arena::Mark mark = arena_.mark();
+    Node* items = arena_.allocate_nodes(count);
+    std::uint64_t runs = python_code_runs();
+    bool identical = base != nullptr && base->size() == count;
+    unsigned misses = 0;
+    plain_only_ = true;
+    try {
+      for (const Placed& next : placed) {
+        // Only a signal handler can run Python code here. One that changed the list's length
+        // sends it back to be read in order, which follows such changes.
+        if (runs != python_code_runs()) [[unlikely]] {
+          runs = python_code_runs();
+          if (PyList_Size(list) != size) throw ReadInOrder();
+        }
+        PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(next.index));
+        const Node* counterpart =
+            base != nullptr && next.index < base->size() ? &base->items[next.index] : nullptr;
+        if (counterpart == nullptr) {
+          identical = false;
+          if (!convert(item, items[next.index])) return failed_scattered();
+          continue;
+        }
+        const std::uint64_t shared_before = shared_;
+        if (!convert_against(item, *counterpart, items[next.index])) return failed_scattered();
+        if (value::same_node(items[next.index], *counterpart)) {
+          misses = 0;
+        } else {
+          identical = false;
+          misses = shared_ != shared_before ? 0 : misses + 1;
+          if (misses == kMaxMisses) base = nullptr;
+        }
+      }
+    } catch (const ReadInOrder&) {
+      // What was written stays unused; a shape remembered meanwhile may point into it.
+      plain_only_ = false;
+      return Scattered::InOrder;
+    } catch (const value::StackExhausted&) {
+      // Read in order, the same nesting fails where it should, after any earlier item's error.
+      plain_only_ = false;
+      return Scattered::InOrder;
+    } catch (...) {
+      plain_only_ = false;
+      throw;
+    }
+    plain_only_ = false;
+    if (identical) {
+      arena_.rewind(mark);
+      out = *base;
+      ++shared_;
+    } else {
+      out = value::make_list(items, count);
+    }
+    return Scattered::Converted;
+  }
+
+  Scattered failed_scattered() {
+    plain_only_ = false;
+    return Scattered::Failed;
+  }
+
+  // A container entered one level deeper, or false with RecursionError set. While items are read
+  // out of order, hitting the limit sends the list back to be read in order instead.
+  bool entered(const RecursionGuard& guard) {
+    if (guard) return true;
+    if (plain_only_ && PyErr_ExceptionMatches(PyExc_RecursionError)) {
+      PyErr_Clear();
+      throw ReadInOrder();
+    }
+    return false;
+  }
+
   [[gnu::noinline]] bool convert_tuple(PyObject* tuple, Node& out, const Node* base = nullptr) {
     PyRef held = PyRef::borrow(tuple);
     RecursionGuard guard(depth_, kWhere);
-    if (!guard) return false;
+    if (!entered(guard)) return false;
     Py_ssize_t count = PyTuple_Size(tuple);
     Items items = start_items(static_cast<std::size_t>(count), base);
     for (Py_ssize_t i = 0; i < count; ++i) {
@@ -512,9 +618,10 @@ class Converter {
   }
 
   [[gnu::noinline]] bool convert_set(PyObject* set, Node& out) {
+    if (plain_only_) throw ReadInOrder();
     PyRef held = PyRef::borrow(set);
     RecursionGuard guard(depth_, kWhere);
-    if (!guard) return false;
+    if (!entered(guard)) return false;
     Py_ssize_t start = PySet_Size(set);
     if (start < 0) return false;
     Node* items = start > 0 ? arena_.allocate_nodes(static_cast<std::size_t>(start)) : nullptr;
@@ -581,7 +688,7 @@ class Converter {
   [[gnu::noinline]] bool convert_dict(PyObject* dict, Node& out, const Node* base = nullptr) {
     PyRef held = PyRef::borrow(dict);
     RecursionGuard guard(depth_, kWhere);
-    if (!guard) return false;
+    if (!entered(guard)) return false;
     const Arena::Mark mark = arena_.mark();
     DictReader entries(dict);
     const Py_ssize_t start = entries.size();
@@ -688,6 +795,7 @@ class Converter {
 
   // A key without text of its own: the text of its str().
   bool key_from_str(PyObject* key, Node& out) {
+    if (plain_only_) throw ReadInOrder();
     note_python_code();
     PyRef text = PyRef::steal(PyObject_Str(key));
     if (text) {
@@ -703,7 +811,7 @@ class Converter {
   // An object returned by an export method goes through every rule again, one level deeper.
   bool convert_returned(PyObject* returned, Node& out) {
     RecursionGuard guard(depth_, kWhere);
-    if (!guard) return false;
+    if (!entered(guard)) return false;
     return convert(returned, out);
   }
 
@@ -766,8 +874,20 @@ class Converter {
     return false;
   }
 
+  // Lists of at least this many items are checked for scattered items.
+  static constexpr Py_ssize_t kScatteredMin = 2048;
+
+  // An item of a list read out of order would run Python code or raise.
+  struct ReadInOrder {};
+
+  struct Placed {
+    std::uintptr_t address;
+    std::size_t index;
+  };
+
   Arena& arena_;
   unsigned depth_ = 0;
+  bool plain_only_ = false;   // reading a list out of order: see convert_scattered
   std::uint64_t shared_ = 0;  // texts and containers taken from a base so far
   KeyShapes key_shapes_;
   NumpyTypes numpy_types_;
