@@ -269,12 +269,17 @@ class Converter {
       write_items(items, index);
     }
     items.written[index] = converted;
-    if (value::same_node(converted, *base) || shared_ != shared_before) {
-      items.misses = 0;
-    } else if (++items.misses == kMaxMisses) {
+    if (!worth_sharing(value::same_node(converted, *base), shared_before, items.misses)) {
       items.base = nullptr;
     }
     return true;
+  }
+
+  // After an item was converted against base's: false once kMaxMisses items in a row were
+  // neither identical to base's nor took anything over from it.
+  bool worth_sharing(bool identical, std::uint64_t shared_before, unsigned& misses) const {
+    misses = identical || shared_ != shared_before ? 0 : misses + 1;
+    return misses < kMaxMisses;
   }
 
   // From item `index` on the items are written: the ones before are base's.
@@ -553,13 +558,9 @@ class Converter {
         }
         const std::uint64_t shared_before = shared_;
         if (!convert_against(item, *counterpart, items[next.index])) return failed_scattered();
-        if (value::same_node(items[next.index], *counterpart)) {
-          misses = 0;
-        } else {
-          identical = false;
-          misses = shared_ != shared_before ? 0 : misses + 1;
-          if (misses == kMaxMisses) base = nullptr;
-        }
+        const bool same = value::same_node(items[next.index], *counterpart);
+        identical = identical && same;
+        if (!worth_sharing(same, shared_before, misses)) base = nullptr;
       }
     } catch (const ReadInOrder&) {
       // What was written stays unused; a shape remembered meanwhile may point into it.
