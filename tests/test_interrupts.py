@@ -34,10 +34,12 @@ def run_child(code: str) -> subprocess.CompletedProcess:
 # The workload defines `inputs` and `call()`. The child times one uninterrupted call, then waits
 # for the parent, which sends SIGINT a tenth of that time into a second call. The child reports
 # when KeyboardInterrupt reached it and whether the inputs hold extra references, then times a
-# third call and compares its result with the first.
+# third call and compares its result with the first. A shell starts background jobs with SIGINT
+# ignored, and the interpreter then keeps it ignored: the child sets Python's own handler.
 SIGNAL_CHILD = """
-import sys, time
+import signal, sys, time
 from hexalume import Vesperon
+signal.signal(signal.SIGINT, signal.default_int_handler)
 {workload}
 references = [sys.getrefcount(value) for value in inputs]
 start = time.monotonic()
