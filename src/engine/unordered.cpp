@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/path.hpp"
@@ -43,18 +44,20 @@ void prefetch_children(const Node& node) {
   }
 }
 
-// One distinct value of the old list, and how often it occurs on each side.
+// One distinct value of the old list: how often it occurs on each side, and how many of its
+// occurrences a pass that records the surplus has met so far.
 struct Group {
   std::size_t in_old = 0;
   std::size_t in_new = 0;
-  std::size_t seen = 0;  // occurrences met so far by a pass that records the surplus
+  std::size_t seen = 0;
 };
 
 // The distinct values of the old list: open addressing with linear probing over a table sized
-// once for every old item, so it never grows. A slot holds a structural hash, the group and a
-// view of the group's first item; a hash match is confirmed by value equality with that item, so
-// two different values never share a group, even when their hashes collide. Values found only
-// in the new list need no group, since none of their items can be matched.
+// once for every old item, so it never grows. A slot holds a structural hash, a view of the
+// value's first item and the value's counts, so one lookup touches one slot; a hash match is
+// confirmed by value equality with the first item, so two different values never share a slot,
+// even when their hashes collide. Values found only in the new list need no slot, since none of
+// their items can be matched.
 class ItemGroups {
  public:
   explicit ItemGroups(std::size_t old_count) {
@@ -62,25 +65,22 @@ class ItemGroups {
     while (capacity < old_count + old_count / 2 + 1) capacity *= 2;  // load stays below 2/3
     slots_.resize(capacity);
     mask_ = capacity - 1;
-    groups_.reserve(old_count);
   }
 
-  // The group of an old item, created on its first occurrence.
-  Group& add_old(const Node& item, std::uint64_t hash) {
+  // Counts an old item in its group, which its first occurrence creates.
+  void add_old(const Node& item, std::uint64_t hash) {
     Slot& slot = slots_[probe(item, hash)];
-    if (slot.group == kNone) {
+    if (slot.group.in_old == 0) {
       slot.hash = hash;
-      slot.group = groups_.size();
       slot.first = item;
-      groups_.emplace_back();
     }
-    return groups_[slot.group];
+    ++slot.group.in_old;
   }
 
   // The group whose value equals `item`, or nullptr.
   Group* find(const Node& item, std::uint64_t hash) {
-    const Slot& slot = slots_[probe(item, hash)];
-    return slot.group == kNone ? nullptr : &groups_[slot.group];
+    Slot& slot = slots_[probe(item, hash)];
+    return slot.group.in_old == 0 ? nullptr : &slot.group;
   }
 
   // Memory hints for an item about to be looked up: first its home slot, then (once that is
@@ -88,40 +88,38 @@ class ItemGroups {
   void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
   void prefetch_first(std::uint64_t hash) const {
     const Slot& slot = slots_[hash & mask_];
-    if (slot.hash == hash && slot.group != kNone) prefetch_node(slot.first);
+    if (slot.hash == hash && slot.group.in_old != 0) prefetch_node(slot.first);
   }
 
   // Third hint, once the first item's own memory is loaded: what value equality reads next.
   void prefetch_first_children(std::uint64_t hash) const {
     const Slot& slot = slots_[hash & mask_];
-    if (slot.hash == hash && slot.group != kNone) prefetch_children(slot.first);
+    if (slot.hash == hash && slot.group.in_old != 0) prefetch_children(slot.first);
   }
 
   bool counts_match() const {
-    for (const Group& group : groups_) {
-      if (group.in_old != group.in_new) return false;
+    for (const Slot& slot : slots_) {
+      if (slot.group.in_old != slot.group.in_new) return false;
     }
     return true;
   }
 
   void reset_seen() {
-    for (Group& group : groups_) group.seen = 0;
+    for (Slot& slot : slots_) slot.group.seen = 0;
   }
 
  private:
-  static constexpr std::size_t kNone = SIZE_MAX;
-
   struct Slot {
     std::uint64_t hash = 0;
-    std::size_t group = kNone;
-    Node first;  // a view of the group's first item in the old list
+    Node first;   // a view of the group's first item in the old list
+    Group group;  // in_old is 0 for a free slot
   };
 
   // The slot of the group equal to `item`, or the free slot where it belongs.
   std::size_t probe(const Node& item, std::uint64_t hash) const {
     for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
       const Slot& slot = slots_[index];
-      if (slot.group == kNone) return index;
+      if (slot.group.in_old == 0) return index;
       if (slot.hash != hash) continue;
       if (item.kind >= value::Kind::String && slot.first.kind == item.kind &&
           slot.first.items == item.items && slot.first.size() == item.size()) {
@@ -133,15 +131,39 @@ class ItemGroups {
 
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
-  std::vector<Group> groups_;
 };
 
-// Calls `visit(index, hash)` for every item in order, hashing a few items ahead and asking for
-// their slots and first items early: matching jumps around the old list, and without the hints
-// each lookup waits for several cache misses in a row. The items themselves are requested before
-// they are hashed, as a list read out of order may hold them anywhere in its tree.
+// The positions of a list's items in the order of their memory, when that order is far from
+// their own (a list that conversion read in address order); empty otherwise. Only a pass whose
+// result does not depend on the order of visits may use it.
+std::vector<std::size_t> memory_order(const Node& list) {
+  constexpr std::size_t kMinItems = 2048;
+  const std::size_t count = list.size();
+  if (count < kMinItems) return {};
+  auto address = [&](std::size_t i) {
+    const Node& item = list.items[i];
+    return item.kind >= value::Kind::String ? reinterpret_cast<std::uintptr_t>(item.chars) : 0;
+  };
+  std::size_t descents = 0;
+  for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1);
+  if (descents < count / 4) return {};
+  value::poll_interrupt(count);
+  std::vector<std::pair<std::uintptr_t, std::size_t>> placed(count);
+  for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
+  std::sort(placed.begin(), placed.end());
+  std::vector<std::size_t> order(count);
+  for (std::size_t i = 0; i < count; ++i) order[i] = placed[i].second;
+  return order;
+}
+
+// Calls `visit(index, hash)` for every item, in the list's order or in `order` when given,
+// hashing a few items ahead and asking for their slots and first items early: matching jumps
+// around the old list, and without the hints each lookup waits for several cache misses in a
+// row. The items themselves are requested before they are hashed, as a list read out of order
+// may hold them anywhere in its tree.
 template <typename Visit>
-void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
+void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit,
+                     const std::vector<std::size_t>& order = {}) {
   constexpr std::size_t kItemAhead = 16;         // item requested this many items before hashing
   constexpr std::size_t kItemChildrenAhead = 8;  // and its strings and child arrays this many
   constexpr std::size_t kSlotAhead = 12;         // hashed and slot requested this many items ahead
@@ -150,14 +172,15 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
   constexpr std::size_t kRing = 32;              // hashes kept, a power of two > kSlotAhead
   std::uint64_t hashes[kRing];
   const std::size_t count = list.size();
+  auto item = [&](std::size_t step) -> const Node& {
+    return list.items[order.empty() ? step : order[step]];
+  };
   for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
     value::poll_interrupt();
-    if (ahead + kItemAhead < count) prefetch_node(list.items[ahead + kItemAhead]);
-    if (ahead + kItemChildrenAhead < count) {
-      prefetch_children(list.items[ahead + kItemChildrenAhead]);
-    }
+    if (ahead + kItemAhead < count) prefetch_node(item(ahead + kItemAhead));
+    if (ahead + kItemChildrenAhead < count) prefetch_children(item(ahead + kItemChildrenAhead));
     if (ahead < count) {
-      const std::uint64_t hash = value::structural_hash(list.items[ahead]);
+      const std::uint64_t hash = value::structural_hash(item(ahead));
       hashes[ahead % kRing] = hash;
       groups.prefetch_slot(hash);
     }
@@ -168,8 +191,8 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit) {
       groups.prefetch_first_children(hashes[(ahead - kChildrenAhead) % kRing]);
     }
     if (ahead >= kSlotAhead) {
-      const std::size_t index = ahead - kSlotAhead;
-      visit(index, hashes[index % kRing]);
+      const std::size_t step = ahead - kSlotAhead;
+      visit(order.empty() ? step : order[step], hashes[step % kRing]);
     }
   }
 }
@@ -183,17 +206,20 @@ void diff_unordered(const Node& t1, const Node& t2, std::string& path,
   const std::size_t old_size = t1.size();
   const std::size_t new_size = t2.size();
   ItemGroups groups(old_size);
-  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
-    ++groups.add_old(t1.items[i], hash).in_old;
-  });
+  for_each_hashed(t1, groups,
+                  [&](std::size_t i, std::uint64_t hash) { groups.add_old(t1.items[i], hash); });
   bool same = old_size == new_size;
-  for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
-    if (Group* group = groups.find(t2.items[i], hash)) {
-      ++group->in_new;
-    } else {
-      same = false;
-    }
-  });
+  // Counting depends on no order: the new list is read in the order of its memory.
+  for_each_hashed(
+      t2, groups,
+      [&](std::size_t i, std::uint64_t hash) {
+        if (Group* group = groups.find(t2.items[i], hash)) {
+          ++group->in_new;
+        } else {
+          same = false;
+        }
+      },
+      memory_order(t2));
   if (same && groups.counts_match()) return;
 
   // The earliest occurrences of a value are the matched ones, so the surplus of each side is

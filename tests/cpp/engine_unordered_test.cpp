@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/unordered.hpp"
@@ -104,6 +106,38 @@ TEST(unordered, large_permutation_matches_and_one_change_is_found) {
   new_json.replace(new_json.rfind("}]"), 2, R"(}, {"id": 5}])");
   EXPECT_EQ(testing::diff_text(old_json, new_json, options),
             "{'iterable_item_added': {'root[2000]': {'id': 5}}}");
+}
+
+// A list whose items lie in memory in the reverse of their order (as after conversion reads a
+// shuffled list by address) is counted in memory order: the report must not show it. Items are
+// texts "item-<k>" with k = index / 2, so each occurs twice.
+value::Value texts(std::size_t count, bool reversed_memory, std::size_t changed = SIZE_MAX) {
+  auto arena = std::make_unique<value::Arena>();
+  value::Node* items = arena->allocate_nodes(count);
+  for (std::size_t step = 0; step < count; ++step) {
+    const std::size_t i = reversed_memory ? count - 1 - step : step;
+    const std::string text = i == changed ? "changed-item" : "item-" + std::to_string(i / 2);
+    items[i] = value::make_string(*arena, text);
+  }
+  return value::Value(std::move(arena), value::make_list(items, count));
+}
+
+TEST(unordered, the_memory_order_of_the_new_list_never_shows) {
+  constexpr std::size_t kCount = 6000;
+  for (std::size_t changed : {SIZE_MAX, std::size_t{0}, std::size_t{4321}, kCount - 1}) {
+    std::string reports[2];
+    for (bool reversed : {false, true}) {
+      const engine::Vesperon comparison = engine::with_options(
+          texts(kCount, false), texts(kCount, reversed, changed), {.ignore_order = true});
+      reports[reversed] = testing::report_text(comparison.report.root());
+    }
+    EXPECT_EQ(reports[0], reports[1]) << changed;
+    if (changed == SIZE_MAX) {
+      EXPECT_EQ(reports[1], "{}");
+    } else {
+      EXPECT_NE(reports[1].find("'changed-item'"), std::string::npos) << reports[1];
+    }
+  }
 }
 
 }  // namespace
