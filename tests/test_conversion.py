@@ -577,3 +577,39 @@ def test_deep_nesting_in_a_scattered_list_fails_in_list_order():
     NOT_FINITE.check(lambda: Vesperon([], records))
     records = scattered(lambda: deep, lambda: "fine")
     Err(RecursionError).check(lambda: Vesperon([], records))
+
+
+def test_an_abandoned_scattered_read_leaves_no_stale_keys_behind():
+    """A scattered list is read by address until an item would run Python code, then read again
+    in order. Here the first read converts two dicts of one shape with a key the old tree lacks
+    (so their shape is remembered with that key's text), the export method met next turns them
+    into copies of the old items, and the list, then its parent dict, come out identical to the
+    old ones. Later dicts of the same shape must still read their own key."""
+    key = "".join(["new", "key"])  # one str object, shared by the dicts below
+
+    class Export:
+        def dict(self):
+            for changing in changed:
+                changing.clear()
+                changing.update({"a": 1, "z": 2})
+            return 5
+
+    for _ in range(100):
+        changed = [{key: 1, "z": 2}, {key: 1, "z": 2}]
+        holder = {"m": Export()}
+        if id(holder) > max(map(id, changed)):
+            break
+    fillers = [{"f": i} for i in range(3000)]
+    listed = sorted([*fillers, holder, *changed], key=id, reverse=True)
+    old_items = [{"m": 5} if item is holder else {"a": 1, "z": 2} if item in changed
+                 else dict(item) for item in listed]
+    later = [f"new{i}" for i in range(5000)] + [{key: 1, "z": 2}]
+    old_later = [f"old{i}" for i in range(5000)] + [{"newkey": 1, "z": 2}]
+    # A large first item makes the arena fill blocks of a huge page, so that what the list's
+    # first read wrote stays in one block and can be given back.
+    big = [f"text{i}" for i in range(300_000)]
+    report = Vesperon([big, {"L": old_items}, old_later],
+                      [list(big), {"L": listed}, later]).to_dict()
+    assert list(report) == ["values_changed"]
+    assert len(report["values_changed"]) == 5000
+    assert holder is not None and all(item == {"a": 1, "z": 2} for item in changed)

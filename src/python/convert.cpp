@@ -563,26 +563,40 @@ class Converter {
         if (!worth_sharing(same, shared_before, misses)) base = nullptr;
       }
     } catch (const ReadInOrder&) {
-      // What was written stays unused; a shape remembered meanwhile may point into it.
-      plain_only_ = false;
-      return Scattered::InOrder;
+      return abandon_scattered();
     } catch (const value::StackExhausted&) {
       // Read in order, the same nesting fails where it should, after any earlier item's error.
-      plain_only_ = false;
-      return Scattered::InOrder;
+      return abandon_scattered();
     } catch (...) {
       plain_only_ = false;
       throw;
     }
     plain_only_ = false;
     if (identical) {
-      arena_.rewind(mark);
+      give_back(mark);
       out = *base;
       ++shared_;
     } else {
       out = value::make_list(items, count);
     }
     return Scattered::Converted;
+  }
+
+  // What the abandoned read wrote stays unused, but a shape remembered meanwhile may point into
+  // it, and may do so from a part that the read in order then finds identical to base: from here
+  // on nothing is given back to the arena.
+  Scattered abandon_scattered() {
+    plain_only_ = false;
+    may_give_back_ = false;
+    return Scattered::InOrder;
+  }
+
+  // Gives back what was written since `mark` for a part found identical to base. Sound because
+  // a part not identical to base makes every part around it not identical either, so nothing
+  // written since the mark is in use; an abandoned out-of-order read is the one exception, and
+  // stops it.
+  void give_back(Arena::Mark mark) {
+    if (may_give_back_) arena_.rewind(mark);
   }
 
   Scattered failed_scattered() {
@@ -732,9 +746,8 @@ class Converter {
       ++count;
     }
     if (identical && count == base->size()) {
-      // Every key of base, each once (exact str keys are distinct), with identical values:
-      // nothing written since the mark is in use.
-      arena_.rewind(mark);
+      // Every key of base, each once (exact str keys are distinct), with identical values.
+      give_back(mark);
       out = *base;
       ++shared_;
       return true;
@@ -888,8 +901,9 @@ class Converter {
 
   Arena& arena_;
   unsigned depth_ = 0;
-  bool plain_only_ = false;   // reading a list out of order: see convert_scattered
-  std::uint64_t shared_ = 0;  // texts and containers taken from a base so far
+  bool plain_only_ = false;    // reading a list out of order: see convert_scattered
+  bool may_give_back_ = true;  // see give_back
+  std::uint64_t shared_ = 0;   // texts and containers taken from a base so far
   KeyShapes key_shapes_;
   NumpyTypes numpy_types_;
 };
