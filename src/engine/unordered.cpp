@@ -147,10 +147,12 @@ std::vector<std::size_t> memory_order(const Node& list) {
   std::size_t descents = 0;
   for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1);
   if (descents < count / 4) return {};
-  value::poll_interrupt(count);
   std::vector<std::pair<std::uintptr_t, std::size_t>> placed(count);
   for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
-  std::sort(placed.begin(), placed.end());
+  std::sort(placed.begin(), placed.end(), [](const auto& left, const auto& right) {
+    value::poll_interrupt();
+    return left < right;
+  });
   std::vector<std::size_t> order(count);
   for (std::size_t i = 0; i < count; ++i) order[i] = placed[i].second;
   return order;

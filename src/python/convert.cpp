@@ -531,9 +531,10 @@ class Converter {
       descents += i > 0 && placed[i].address < placed[i - 1].address;
     }
     if (descents < count / 4) return Scattered::InOrder;
-    value::poll_interrupt(count);
-    std::sort(placed.begin(), placed.end(),
-              [](const Placed& a, const Placed& b) { return a.address < b.address; });
+    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+      value::poll_interrupt();
+      return a.address < b.address;
+    });
     const Arena::Mark mark = arena_.mark();
     Node* items = arena_.allocate_nodes(count);
     std::uint64_t runs = python_code_runs();
