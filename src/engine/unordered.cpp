@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "engine/path.hpp"
+#include "value/address_order.hpp"
 #include "value/hash.hpp"
 #include "value/interrupt.hpp"
 
@@ -147,14 +147,11 @@ std::vector<std::size_t> memory_order(const Node& list) {
   std::size_t descents = 0;
   for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1);
   if (descents < count / 4) return {};
-  std::vector<std::pair<std::uintptr_t, std::size_t>> placed(count);
+  std::vector<value::Placed> placed(count);
   for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
-  std::sort(placed.begin(), placed.end(), [](const auto& left, const auto& right) {
-    value::poll_interrupt();
-    return left < right;
-  });
+  value::sort_by_address(placed);
   std::vector<std::size_t> order(count);
-  for (std::size_t i = 0; i < count; ++i) order[i] = placed[i].second;
+  for (std::size_t i = 0; i < count; ++i) order[i] = placed[i].index;
   return order;
 }
 

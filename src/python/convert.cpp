@@ -12,6 +12,7 @@
 #include "python/errors.hpp"
 #include "python/integers.hpp"
 #include "python/key_shapes.hpp"
+#include "value/address_order.hpp"
 #include "value/canonical.hpp"
 #include "value/stack_limit.hpp"
 
@@ -523,7 +524,7 @@ class Converter {
   [[gnu::noinline]] Scattered convert_scattered(PyObject* list, Py_ssize_t size, const Node* base,
                                                 Node& out) {
     const auto count = static_cast<std::size_t>(size);
-    std::vector<Placed> placed(count);
+    std::vector<value::Placed> placed(count);
     std::size_t descents = 0;
     for (std::size_t i = 0; i < count; ++i) {
       placed[i] = {
@@ -531,10 +532,7 @@ class Converter {
       descents += i > 0 && placed[i].address < placed[i - 1].address;
     }
     if (descents < count / 4) return Scattered::InOrder;
-    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-      value::poll_interrupt();
-      return a.address < b.address;
-    });
+    value::sort_by_address(placed);
     const Arena::Mark mark = arena_.mark();
     Node* items = arena_.allocate_nodes(count);
     std::uint64_t runs = python_code_runs();
@@ -542,7 +540,7 @@ class Converter {
     unsigned misses = 0;
     plain_only_ = true;
     try {
-      for (const Placed& next : placed) {
+      for (const value::Placed& next : placed) {
         // Only a signal handler can run Python code here. One that changed the list's length
         // sends it back to be read in order, which follows such changes.
         if (runs != python_code_runs()) [[unlikely]] {
@@ -894,11 +892,6 @@ class Converter {
 
   // An item of a list read out of order would run Python code or raise.
   struct ReadInOrder {};
-
-  struct Placed {
-    std::uintptr_t address;
-    std::size_t index;
-  };
 
   Arena& arena_;
   unsigned depth_ = 0;

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "literal.hpp"
+#include "value/address_order.hpp"
 #include "value/number_text.hpp"
 #include "value/value.hpp"
 
@@ -173,6 +176,31 @@ TEST(arena, rewinding_gives_back_what_was_allocated_since_the_mark) {
   arena.rewind(old);
   EXPECT_NE(arena.allocate(8, 8), old.cursor);
   EXPECT_NE(big, nullptr);
+}
+
+// Addresses over narrow and full 64-bit ranges, with repeats: the order is by address, and
+// equal addresses keep their positions' order.
+TEST(address_order, sorts_by_address_and_keeps_ties_in_order) {
+  std::mt19937_64 random(20240611);
+  for (std::uint64_t span : {std::uint64_t{1}, std::uint64_t{15}, std::uint64_t{1} << 20,
+                             std::uint64_t{1} << 40, ~std::uint64_t{0}}) {
+    for (std::size_t count : {0u, 1u, 2u, 3000u}) {
+      std::vector<value::Placed> placed(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t offset = span == ~std::uint64_t{0} ? random() : random() % (span + 1);
+        placed[i] = {static_cast<std::uintptr_t>(0x7f0000000000ull + offset), i};
+      }
+      std::vector<value::Placed> expected = placed;
+      std::stable_sort(expected.begin(), expected.end(),
+                       [](const auto& a, const auto& b) { return a.address < b.address; });
+      value::sort_by_address(placed);
+      ASSERT_EQ(placed.size(), expected.size());
+      for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(placed[i].address, expected[i].address) << span << " " << i;
+        ASSERT_EQ(placed[i].index, expected[i].index) << span << " " << i;
+      }
+    }
+  }
 }
 
 }  // namespace
