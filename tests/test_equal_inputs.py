@@ -230,6 +230,38 @@ def test_taking_over_the_old_tree_changes_nothing(old, new):
         agree(old, new, **options)
 
 
+def by_address_descending(items):
+    return sorted(items, key=id, reverse=True)
+
+
+def large_pairs():
+    """Inputs long enough for the paths that only long lists and wide dicts take: member search
+    instead of a scan, lists read by address, counting by address under ignore_order."""
+    keys = [f"key{i:05d}" for i in range(3000)]
+    old_dict = {key: [i, str(i)] for i, key in enumerate(keys)}
+    new_dict = {key: [i, str(i)] for i, key in reversed(list(enumerate(keys)))}
+    new_dict["key00007"] = [7, "changed"]
+    del new_dict["key02999"]
+    new_dict["extra"] = None
+    records = by_address_descending([{"id": i, "tags": [str(i)]} for i in range(3000)])
+    same_order = [{"id": r["id"], "tags": list(r["tags"])} for r in records]
+    return [
+        pytest.param(old_dict, new_dict, id="wide dicts"),
+        pytest.param(list(range(5000)) + [0], list(range(5000)) + [1], id="long list, last"),
+        pytest.param([-1] + list(range(5000)), [-2] + list(range(5000)), id="long list, first"),
+        pytest.param({"list": same_order, "x": 1}, {"list": records, "x": 2},
+                     id="scattered, equal to the old list"),
+        pytest.param(same_order[:-1] + [{"id": -1}], records, id="scattered, last differs"),
+        pytest.param(records, same_order, id="scattered old list"),
+    ]
+
+
+@pytest.mark.parametrize("old, new", large_pairs())
+def test_large_inputs_agree_with_conversion(old, new):
+    for options in ({}, {"ignore_order": True}):
+        agree(old, new, **options)
+
+
 class Shuffler:
     """An export method that reorders and extends a list after it was converted."""
 
