@@ -12,10 +12,6 @@
 #include "value/hash.hpp"
 #include "value/interrupt.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace hexalume::engine {
 
 namespace {
@@ -52,23 +48,15 @@ void prefetch_children(const Node& node) {
 }
 
 // A fixed array of value-initialised slots. A large table is read at random, so it takes its
-// memory in huge pages where the system grants them: one TLB entry then covers 2 MiB instead of
-// 4 KiB, and a lookup in a table of millions of slots does not walk the page tables each time.
+// memory in huge pages: a lookup in a table of millions of slots then does not walk the page
+// tables each time.
 template <typename T>
 class SlotTable {
  public:
   explicit SlotTable(std::size_t count) : count_(count) {
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
     const std::size_t bytes = count * sizeof(T);
-    if (bytes >= kHugePage) {
-      const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-      memory_ = std::aligned_alloc(kHugePage, rounded);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-      if (memory_ != nullptr) madvise(memory_, rounded, MADV_HUGEPAGE);  // advice only
-#endif
-    } else {
-      memory_ = std::malloc(bytes > 0 ? bytes : 1);
-    }
+    memory_ = bytes >= value::kHugePageBytes ? value::allocate_huge_pages(bytes)
+                                             : std::malloc(bytes > 0 ? bytes : 1);
     if (memory_ == nullptr) throw std::bad_alloc();
     data_ = static_cast<T*>(memory_);
     std::uninitialized_value_construct_n(data_, count);

@@ -29,7 +29,7 @@ namespace {
 constexpr std::size_t kFirstBlockSize = 256;
 // Large trees fill blocks of one huge page each (2 MiB on x86-64 and arm64 Linux): a million-node
 // tree then costs a few dozen page faults instead of tens of thousands.
-constexpr std::size_t kHugeBlockBytes = std::size_t{2} << 20;
+constexpr std::size_t kHugeBlockBytes = kHugePageBytes;
 
 char* align_up(char* pointer, std::size_t alignment) {
   auto address = reinterpret_cast<std::uintptr_t>(pointer);
@@ -76,13 +76,7 @@ bool pool_block(void* block) {
 void* allocate_block_memory(std::size_t bytes) {
   if (bytes == kHugeBlockBytes) {
     if (block_pool.count > 0) return block_pool.blocks[--block_pool.count];
-    void* memory = std::aligned_alloc(kHugeBlockBytes, kHugeBlockBytes);
-    if (memory == nullptr) throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    // Advice only: where transparent huge pages are off this changes nothing.
-    madvise(memory, kHugeBlockBytes, MADV_HUGEPAGE);
-#endif
-    return memory;
+    return allocate_huge_pages(kHugeBlockBytes);
   }
   void* memory = std::malloc(bytes);
   if (memory == nullptr) throw std::bad_alloc();
@@ -214,6 +208,17 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
 }
 
 std::size_t Arena::pooled_blocks() { return block_pool.count; }
+
+void* allocate_huge_pages(std::size_t bytes) {
+  const std::size_t rounded = (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  void* memory = std::aligned_alloc(kHugePageBytes, rounded);
+  if (memory == nullptr) throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  // Advice only: where transparent huge pages are off this changes nothing.
+  madvise(memory, rounded, MADV_HUGEPAGE);
+#endif
+  return memory;
+}
 
 void Arena::adopt(Arena&& other) {
   if (other.head_ == nullptr) return;
