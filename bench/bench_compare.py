@@ -36,13 +36,38 @@ import string
 import sys
 import time
 
-import hexalume
 from peak_memory import PeakMemory
 
+import hexalume
+
 SEED = 20240611
-WORDS = ["alpha", "beta", "gamma", "delta", "version", "name", "license", "url", "main",
-         "dependencies", "scripts", "test", "build", "author", "email", "keywords", "files",
-         "engines", "node", "types", "module", "exports", "default", "require", "import"]
+WORDS = [
+    "alpha",
+    "beta",
+    "gamma",
+    "delta",
+    "version",
+    "name",
+    "license",
+    "url",
+    "main",
+    "dependencies",
+    "scripts",
+    "test",
+    "build",
+    "author",
+    "email",
+    "keywords",
+    "files",
+    "engines",
+    "node",
+    "types",
+    "module",
+    "exports",
+    "default",
+    "require",
+    "import",
+]
 
 
 class Document:
@@ -132,11 +157,27 @@ def small_dict():
 def records(count: int = 100_000):
     """JSON text of `count` records of one shape, keys deliberately not in byte order."""
     rng = random.Random(SEED)
-    fields = ["name", "id", "version", "description", "author", "license", "main", "url",
-              "dependencies", "tags"]
-    rows = [{field: rng.randint(0, 10**6) if i % 2 else "".join(
-                rng.choice(string.ascii_lowercase) for _ in range(rng.randint(3, 12)))
-             for i, field in enumerate(fields)} for _ in range(count)]
+    fields = [
+        "name",
+        "id",
+        "version",
+        "description",
+        "author",
+        "license",
+        "main",
+        "url",
+        "dependencies",
+        "tags",
+    ]
+    rows = [
+        {
+            field: rng.randint(0, 10**6)
+            if i % 2
+            else "".join(rng.choice(string.ascii_lowercase) for _ in range(rng.randint(3, 12)))
+            for i, field in enumerate(fields)
+        }
+        for _ in range(count)
+    ]
     return json.dumps(rows)
 
 
@@ -163,13 +204,17 @@ def run_case(name, t1, t2, baseline_copy, repeat, inner=1, **options):
     with PeakMemory() as memory:
         comparison = hexalume.Vesperon(t1, t2, **options)
     construct = best_time(lambda: hexalume.Vesperon(t1, t2, **options), repeat, inner)
-    line = (f"{name:<12} Vesperon {construct * 1e3:10.3f} ms   t1 == copy {baseline * 1e3:9.3f} ms"
-            f"   ratio {construct / baseline:6.2f}x")
+    line = (
+        f"{name:<12} Vesperon {construct * 1e3:10.3f} ms   t1 == copy {baseline * 1e3:9.3f} ms"
+        f"   ratio {construct / baseline:6.2f}x"
+    )
     if comparison:
         to_dict = best_time(comparison.to_dict, repeat, inner)
         changes = sum(len(section) for section in comparison.to_dict().values())
         line += f"   to_dict {to_dict * 1e3:8.3f} ms ({changes} changes)"
-    line += f"   t1 == t2 {own_equality * 1e3:9.3f} ms   peak +{memory.mib:.1f} MiB ({memory.method})"
+    line += (
+        f"   t1 == t2 {own_equality * 1e3:9.3f} ms   peak +{memory.mib:.1f} MiB ({memory.method})"
+    )
     print(line, flush=True)
     return construct, construct / baseline
 
@@ -191,19 +236,25 @@ def scale_inputs(case: str, size: int):
 
 
 def run_scaling(case: str, base: int, repeat: int):
-    print(f"python {sys.version.split()[0]}, {os.cpu_count()} cpus; scaling of '{case}' from "
-          f"{base} {'records' if case in ('records', 'shuffled') else 'nodes'}")
+    print(
+        f"python {sys.version.split()[0]}, {os.cpu_count()} cpus; scaling of '{case}' from "
+        f"{base} {'records' if case in ('records', 'shuffled') else 'nodes'}"
+    )
     first = None
     for factor in (1, 2, 4, 8, 16):
         t1, t2, baseline_copy, options = scale_inputs(case, base * factor)
-        construct, ratio = run_case(f"{case} {factor:>2}N", t1, t2, baseline_copy, repeat,
-                                    **options)
+        construct, ratio = run_case(
+            f"{case} {factor:>2}N", t1, t2, baseline_copy, repeat, **options
+        )
         baseline = construct / ratio
         first = (construct, baseline) if first is None else first
         # `==` grows faster than its input too once the data leaves the caches: its growth is
         # printed as the yardstick.
-        print(f"{'':<12} growth {construct / first[0]:6.2f}x for {factor}x the input"
-              f"   (t1 == copy {baseline / first[1]:6.2f}x)", flush=True)
+        print(
+            f"{'':<12} growth {construct / first[0]:6.2f}x for {factor}x the input"
+            f"   (t1 == copy {baseline / first[1]:6.2f}x)",
+            flush=True,
+        )
         del t1, t2, baseline_copy
         gc.collect()
 
@@ -213,10 +264,17 @@ def main(argv=None):
     parser.add_argument("--nodes", type=int, default=1_000_000, help="nodes per large document")
     parser.add_argument("--repeat", type=int, default=5, help="repeats; the best time counts")
     parser.add_argument("--records", type=int, default=100_000, help="records per list")
-    parser.add_argument("--scale", choices=["equal", "changed", "records", "shuffled"],
-                        help="run only this case at N, 2N, 4N, 8N and 16N")
-    parser.add_argument("--scale-base", type=int, default=10_000,
-                        help="N of the scaling mode (records, or nodes for equal and changed)")
+    parser.add_argument(
+        "--scale",
+        choices=["equal", "changed", "records", "shuffled"],
+        help="run only this case at N, 2N, 4N, 8N and 16N",
+    )
+    parser.add_argument(
+        "--scale-base",
+        type=int,
+        default=10_000,
+        help="N of the scaling mode (records, or nodes for equal and changed)",
+    )
     args = parser.parse_args(argv)
     if args.scale:
         run_scaling(args.scale, args.scale_base, args.repeat)
@@ -225,8 +283,10 @@ def main(argv=None):
     large, shape = build(args.nodes)
     large_copy, _ = build(args.nodes)
     changed, changes = build(args.nodes, change_rate=0.01)
-    print(f"python {sys.version.split()[0]}, {os.cpu_count()} cpus; large document: "
-          f"{shape.nodes} nodes, changed copy: {changes.changed} leaves changed")
+    print(
+        f"python {sys.version.split()[0]}, {os.cpu_count()} cpus; large document: "
+        f"{shape.nodes} nodes, changed copy: {changes.changed} leaves changed"
+    )
     run_case("large equal", large, large_copy, large_copy, args.repeat)
     run_case("large 1%", large, changed, large_copy, args.repeat)
     small, small_copy = small_dict(), small_dict()
@@ -234,8 +294,7 @@ def main(argv=None):
     text = records(args.records)
     rows, rows_copy = json.loads(text), json.loads(text)
     run_case("records", rows, rows_copy, rows_copy, args.repeat)
-    run_case("shuffled", rows, shuffled_copy(rows_copy), rows_copy, args.repeat,
-             ignore_order=True)
+    run_case("shuffled", rows, shuffled_copy(rows_copy), rows_copy, args.repeat, ignore_order=True)
 
 
 if __name__ == "__main__":

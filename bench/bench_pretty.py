@@ -22,10 +22,12 @@ import argparse
 import statistics
 import sys
 import time
-from typing import Any, Callable
+from collections.abc import Callable
+from typing import Any
+
+from peak_memory import PeakMemory
 
 from hexalume import Vesperon
-from peak_memory import PeakMemory
 
 CHANGES = 100_000
 CHAIN_DEPTHS = (2_500, 5_000, 9_990)
@@ -55,7 +57,9 @@ def nested_records() -> Vesperon:
     def records(shift: int) -> list[dict]:
         rows = []
         for row in range(CHANGES // 10):
-            rows.append({"id": row, "fields": {f"f{field}": row * field + shift for field in range(10)}})
+            rows.append(
+                {"id": row, "fields": {f"f{field}": row * field + shift for field in range(10)}}
+            )
             rows.append({"id": -row, "fields": {}})
         return rows
 
@@ -93,29 +97,39 @@ def chain(depth: int, leaf: int) -> dict:
 
 
 def wide_reports(repeats: int) -> None:
-    print(f"{'case':<26} {'pretty(...)':<12} {'pretty s':>9} {'changes/s':>11} {'to_dict s':>10} "
-          f"{'ratio':>6}")
+    print(
+        f"{'case':<26} {'pretty(...)':<12} {'pretty s':>9} {'changes/s':>11} {'to_dict s':>10} "
+        f"{'ratio':>6}"
+    )
     for name, build in CASES.items():
         comparison = build()
         changes = sum(len(section) for section in comparison.to_dict().values())
         baseline = median_time(comparison.to_dict, repeats)
         for variant, options in VARIANTS.items():
             elapsed = median_time(lambda: comparison.pretty(**options), repeats)
-            print(f"{name:<26} {variant:<12} {elapsed:>9.4f} {changes / elapsed:>11,.0f} "
-                  f"{baseline:>10.4f} {elapsed / baseline:>6.2f}", flush=True)
+            print(
+                f"{name:<26} {variant:<12} {elapsed:>9.4f} {changes / elapsed:>11,.0f} "
+                f"{baseline:>10.4f} {elapsed / baseline:>6.2f}",
+                flush=True,
+            )
 
 
 def deep_chains(repeats: int) -> None:
-    print(f"\n{'chain levels':<13} {'pretty(...)':<12} {'pretty s':>9} {'growth':>7} "
-          f"{'peak MiB':>9} {'text bytes':>12} {'growth':>7}")
+    print(
+        f"\n{'chain levels':<13} {'pretty(...)':<12} {'pretty s':>9} {'growth':>7} "
+        f"{'peak MiB':>9} {'text bytes':>12} {'growth':>7}"
+    )
     limit = sys.getrecursionlimit()
     sys.setrecursionlimit(max(limit, 4 * max(CHAIN_DEPTHS)))
     try:
         comparisons = {depth: Vesperon(chain(depth, 0), chain(depth, 1)) for depth in CHAIN_DEPTHS}
     finally:
         sys.setrecursionlimit(limit)
-    for variant, options in {"default": {}, "compact": {"compact": True},
-                             "path_header": {"path_header": True}}.items():
+    for variant, options in {
+        "default": {},
+        "compact": {"compact": True},
+        "path_header": {"path_header": True},
+    }.items():
         previous: tuple[float, int] | None = None
         for depth, comparison in comparisons.items():
             with PeakMemory() as memory:
@@ -123,8 +137,11 @@ def deep_chains(repeats: int) -> None:
             elapsed = median_time(lambda: comparison.pretty(**options), repeats)
             growth = f"{elapsed / previous[0]:>7.2f}" if previous else f"{'':>7}"
             text_growth = f"{size / previous[1]:>7.2f}" if previous else f"{'':>7}"
-            print(f"{depth:<13,} {variant:<12} {elapsed:>9.4f} {growth} {memory.mib:>9.1f} "
-                  f"{size:>12,} {text_growth}", flush=True)
+            print(
+                f"{depth:<13,} {variant:<12} {elapsed:>9.4f} {growth} {memory.mib:>9.1f} "
+                f"{size:>12,} {text_growth}",
+                flush=True,
+            )
             previous = (elapsed, size)
 
 

@@ -22,7 +22,7 @@ class PeakMemory:
     """Rise of the resident high-water mark while the block runs, in MiB (VmHWM, reset through
     /proc/self/clear_refs; where that is not possible, ru_maxrss, which cannot be reset)."""
 
-    def __enter__(self) -> "PeakMemory":
+    def __enter__(self) -> PeakMemory:
         gc.collect()
         self.method = "VmHWM"
         try:

@@ -322,8 +322,7 @@ def _toml_module(name: str) -> ModuleType:
         except ModuleNotFoundError:
             pass
     raise CliError(
-        f"{name}: reading TOML needs Python 3.11 or newer, or the tomli package: "
-        "pip install tomli"
+        f"{name}: reading TOML needs Python 3.11 or newer, or the tomli package: pip install tomli"
     )
 
 
@@ -647,7 +646,9 @@ def run(
     return status
 
 
-def _write_result(args: argparse.Namespace, diff: hexalume.Vesperon, stdout: IO[str] | None) -> None:
+def _write_result(
+    args: argparse.Namespace, diff: hexalume.Vesperon, stdout: IO[str] | None
+) -> None:
     if args.json:
         try:
             text = json.dumps(diff.to_dict(), indent=2, ensure_ascii=False)

@@ -8,8 +8,9 @@ settings.register_profile("hexalume", deadline=None)
 # (scripts/sanitize.sh does so under ASan and UBSan).
 _fuzz_examples = os.environ.get("HEXALUME_FUZZ_EXAMPLES")
 if _fuzz_examples:
-    settings.register_profile("hexalume-fuzz", parent=settings.get_profile("hexalume"),
-                              max_examples=int(_fuzz_examples))
+    settings.register_profile(
+        "hexalume-fuzz", parent=settings.get_profile("hexalume"), max_examples=int(_fuzz_examples)
+    )
     settings.load_profile("hexalume-fuzz")
 else:
     settings.load_profile("hexalume")

@@ -9,8 +9,9 @@ import json
 import os
 import subprocess
 import sys
+from collections.abc import Callable
 from pathlib import Path
-from typing import Any, Callable, NamedTuple
+from typing import Any, NamedTuple
 
 import pytest
 
@@ -24,6 +25,8 @@ PAIRS = [("yargs-16.2.0.json", "yargs-17.7.2.json"), ("vue-2.7.14.json", "vue-3.
 
 def load(name):
     return json.loads((DATA / name).read_text(encoding="utf-8"))
+
+
 REPO = DATA.parents[1]
 # Set by CI, which runs the suite against the installed wheel: nothing may come from the checkout.
 INSTALLED = os.environ.get("HEXALUME_INSTALLED") == "1"
@@ -87,10 +90,12 @@ def with_methods(**methods: Any) -> Any:
 
 def index(value: Any) -> Any:
     """An object whose __index__ returns `value`, or raises it when it is an exception."""
+
     def method(self: Any) -> Any:
         if isinstance(value, BaseException):
             raise value
         return value
+
     return with_methods(__index__=method)
 
 
@@ -152,5 +157,6 @@ def run_python(code: str) -> subprocess.CompletedProcess:
     env = dict(os.environ)
     module_dir = str(Path(hexalume.__file__).resolve().parent)
     env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
-    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
-                          timeout=120)
+    return subprocess.run(
+        [sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=120
+    )

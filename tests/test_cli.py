@@ -41,8 +41,14 @@ def cli(capsys, monkeypatch):
 
 
 def run_process(*args: str, stdin: bytes | None = None, **env: str) -> Result:
-    proc = subprocess.run([sys.executable, "-m", "hexalume_cli", *args], input=stdin,
-                          capture_output=True, cwd=REPO, env=command_env(**env), timeout=120)
+    proc = subprocess.run(
+        [sys.executable, "-m", "hexalume_cli", *args],
+        input=stdin,
+        capture_output=True,
+        cwd=REPO,
+        env=command_env(**env),
+        timeout=120,
+    )
     return Result(proc.returncode, proc.stdout.decode(), proc.stderr.decode())
 
 
@@ -56,7 +62,9 @@ def test_json_output_and_exit_status(cli, tmp_path):
     old = write(tmp_path, "a.json", '{"städte": ["Köln"], "n": 30}')
     new = write(tmp_path, "b.json", '{"städte": ["Köln", "Zürich"], "n": 30.0}')
     # Non-ASCII text stays as it is, and 30.0 stays a float.
-    assert cli(old, new, "--json") == (1, """\
+    assert cli(old, new, "--json") == (
+        1,
+        """\
 {
   "iterable_item_added": {
     "root['städte'][1]": "Zürich"
@@ -68,25 +76,43 @@ def test_json_output_and_exit_status(cli, tmp_path):
     }
   }
 }
-""", "")
+""",
+        "",
+    )
     assert cli(old, old, "--json") == (0, "{}\n", "")
     assert cli(new, new) == (0, "", "")
 
 
 # Each comparison option reaches the constructor keyword of the same name.
-@pytest.mark.parametrize(("args", "old", "new", "report"), [
-    (["--ignore-order"], [3, 1, 2], [1, 2, 3], {}),
-    (["--ignore-numeric-type-changes"], {"x": 1}, {"x": 1.0}, {}),
-    (["--significant-digits", "3"], 3.14159, 3.14201, {}),
-    (["--atol", "0.5"], 1.0, 1.4, {}),
-    (["--rtol", "0.1"], 100, 109, {}),
-    (["--math-epsilon", "0.5"], 1.0, 1.4, {}),
-    (["--exclude", "root['a']", "--exclude", "root['b']"], {"a": 1, "b": 1}, {"a": 2, "b": 2}, {}),
-    (["--include", "root['a']", "--include", "root['b']"], {"a": 1, "b": 1, "c": 1},
-     {"a": 2, "b": 2, "c": 2}, {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1},
-                                                   "root['b']": {"new_value": 2, "old_value": 1}}}),
-    (["--verbose-level", "0"], {"a": 1}, {"a": 2}, {"values_changed": ["root['a']"]}),
-])
+@pytest.mark.parametrize(
+    ("args", "old", "new", "report"),
+    [
+        (["--ignore-order"], [3, 1, 2], [1, 2, 3], {}),
+        (["--ignore-numeric-type-changes"], {"x": 1}, {"x": 1.0}, {}),
+        (["--significant-digits", "3"], 3.14159, 3.14201, {}),
+        (["--atol", "0.5"], 1.0, 1.4, {}),
+        (["--rtol", "0.1"], 100, 109, {}),
+        (["--math-epsilon", "0.5"], 1.0, 1.4, {}),
+        (
+            ["--exclude", "root['a']", "--exclude", "root['b']"],
+            {"a": 1, "b": 1},
+            {"a": 2, "b": 2},
+            {},
+        ),
+        (
+            ["--include", "root['a']", "--include", "root['b']"],
+            {"a": 1, "b": 1, "c": 1},
+            {"a": 2, "b": 2, "c": 2},
+            {
+                "values_changed": {
+                    "root['a']": {"new_value": 2, "old_value": 1},
+                    "root['b']": {"new_value": 2, "old_value": 1},
+                }
+            },
+        ),
+        (["--verbose-level", "0"], {"a": 1}, {"a": 2}, {"values_changed": ["root['a']"]}),
+    ],
+)
 def test_comparison_options(cli, tmp_path, args, old, new, report):
     old_path = write(tmp_path, "old.json", json.dumps(old))
     new_path = write(tmp_path, "new.json", json.dumps(new))
@@ -94,64 +120,110 @@ def test_comparison_options(cli, tmp_path, args, old, new, report):
     assert (result.status, json.loads(result.out), result.err) == (1 if report else 0, report, "")
 
 
-@pytest.mark.parametrize(("args", "tree"), [
-    (["--path-header"], "cfg.a.b\n│   - 1\n│   + 2\nitems[2]\n│   - 3\n│   + 30\n"
-                        "name\n│   - 'x'\n│   + 'y'\n"),
-    (["--max-depth", "0"], "cfg\n╰── ...\nitems\n╰── ...\nname\n│   - 'x'\n│   + 'y'\n"),
-    (["--context", "1", "--exclude", "root['cfg']", "--exclude", "root['name']"],
-     "items\n├── [1]\n│   = 2\n├── [2]\n│   - 3\n│   + 30\n╰── [3]\n    = 4\n"),
-], ids=["path-header", "max-depth", "context"])
+@pytest.mark.parametrize(
+    ("args", "tree"),
+    [
+        (
+            ["--path-header"],
+            "cfg.a.b\n│   - 1\n│   + 2\nitems[2]\n│   - 3\n│   + 30\nname\n│   - 'x'\n│   + 'y'\n",
+        ),
+        (["--max-depth", "0"], "cfg\n╰── ...\nitems\n╰── ...\nname\n│   - 'x'\n│   + 'y'\n"),
+        (
+            ["--context", "1", "--exclude", "root['cfg']", "--exclude", "root['name']"],
+            "items\n├── [1]\n│   = 2\n├── [2]\n│   - 3\n│   + 30\n╰── [3]\n    = 4\n",
+        ),
+    ],
+    ids=["path-header", "max-depth", "context"],
+)
 def test_tree_options(cli, tmp_path, args, tree):
-    old = write(tmp_path, "old.json", '{"cfg": {"a": {"b": 1}}, "items": [1, 2, 3, 4, 5], "name": "x"}')
-    new = write(tmp_path, "new.json", '{"cfg": {"a": {"b": 2}}, "items": [1, 2, 30, 4, 5], "name": "y"}')
+    old = write(
+        tmp_path, "old.json", '{"cfg": {"a": {"b": 1}}, "items": [1, 2, 3, 4, 5], "name": "x"}'
+    )
+    new = write(
+        tmp_path, "new.json", '{"cfg": {"a": {"b": 2}}, "items": [1, 2, 30, 4, 5], "name": "y"}'
+    )
     assert cli(old, new, *args) == (1, tree, "")
 
 
 def test_dates_in_toml_and_yaml_compare_as_iso_text(cli, tmp_path):
-    old = write(tmp_path, "a.toml", "when = 2024-01-02T03:04:05Z\nday = 2024-01-02\nat = 07:30:00\n")
+    old = write(
+        tmp_path, "a.toml", "when = 2024-01-02T03:04:05Z\nday = 2024-01-02\nat = 07:30:00\n"
+    )
     new = write(tmp_path, "b.yaml", "when: 2024-01-02T03:04:05Z\nday: 2024-01-03\nat: '07:30:00'\n")
     assert json.loads(cli(old, new, "--json").out) == {
-        "values_changed": {"root['day']": {"new_value": "2024-01-03", "old_value": "2024-01-02"}}}
+        "values_changed": {"root['day']": {"new_value": "2024-01-03", "old_value": "2024-01-02"}}
+    }
 
 
 # A few of the errors: each is one line on standard error, with exit status 2.
 ERRORS = [
-    (["broken.json", "b.json"], "broken.json: invalid JSON: Expecting ',' delimiter at line 3, column 3"),
+    (
+        ["broken.json", "b.json"],
+        "broken.json: invalid JSON: Expecting ',' delimiter at line 3, column 3",
+    ),
     (["nan.json", "b.json"], "nan.json: invalid JSON: NaN is not a JSON value"),
-    (["latin1.json", "b.json"], "latin1.json: not valid UTF-8 text (invalid continuation byte at byte 10)"),
+    (
+        ["latin1.json", "b.json"],
+        "latin1.json: not valid UTF-8 text (invalid continuation byte at byte 10)",
+    ),
     (["deep.json", "b.json"], "deep.json: nested too deeply to read"),
     (["inf.toml", "b.json"], "inf.toml: holds the number inf, which cannot be compared"),
-    (["broken.yaml", "b.json"],
-     "broken.yaml: invalid YAML: while parsing a flow sequence; did not find expected ',' or "
-     "']' at line 2, column 1"),
+    (
+        ["broken.yaml", "b.json"],
+        "broken.yaml: invalid YAML: while parsing a flow sequence; did not find expected ',' or "
+        "']' at line 2, column 1",
+    ),
     (["-", "-"], "only one of OLD and NEW can be '-' (standard input)"),
     (["b.json", "b.json", "--comp"], "unrecognized arguments: --comp (see 'hexalume --help')"),
-    (["b.json", "b.json", "--max-depth", "two"],
-     "argument --max-depth: expected a whole number, got 'two' (see 'hexalume --help')"),
-    (["b.json", "b.json", "--json", "--context", "2"],
-     "--context shapes the tree and cannot be used with --json"),
+    (
+        ["b.json", "b.json", "--max-depth", "two"],
+        "argument --max-depth: expected a whole number, got 'two' (see 'hexalume --help')",
+    ),
+    (
+        ["b.json", "b.json", "--json", "--context", "2"],
+        "--context shapes the tree and cannot be used with --json",
+    ),
     # A path filter that cannot match any path would silently compare nothing.
-    (["b.json", "b.json", "--include", "version"], "argument --include: expected a path that "
-     "starts with root, such as root['version'], got 'version' (see 'hexalume --help')"),
-    (["b.json", "b.json", "--exclude", "a[0]"], "argument --exclude: expected a path that starts "
-     "with root, such as root['version'], got 'a[0]' (see 'hexalume --help')"),
-    (["bomb.yaml", "b.json"], "bomb.yaml: its aliases expand it to more than 1,000,000 values "
-     "(from 25 written in the file); refusing to read it"),
+    (
+        ["b.json", "b.json", "--include", "version"],
+        "argument --include: expected a path that "
+        "starts with root, such as root['version'], got 'version' (see 'hexalume --help')",
+    ),
+    (
+        ["b.json", "b.json", "--exclude", "a[0]"],
+        "argument --exclude: expected a path that starts "
+        "with root, such as root['version'], got 'a[0]' (see 'hexalume --help')",
+    ),
+    (
+        ["bomb.yaml", "b.json"],
+        "bomb.yaml: its aliases expand it to more than 1,000,000 values "
+        "(from 25 written in the file); refusing to read it",
+    ),
     (["loop.yaml", "b.json"], "loop.yaml: an alias refers to a node that contains it"),
     (["twice.json", "b.json", "--strict"], "twice.json: duplicate key root['a']"),
 ]
 
 # 8 levels of 8 aliases each: 304 bytes that stand for more than 16 million strings.
 BOMB = "a: &a [x, x, x, x, x, x, x, x]\n" + "".join(
-    f"{new}: &{new} [{', '.join([f'*{old}'] * 8)}]\n" for old, new in zip("abcdefg", "bcdefgh"))
+    f"{new}: &{new} [{', '.join([f'*{old}'] * 8)}]\n"
+    for old, new in zip("abcdefg", "bcdefgh", strict=True)
+)
 
 
 @pytest.mark.parametrize(("args", "message"), ERRORS, ids=[m[:40] for _, m in ERRORS])
 def test_errors_are_one_line_with_status_2(cli, tmp_path, monkeypatch, args, message):
-    documents = {"b.json": '{"a": 2}', "notes.txt": "{}", "broken.json": '{\n  "a": 1\n  "b": 2\n}',
-                 "nan.json": '{"a": NaN}', "twice.json": '{"a": 1, "a": 2}',
-                 "deep.json": "[" * 100000 + "]" * 100000, "inf.toml": "limit = inf\n",
-                 "broken.yaml": "key: [1, 2: 3\n", "bomb.yaml": BOMB, "loop.yaml": "a: &a [1, *a]\n"}
+    documents = {
+        "b.json": '{"a": 2}',
+        "notes.txt": "{}",
+        "broken.json": '{\n  "a": 1\n  "b": 2\n}',
+        "nan.json": '{"a": NaN}',
+        "twice.json": '{"a": 1, "a": 2}',
+        "deep.json": "[" * 100000 + "]" * 100000,
+        "inf.toml": "limit = inf\n",
+        "broken.yaml": "key: [1, 2: 3\n",
+        "bomb.yaml": BOMB,
+        "loop.yaml": "a: &a [1, *a]\n",
+    }
     for name, text in documents.items():
         write(tmp_path, name, text)
     (tmp_path / "latin1.json").write_bytes('{"a": "caf\u00e9!"}'.encode("latin-1"))
@@ -159,11 +231,18 @@ def test_errors_are_one_line_with_status_2(cli, tmp_path, monkeypatch, args, mes
     assert cli(*args) == (2, "", f"hexalume: error: {message}\n")
 
 
-@pytest.mark.parametrize(("blocked", "old", "message"), [
-    (["yaml"], "examples/deploy-old.yaml", "reading YAML needs PyYAML: pip install pyyaml"),
-    (["tomllib", "tomli"], "examples/config-old.toml",
-     "reading TOML needs Python 3.11 or newer, or the tomli package: pip install tomli"),
-], ids=["yaml", "toml"])
+@pytest.mark.parametrize(
+    ("blocked", "old", "message"),
+    [
+        (["yaml"], "examples/deploy-old.yaml", "reading YAML needs PyYAML: pip install pyyaml"),
+        (
+            ["tomllib", "tomli"],
+            "examples/config-old.toml",
+            "reading TOML needs Python 3.11 or newer, or the tomli package: pip install tomli",
+        ),
+    ],
+    ids=["yaml", "toml"],
+)
 def test_a_missing_parser_says_how_to_get_it(cli, monkeypatch, blocked, old, message):
     for module_name in blocked:
         monkeypatch.setitem(sys.modules, module_name, None)  # makes the import fail
@@ -187,8 +266,12 @@ def run_on_terminal(*args: str, **env: str) -> tuple[int, str]:
     """Runs the command with standard output on a pseudo-terminal."""
     controller, terminal = os.openpty()
     try:
-        proc = subprocess.Popen([sys.executable, "-m", "hexalume_cli", *args], stdout=terminal,
-                                cwd=REPO, env=command_env(**env))
+        proc = subprocess.Popen(
+            [sys.executable, "-m", "hexalume_cli", *args],
+            stdout=terminal,
+            cwd=REPO,
+            env=command_env(**env),
+        )
     finally:
         os.close(terminal)
     chunks = []
@@ -208,11 +291,15 @@ COLORED = "a\n│   \x1b[31m- 1\x1b[0m\n│   \x1b[32m+ 2\x1b[0m\n"
 PLAIN = "a\n│   - 1\n│   + 2\n"
 
 
-@pytest.mark.parametrize(("args", "env", "output"), [
-    ([], {}, COLORED),
-    (["--no-color"], {}, PLAIN),
-    ([], {"NO_COLOR": "1"}, PLAIN),
-], ids=["terminal", "no-color-flag", "NO_COLOR"])
+@pytest.mark.parametrize(
+    ("args", "env", "output"),
+    [
+        ([], {}, COLORED),
+        (["--no-color"], {}, PLAIN),
+        ([], {"NO_COLOR": "1"}, PLAIN),
+    ],
+    ids=["terminal", "no-color-flag", "NO_COLOR"],
+)
 def test_colour_only_on_a_terminal_without_no_color(tmp_path, args, env, output):
     old = write(tmp_path, "a.json", '{"a": 1}')
     new = write(tmp_path, "b.json", '{"a": 2}')
@@ -224,8 +311,12 @@ def test_a_closed_pipe_ends_quietly(tmp_path):
     # Enough output to fill the pipe, so the write fails once the reader is gone.
     old = write(tmp_path, "old.json", json.dumps(list(range(20000))))
     new = write(tmp_path, "new.json", json.dumps(list(range(1, 20001))))
-    proc = subprocess.Popen([sys.executable, "-m", "hexalume_cli", old, new],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=command_env())
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "hexalume_cli", old, new],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        env=command_env(),
+    )
     assert proc.stdout.readline() == b"[0]\n"
     proc.stdout.close()
     assert proc.stderr.read() == b""
@@ -247,8 +338,9 @@ def test_console_script(cli):
             pytest.fail(f"the console script is missing: {script}")
         pytest.skip("hexalume is not installed in this environment")
     args = ["examples/package-old.json", "examples/package-new.json"]
-    proc = subprocess.run([str(script), *args], capture_output=True, cwd=REPO, env=command_env(),
-                          timeout=120)
+    proc = subprocess.run(
+        [str(script), *args], capture_output=True, cwd=REPO, env=command_env(), timeout=120
+    )
     assert (proc.returncode, proc.stdout.decode(), proc.stderr.decode()) == cli(*args)
 
 
@@ -262,11 +354,13 @@ def test_the_installed_package_is_the_one_under_test():
 
 # --- writing: a failure to write is an error, a reader that leaves early is not ----------------
 
+
 def run_shell(command: str, tmp_path: Path) -> Result:
     """Runs `command` in bash from tmp_path, with `hexalume` meaning this checkout's command."""
     env = command_env(HEXALUME=f"{sys.executable} -m hexalume_cli")
-    proc = subprocess.run(["bash", "-c", command], capture_output=True, cwd=tmp_path, env=env,
-                          timeout=120)
+    proc = subprocess.run(
+        ["bash", "-c", command], capture_output=True, cwd=tmp_path, env=env, timeout=120
+    )
     return Result(proc.returncode, proc.stdout.decode(), proc.stderr.decode())
 
 
@@ -274,34 +368,48 @@ FULL = "hexalume: error: cannot write the result: No space left on device\n"
 CLOSED = "hexalume: error: cannot write the result: standard output is closed\n"
 
 
-@pytest.mark.parametrize(("command", "result"), [
-    ("$HEXALUME a.json b.json > /dev/full", (2, "", FULL)),
-    ("$HEXALUME a.json a.json --json > /dev/full", (2, "", FULL)),
-    ("$HEXALUME --help > /dev/full", (2, "", FULL)),
-    ("$HEXALUME a.json b.json >&-", (2, "", CLOSED)),
-    ("$HEXALUME --version >&-", (2, "", CLOSED)),
-    # Nothing to write, so nothing fails.
-    ("$HEXALUME a.json a.json >&-", (0, "", "")),
-], ids=["full-tree", "full-json", "full-help", "closed-tree", "closed-version", "closed-equal"])
+@pytest.mark.parametrize(
+    ("command", "result"),
+    [
+        ("$HEXALUME a.json b.json > /dev/full", (2, "", FULL)),
+        ("$HEXALUME a.json a.json --json > /dev/full", (2, "", FULL)),
+        ("$HEXALUME --help > /dev/full", (2, "", FULL)),
+        ("$HEXALUME a.json b.json >&-", (2, "", CLOSED)),
+        ("$HEXALUME --version >&-", (2, "", CLOSED)),
+        # Nothing to write, so nothing fails.
+        ("$HEXALUME a.json a.json >&-", (0, "", "")),
+    ],
+    ids=["full-tree", "full-json", "full-help", "closed-tree", "closed-version", "closed-equal"],
+)
 def test_a_failure_to_write_is_a_one_line_error(tmp_path, command, result):
     write(tmp_path, "a.json", '{"a": 1}')
     write(tmp_path, "b.json", '{"a": 2}')
     assert run_shell(command, tmp_path) == result
 
 
-@pytest.mark.parametrize(("args", "status"), [
-    (["old.json", "new.json"], 1),
-    (["old.json", "old.json", "--json"], 0),
-    (["--help"], 0),
-], ids=["tree", "json-equal", "help"])
+@pytest.mark.parametrize(
+    ("args", "status"),
+    [
+        (["old.json", "new.json"], 1),
+        (["old.json", "old.json", "--json"], 0),
+        (["--help"], 0),
+    ],
+    ids=["tree", "json-equal", "help"],
+)
 def test_a_reader_that_is_gone_ends_the_command_quietly(tmp_path, args, status):
     write(tmp_path, "old.json", "[1]")
     write(tmp_path, "new.json", "[2]")
     reader, writer = os.pipe()
     os.close(reader)  # every write now fails with a broken pipe
     try:
-        proc = subprocess.run([sys.executable, "-m", "hexalume_cli", *args], stdout=writer,
-                              stderr=subprocess.PIPE, cwd=tmp_path, env=command_env(), timeout=120)
+        proc = subprocess.run(
+            [sys.executable, "-m", "hexalume_cli", *args],
+            stdout=writer,
+            stderr=subprocess.PIPE,
+            cwd=tmp_path,
+            env=command_env(),
+            timeout=120,
+        )
     finally:
         os.close(writer)
     assert (proc.returncode, proc.stderr) == (status, b"")
@@ -322,7 +430,8 @@ def test_integers_of_any_length_are_read(tmp_path, name):
     # Until the module compares such integers it refuses them; either way the command reads them.
     assert (status, out) in {(0, ""), (2, "")}, err
     assert status == 0 or err == (
-        f"hexalume: error: cannot compare {path} with {path}: Unsupported Python type for Vesperon\n")
+        f"hexalume: error: cannot compare {path} with {path}: Unsupported Python type for Vesperon\n"
+    )
 
 
 @pytest.mark.skipif(not EXACT_BIG_INTS, reason="needs the module's exact comparison of big ints")
@@ -330,7 +439,9 @@ def test_integers_of_any_length_compare_exactly(cli, tmp_path):
     old = write(tmp_path, "old.json", f'{{"n": {BIG}}}')
     new = write(tmp_path, "new.yaml", f"n: {BIG[:-1]}8\n")
     limit = sys.get_int_max_str_digits()
-    assert cli(old, new, "--json") == (1, f"""\
+    assert cli(old, new, "--json") == (
+        1,
+        f"""\
 {{
   "values_changed": {{
     "root['n']": {{
@@ -339,42 +450,66 @@ def test_integers_of_any_length_compare_exactly(cli, tmp_path):
     }}
   }}
 }}
-""", "")
+""",
+        "",
+    )
     assert sys.get_int_max_str_digits() == limit  # the command's lifting of the limit is undone
 
 
-@pytest.mark.parametrize(("name", "text", "compared", "warnings"), [
-    ("a.json", '{"a": 1, "b": [{"c": 1, "c": 2, "c": 3}], "a": 4}', {"a": 4, "b": [{"c": 3}]},
-     ["root['a']", "root['b'][0]['c']"]),
-    ("a.yaml", "a: 1\nb:\n  - {c: 1, c: 2}\na: 4\n", {"a": 4, "b": [{"c": 2}]},
-     ["root['a']", "root['b'][0]['c']"]),
-    # 1 and '1' are two keys in YAML, but one key, '1', to the comparison.
-    ("a.yaml", "m: {1: x, '1': y}\n", {"m": {"1": "y"}}, ["root['m']['1']"]),
-    # A merged key may be overridden; a mapping repeated through aliases warns once.
-    ("a.yaml", "d: &d {x: 1, x: 2}\ne: {<<: *d, x: 3}\nf: [*d, *d]\n",
-     {"d": {"x": 2}, "e": {"x": 3}, "f": [{"x": 2}, {"x": 2}]}, ["root['d']['x']"]),
-], ids=["json", "yaml", "yaml-key-text", "yaml-aliases"])
-def test_a_key_written_twice_keeps_its_last_value_with_a_warning(tmp_path, name, text, compared,
-                                                                  warnings):
+@pytest.mark.parametrize(
+    ("name", "text", "compared", "warnings"),
+    [
+        (
+            "a.json",
+            '{"a": 1, "b": [{"c": 1, "c": 2, "c": 3}], "a": 4}',
+            {"a": 4, "b": [{"c": 3}]},
+            ["root['a']", "root['b'][0]['c']"],
+        ),
+        (
+            "a.yaml",
+            "a: 1\nb:\n  - {c: 1, c: 2}\na: 4\n",
+            {"a": 4, "b": [{"c": 2}]},
+            ["root['a']", "root['b'][0]['c']"],
+        ),
+        # 1 and '1' are two keys in YAML, but one key, '1', to the comparison.
+        ("a.yaml", "m: {1: x, '1': y}\n", {"m": {"1": "y"}}, ["root['m']['1']"]),
+        # A merged key may be overridden; a mapping repeated through aliases warns once.
+        (
+            "a.yaml",
+            "d: &d {x: 1, x: 2}\ne: {<<: *d, x: 3}\nf: [*d, *d]\n",
+            {"d": {"x": 2}, "e": {"x": 3}, "f": [{"x": 2}, {"x": 2}]},
+            ["root['d']['x']"],
+        ),
+    ],
+    ids=["json", "yaml", "yaml-key-text", "yaml-aliases"],
+)
+def test_a_key_written_twice_keeps_its_last_value_with_a_warning(
+    tmp_path, name, text, compared, warnings
+):
     path = write(tmp_path, name, text)
     reference = write(tmp_path, "reference.json", json.dumps(compared))
-    expected = "".join(f"hexalume: warning: {path}: duplicate key {key}; its last value is "
-                       "compared\n" for key in warnings)
+    expected = "".join(
+        f"hexalume: warning: {path}: duplicate key {key}; its last value is compared\n"
+        for key in warnings
+    )
     assert run_process(path, reference, "--json") == (0, "{}\n", expected)
     strict = run_process(path, reference, "--strict")
     assert strict == (2, "", f"hexalume: error: {path}: duplicate key {warnings[0]}\n")
 
 
 # Both documents hold a = 1 and a = 2 in the format they are read in.
-@pytest.mark.parametrize(("old", "new", "args"), [
-    ("notes", "data.txt", []),  # no known extension: JSON
-    ("notes.txt", "data.txt", ["--format", "yaml"]),
-    ("notes.JSON", "data.json", []),
-    ("notes.YML", "data.yaml", []),
-    ("notes.Toml", "data.toml", []),
-    ("-", "data.txt", ["--format", "toml"]),
-    ("-", "data.json", ["--format", "yaml"]),  # YAML reads JSON too
-])
+@pytest.mark.parametrize(
+    ("old", "new", "args"),
+    [
+        ("notes", "data.txt", []),  # no known extension: JSON
+        ("notes.txt", "data.txt", ["--format", "yaml"]),
+        ("notes.JSON", "data.json", []),
+        ("notes.YML", "data.yaml", []),
+        ("notes.Toml", "data.toml", []),
+        ("-", "data.txt", ["--format", "toml"]),
+        ("-", "data.json", ["--format", "yaml"]),  # YAML reads JSON too
+    ],
+)
 def test_the_format_comes_from_the_option_the_extension_or_json(tmp_path, old, new, args):
     texts = {"json": '{"a": %d}', "yaml": "a: %d\n", "toml": "a = %d\n"}
     chosen = args[1] if args else None
@@ -385,10 +520,15 @@ def test_the_format_comes_from_the_option_the_extension_or_json(tmp_path, old, n
     else:
         result = run_process(write(tmp_path, old, old_text), new_path, "--json", *args)
     assert (result.status, json.loads(result.out), result.err) == (
-        1, {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1}}}, "")
+        1,
+        {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1}}},
+        "",
+    )
 
 
-DEPLOYMENT = {"deployment": {"template": {"pod": {"containers": [{"ports": [{"containerPort": 80}]}]}}}}
+DEPLOYMENT = {
+    "deployment": {"template": {"pod": {"containers": [{"ports": [{"containerPort": 80}]}]}}}
+}
 
 
 def test_the_command_draws_every_level_unless_told_otherwise(cli, tmp_path):
@@ -396,7 +536,9 @@ def test_the_command_draws_every_level_unless_told_otherwise(cli, tmp_path):
     changed = json.loads(json.dumps(DEPLOYMENT))
     changed["deployment"]["template"]["pod"]["containers"][0]["ports"][0]["containerPort"] = 8080
     new = write(tmp_path, "new.json", json.dumps(changed))
-    assert cli(old, new) == (1, """\
+    assert cli(old, new) == (
+        1,
+        """\
 deployment
 ╰── template
     ╰── pod
@@ -407,5 +549,7 @@ deployment
                         ╰── containerPort
                             - 80
                             + 8080
-""", "")
+""",
+        "",
+    )
     assert cli(old, new, "--max-depth", "1") == (1, "deployment\n╰── template\n    ╰── ...\n", "")

@@ -9,8 +9,8 @@ import weakref
 import pytest
 
 import hexalume
-from hexalume import Vesperon
 from helpers import Err, outcome, run_python
+from hexalume import Vesperon
 
 UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
 
@@ -24,25 +24,40 @@ def test_module_exposes_only_the_class():
 
 def test_class_surface():
     assert (Vesperon.__name__, Vesperon.__qualname__, Vesperon.__module__) == (
-        "Vesperon", "Vesperon", "builtins")
+        "Vesperon",
+        "Vesperon",
+        "builtins",
+    )
     assert Vesperon.__bases__ == (object,)
     assert str(inspect.signature(Vesperon)) == "(t1, t2, **kwargs)"
     assert Vesperon.to_dict.__text_signature__ == "($self)"
     assert Vesperon.pretty.__text_signature__ == (
-        "($self, *, compact=False, max_depth=5, context=0, no_color=False, path_header=False)")
+        "($self, *, compact=False, max_depth=5, context=0, no_color=False, path_header=False)"
+    )
     # Nothing beyond the documented members: no __init__, __str__, comparison or hashing.
-    assert sorted(vars(Vesperon)) == ["__bool__", "__doc__", "__len__", "__module__", "__new__",
-                                      "__repr__", "pretty", "to_dict"]
+    assert sorted(vars(Vesperon)) == [
+        "__bool__",
+        "__doc__",
+        "__len__",
+        "__module__",
+        "__new__",
+        "__repr__",
+        "pretty",
+        "to_dict",
+    ]
 
 
-@pytest.mark.parametrize("attempt", [
-    pytest.param(lambda v: type("Sub", (Vesperon,), {}), id="subclass"),
-    pytest.param(lambda v: setattr(v, "extra", 1), id="set_attribute"),
-    pytest.param(lambda v: weakref.ref(v), id="weak_reference"),
-    pytest.param(lambda v: v.to_dict(1), id="to_dict_argument"),
-    pytest.param(lambda v: v[0], id="subscript"),
-    pytest.param(lambda v: iter(v), id="iterate"),
-])
+@pytest.mark.parametrize(
+    "attempt",
+    [
+        pytest.param(lambda v: type("Sub", (Vesperon,), {}), id="subclass"),
+        pytest.param(lambda v: setattr(v, "extra", 1), id="set_attribute"),
+        pytest.param(lambda v: weakref.ref(v), id="weak_reference"),
+        pytest.param(lambda v: v.to_dict(1), id="to_dict_argument"),
+        pytest.param(lambda v: v[0], id="subscript"),
+        pytest.param(lambda v: iter(v), id="iterate"),
+    ],
+)
 def test_refused_operations(attempt):
     with pytest.raises((TypeError, AttributeError)):
         attempt(Vesperon(1, 2))
@@ -58,23 +73,46 @@ def test_identity_semantics_and_str():
 CHANGED = {"values_changed": {"root": {"new_value": 2, "old_value": 1}}}
 
 
-MISSING_BOTH = Err(TypeError,
-                   "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'")
+MISSING_BOTH = Err(
+    TypeError, "Vesperon.__new__() missing 2 required positional arguments: 't1' and 't2'"
+)
 
 
-@pytest.mark.parametrize("args, kwargs, expected", [
-    ((1, 2), {}, CHANGED),
-    ((), {"t2": 2, "t1": 1}, CHANGED),
-    ((1,), {"t2": 2, "verbose_level": 0}, {"values_changed": ["root"]}),
-    ((1,), {}, Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't2'")),
-    ((), {"t2": 2}, Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't1'")),
-    ((), {}, MISSING_BOTH),
-    ((), {"ignore_order": True}, MISSING_BOTH),
-    ((1, 2, 3), {"t1": 1},
-     Err(TypeError, "Vesperon.__new__() takes 2 positional arguments but 3 were given")),
-    ((1, 2), {"t1": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'")),
-    ((1,), {"t1": 3}, Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'")),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, expected",
+    [
+        ((1, 2), {}, CHANGED),
+        ((), {"t2": 2, "t1": 1}, CHANGED),
+        ((1,), {"t2": 2, "verbose_level": 0}, {"values_changed": ["root"]}),
+        (
+            (1,),
+            {},
+            Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't2'"),
+        ),
+        (
+            (),
+            {"t2": 2},
+            Err(TypeError, "Vesperon.__new__() missing 1 required positional argument: 't1'"),
+        ),
+        ((), {}, MISSING_BOTH),
+        ((), {"ignore_order": True}, MISSING_BOTH),
+        (
+            (1, 2, 3),
+            {"t1": 1},
+            Err(TypeError, "Vesperon.__new__() takes 2 positional arguments but 3 were given"),
+        ),
+        (
+            (1, 2),
+            {"t1": 3},
+            Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'"),
+        ),
+        (
+            (1,),
+            {"t1": 3},
+            Err(TypeError, "Vesperon.__new__() got multiple values for argument 't1'"),
+        ),
+    ],
+)
 def test_argument_binding(args, kwargs, expected):
     outcome(lambda: Vesperon(*args, **kwargs).to_dict(), expected)
 
@@ -90,12 +128,15 @@ class Recorder:
         raise ValueError("not a number")
 
 
-@pytest.mark.parametrize("t1, t2, options, expected, looked_at", [
-    ("t1", "t2", {"foo": 1}, UNSUPPORTED, ["t1"]),
-    (1, "t2", {"foo": 1}, UNSUPPORTED, ["t2"]),
-    (float("nan"), "t2", {"foo": 1}, Err(ValueError, "Float value is not finite"), []),
-    (1, 2, {"foo": 1, "ignore_order": 1}, Err(ValueError, "Unsupported option: foo"), []),
-])
+@pytest.mark.parametrize(
+    "t1, t2, options, expected, looked_at",
+    [
+        ("t1", "t2", {"foo": 1}, UNSUPPORTED, ["t1"]),
+        (1, "t2", {"foo": 1}, UNSUPPORTED, ["t2"]),
+        (float("nan"), "t2", {"foo": 1}, Err(ValueError, "Float value is not finite"), []),
+        (1, 2, {"foo": 1, "ignore_order": 1}, Err(ValueError, "Unsupported option: foo"), []),
+    ],
+)
 def test_inputs_convert_before_options(t1, t2, options, expected, looked_at):
     log = []
     t1 = Recorder(log, "t1") if t1 == "t1" else t1
@@ -105,11 +146,20 @@ def test_inputs_convert_before_options(t1, t2, options, expected, looked_at):
 
 
 # Every report agrees with repr(), bool() and len() (tests/test_properties.py); two exact texts.
-@pytest.mark.parametrize("t1, t2, text, truth, length", [
-    ({"a": [1]}, {"a": [1]}, "Vesperon({})", False, 0),
-    ([1, {"x": 1}], [2], "Vesperon({'iterable_item_removed': {'root[1]': {'x': 1}}, "
-     "'values_changed': {'root[0]': {'new_value': 2, 'old_value': 1}}})", True, 2),
-])
+@pytest.mark.parametrize(
+    "t1, t2, text, truth, length",
+    [
+        ({"a": [1]}, {"a": [1]}, "Vesperon({})", False, 0),
+        (
+            [1, {"x": 1}],
+            [2],
+            "Vesperon({'iterable_item_removed': {'root[1]': {'x': 1}}, "
+            "'values_changed': {'root[0]': {'new_value': 2, 'old_value': 1}}})",
+            True,
+            2,
+        ),
+    ],
+)
 def test_repr_bool_len_follow_the_report(t1, t2, text, truth, length):
     comparison = Vesperon(t1, t2)
     assert (repr(comparison), bool(comparison), len(comparison)) == (text, truth, length)
@@ -121,8 +171,14 @@ def test_report_is_independent_of_inputs_and_results():
     old["a"][1]["deep"].append(5)
     new.clear()
     first, second = comparison.to_dict(), comparison.to_dict()
-    assert first == second == {"iterable_item_removed": {"root['a'][1]": {"deep": [1]}},
-                               "values_changed": {"root['a'][0]": {"new_value": 2, "old_value": 1}}}
+    assert (
+        first
+        == second
+        == {
+            "iterable_item_removed": {"root['a'][1]": {"deep": [1]}},
+            "values_changed": {"root['a'][0]": {"new_value": 2, "old_value": 1}},
+        }
+    )
     first["iterable_item_removed"]["root['a'][1]"]["deep"].append(3)
     first.clear()
     assert comparison.to_dict() == second
@@ -136,7 +192,8 @@ def test_reimport_in_the_same_interpreter_gives_the_same_module():
         "import hexalume\n"
         "importlib.reload(hexalume)\n"
         "assert hexalume is first and hexalume.__all__ == ['Vesperon'], hexalume.__all__\n"
-        "print(hexalume.Vesperon(1, 2).to_dict())\n")
+        "print(hexalume.Vesperon(1, 2).to_dict())\n"
+    )
     assert result.returncode == 0, result.stderr
     assert result.stdout == "{'values_changed': {'root': {'new_value': 2, 'old_value': 1}}}\n"
 
@@ -152,13 +209,16 @@ def test_second_interpreter_cannot_initialise_the_module():
         "try:\n"
         "    interpreters.run_string(interpreter, 'import hexalume')\n"
         "except Exception as error:\n"
-        "    print(error)\n")
+        "    print(error)\n"
+    )
     assert result.returncode == 0, result.stderr
     if result.stdout == "no subinterpreters\n":
         pytest.skip("this Python has no subinterpreter module")
     # From 3.12 on, the interpreter itself refuses a single-phase module in an isolated
     # subinterpreter before our initialisation runs; either way the import fails cleanly.
-    assert result.stdout.startswith((
-        "<class 'ImportError'>: hexalume may be initialized only once",
-        "<class 'ImportError'>: module hexalume does not support loading in subinterpreters",
-    )), result.stdout
+    assert result.stdout.startswith(
+        (
+            "<class 'ImportError'>: hexalume may be initialized only once",
+            "<class 'ImportError'>: module hexalume does not support loading in subinterpreters",
+        )
+    ), result.stdout

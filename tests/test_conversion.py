@@ -13,10 +13,23 @@ import sys
 
 import pytest
 
+from helpers import (
+    Err,
+    converted,
+    index,
+    internal_error_of,
+    needs_numpy,
+    needs_pandas,
+    needs_pydantic,
+    np,
+    outcome,
+    pd,
+    pydantic,
+    sorted_keys,
+    typed,
+    with_methods,
+)
 from hexalume import Vesperon
-from helpers import (Err, converted, index, internal_error_of, needs_numpy, needs_pandas,
-                     needs_pydantic, np, outcome, pd, pydantic, sorted_keys, typed,
-                     with_methods)
 
 UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
 BAD_KEY = Err(TypeError, "Unsupported dict key type for Vesperon")
@@ -51,56 +64,59 @@ class Mapping(dict):
 
 
 # Plain JSON-like values are also drawn by tests/test_properties.py; these are the edges.
-@pytest.mark.parametrize("value, expected", [
-    (True, True),
-    (False, False),
-    (-5, -5),
-    (2**63, 2**63),
-    (2**64 - 1, 2**64 - 1),
-    (2**64, 2**64),  # integers of any size stay exact
-    (-2**63, -2**63),
-    (-2**63 - 1, -2**63 - 1),
-    (10**400, 10**400),
-    (-0.0, -0.0),
-    (float("nan"), NOT_FINITE),
-    (float("inf"), NOT_FINITE),
-    (index(-7), -7),
-    (index(2**64 - 1), 2**64 - 1),
-    (index(2**70), 2**70),
-    # __index__ decides at any size; __float__ is not asked
-    (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 2**70),
-    (to_float(2.5), 2.5),
-    (to_float(float("inf")), NOT_FINITE),  # the float rule does not fall through
-    (with_methods(__index__=fail, __float__=fail), UNSUPPORTED),
-    (Colour.RED, 3),
-    (decimal.Decimal("1.25"), 1.25),
-    (Text("abc"), "abc"),
-    ("\ud800", UNSUPPORTED),
-    (Text("\ud800"), UNSUPPORTED),
-    ((), []),
-    (Items([1, (2, 3)]), [1, [2, 3]]),
-    (Pair(1, "x"), [1, "x"]),
-    ({10, 9}, [10, 9]),  # canonical texts num:10 < num:9
-    ({2, "a", None, False}, [False, None, 2, "a"]),
-    (frozenset({1.5, 1}), [1, 1.5]),
-    ({(1,), (1, 2)}, [[1, 2], [1]]),  # "list:[num:1," sorts before "list:[num:1]"
-    ({1: "a", "1": "b"}, {"1": "b"}),
-    ({"1": "b", 1: "a"}, {"1": "a"}),  # the entry visited later wins
-    ({(1, 2): 0, None: 1, 1.5: 2, True: 3}, {"(1, 2)": 0, "1.5": 2, "None": 1, "True": 3}),
-    ({"b": 1, "a": 2, "B": 3, "\u00e9": 4}, {"B": 3, "a": 2, "b": 1, "\u00e9": 4}),
-    ({Text("k"): 1}, {"k": 1}),
-    (Mapping(b=1, a=2), {"a": 2, "b": 1}),
-    (collections.OrderedDict(z=1, y=2), {"y": 2, "z": 1}),
-    ({with_methods(__str__=fail): 1}, BAD_KEY),
-    ({with_methods(__str__=lambda self: "\ud800"): 1}, BAD_KEY),
-    ({"\ud800": 1}, BAD_KEY),
-    ({"a": [{"b": (1, {2})}]}, {"a": [{"b": [1, [2]]}]}),
-    ({"a": object()}, UNSUPPORTED),
-    (b"bytes", UNSUPPORTED),
-    (1j, UNSUPPORTED),
-    (range(3), UNSUPPORTED),
-    (datetime.date(2024, 1, 1), UNSUPPORTED),
-])
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        (True, True),
+        (False, False),
+        (-5, -5),
+        (2**63, 2**63),
+        (2**64 - 1, 2**64 - 1),
+        (2**64, 2**64),  # integers of any size stay exact
+        (-(2**63), -(2**63)),
+        (-(2**63) - 1, -(2**63) - 1),
+        (10**400, 10**400),
+        (-0.0, -0.0),
+        (float("nan"), NOT_FINITE),
+        (float("inf"), NOT_FINITE),
+        (index(-7), -7),
+        (index(2**64 - 1), 2**64 - 1),
+        (index(2**70), 2**70),
+        # __index__ decides at any size; __float__ is not asked
+        (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 2**70),
+        (to_float(2.5), 2.5),
+        (to_float(float("inf")), NOT_FINITE),  # the float rule does not fall through
+        (with_methods(__index__=fail, __float__=fail), UNSUPPORTED),
+        (Colour.RED, 3),
+        (decimal.Decimal("1.25"), 1.25),
+        (Text("abc"), "abc"),
+        ("\ud800", UNSUPPORTED),
+        (Text("\ud800"), UNSUPPORTED),
+        ((), []),
+        (Items([1, (2, 3)]), [1, [2, 3]]),
+        (Pair(1, "x"), [1, "x"]),
+        ({10, 9}, [10, 9]),  # canonical texts num:10 < num:9
+        ({2, "a", None, False}, [False, None, 2, "a"]),
+        (frozenset({1.5, 1}), [1, 1.5]),
+        ({(1,), (1, 2)}, [[1, 2], [1]]),  # "list:[num:1," sorts before "list:[num:1]"
+        ({1: "a", "1": "b"}, {"1": "b"}),
+        ({"1": "b", 1: "a"}, {"1": "a"}),  # the entry visited later wins
+        ({(1, 2): 0, None: 1, 1.5: 2, True: 3}, {"(1, 2)": 0, "1.5": 2, "None": 1, "True": 3}),
+        ({"b": 1, "a": 2, "B": 3, "\u00e9": 4}, {"B": 3, "a": 2, "b": 1, "\u00e9": 4}),
+        ({Text("k"): 1}, {"k": 1}),
+        (Mapping(b=1, a=2), {"a": 2, "b": 1}),
+        (collections.OrderedDict(z=1, y=2), {"y": 2, "z": 1}),
+        ({with_methods(__str__=fail): 1}, BAD_KEY),
+        ({with_methods(__str__=lambda self: "\ud800"): 1}, BAD_KEY),
+        ({"\ud800": 1}, BAD_KEY),
+        ({"a": [{"b": (1, {2})}]}, {"a": [{"b": [1, [2]]}]}),
+        ({"a": object()}, UNSUPPORTED),
+        (b"bytes", UNSUPPORTED),
+        (1j, UNSUPPORTED),
+        (range(3), UNSUPPORTED),
+        (datetime.date(2024, 1, 1), UNSUPPORTED),
+    ],
+)
 def test_builtin_rules(value, expected):
     outcome(lambda: converted(value), expected)
 
@@ -123,11 +139,13 @@ def exporter(module, **methods):
 def record(name, result=None, error=None, keywords=True):
     """A method that logs its call, then returns `result` or raises `error`; without `keywords`
     it takes no arguments, as older export methods do."""
+
     def method(self, *args, **kwargs):
         calls.append((name, args, kwargs))
         if error is not None:
             raise error
         return result
+
     return method if keywords else lambda self: method(self)
 
 
@@ -135,41 +153,79 @@ def missing(self):
     raise AttributeError("not here")
 
 
-@pytest.mark.parametrize("make, expected, expected_calls", [
-    (lambda: exporter("pandas", to_dict=record("to_dict", {"a": 1}, keywords=False)),
-     {"a": 1}, [("to_dict", (), {})]),
-    (lambda: exporter("pandas.x", to_dict=record("to_dict", error=KeyError("both"))),
-     Err(KeyError, "'both'"), [("to_dict", (), {"orient": "list"}), ("to_dict", (), {})]),
-    (lambda: exporter("pandas.x", to_numpy=record("to_numpy", error=ValueError("np"))),
-     Err(ValueError, "np"), [("to_numpy", (), {})]),
-    (lambda: exporter("pandas.x", model_dump=record("model_dump", {"m": 1})),
-     {"m": 1}, [("model_dump", (), {"mode": "json"})]),
-    (lambda: exporter("mypandas", to_dict=record("to_dict", {"a": 1})), UNSUPPORTED, []),
-    (lambda: exporter("app", model_dump=record("model_dump", [1]),
-                      dict=record("dict", [2])),
-     [1], [("model_dump", (), {"mode": "json"})]),
-    (lambda: exporter("app", model_dump=record("model_dump", {"plain": True}, keywords=False)),
-     {"plain": True}, [("model_dump", (), {})]),
-    (lambda: exporter("app", model_dump=record("model_dump", error=RuntimeError("dump"))),
-     Err(RuntimeError, "dump"), [("model_dump", (), {"mode": "json"}), ("model_dump", (), {})]),
-    (lambda: exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
-    (lambda: exporter("app", dict=record("dict", object())), UNSUPPORTED, [("dict", (), {})]),
-    (lambda: exporter("numpyro", tolist=record("tolist", 5)), 5, [("tolist", (), {})]),
-    (lambda: exporter("numpy", tolist=record("tolist", error=ValueError("x"))), UNSUPPORTED,
-     [("tolist", (), {})]),
-    (lambda: exporter("mynumpy", tolist=record("tolist", [1])), UNSUPPORTED, []),
-    (lambda: exporter("pandas.x"), UNSUPPORTED, []),
-    (lambda: exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
-    (lambda: exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
-    (lambda: exporter("app", model_dump=property(missing), dict=record("dict", [2])), [2],
-     [("dict", (), {})]),
-    # Frames answer the number protocol for their single element, and stay frames.
-    (lambda: exporter("pandas.core.series", ndim=1, __index__=lambda self: 7,
-                      to_dict=record("to_dict", {"a": 1})), {"a": 1},
-     [("to_dict", (), {"orient": "list"})]),
-    (lambda: exporter("pandas.core.series", ndim=0, __index__=lambda self: 7), 7, []),
-    (lambda: exporter("pandas.fake", to_numpy=lambda self: self), Err(RecursionError), []),
-])
+@pytest.mark.parametrize(
+    "make, expected, expected_calls",
+    [
+        (
+            lambda: exporter("pandas", to_dict=record("to_dict", {"a": 1}, keywords=False)),
+            {"a": 1},
+            [("to_dict", (), {})],
+        ),
+        (
+            lambda: exporter("pandas.x", to_dict=record("to_dict", error=KeyError("both"))),
+            Err(KeyError, "'both'"),
+            [("to_dict", (), {"orient": "list"}), ("to_dict", (), {})],
+        ),
+        (
+            lambda: exporter("pandas.x", to_numpy=record("to_numpy", error=ValueError("np"))),
+            Err(ValueError, "np"),
+            [("to_numpy", (), {})],
+        ),
+        (
+            lambda: exporter("pandas.x", model_dump=record("model_dump", {"m": 1})),
+            {"m": 1},
+            [("model_dump", (), {"mode": "json"})],
+        ),
+        (lambda: exporter("mypandas", to_dict=record("to_dict", {"a": 1})), UNSUPPORTED, []),
+        (
+            lambda: exporter("app", model_dump=record("model_dump", [1]), dict=record("dict", [2])),
+            [1],
+            [("model_dump", (), {"mode": "json"})],
+        ),
+        (
+            lambda: exporter(
+                "app", model_dump=record("model_dump", {"plain": True}, keywords=False)
+            ),
+            {"plain": True},
+            [("model_dump", (), {})],
+        ),
+        (
+            lambda: exporter("app", model_dump=record("model_dump", error=RuntimeError("dump"))),
+            Err(RuntimeError, "dump"),
+            [("model_dump", (), {"mode": "json"}), ("model_dump", (), {})],
+        ),
+        (lambda: exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
+        (lambda: exporter("app", dict=record("dict", object())), UNSUPPORTED, [("dict", (), {})]),
+        (lambda: exporter("numpyro", tolist=record("tolist", 5)), 5, [("tolist", (), {})]),
+        (
+            lambda: exporter("numpy", tolist=record("tolist", error=ValueError("x"))),
+            UNSUPPORTED,
+            [("tolist", (), {})],
+        ),
+        (lambda: exporter("mynumpy", tolist=record("tolist", [1])), UNSUPPORTED, []),
+        (lambda: exporter("pandas.x"), UNSUPPORTED, []),
+        (lambda: exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
+        (lambda: exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
+        (
+            lambda: exporter("app", model_dump=property(missing), dict=record("dict", [2])),
+            [2],
+            [("dict", (), {})],
+        ),
+        # Frames answer the number protocol for their single element, and stay frames.
+        (
+            lambda: exporter(
+                "pandas.core.series",
+                ndim=1,
+                __index__=lambda self: 7,
+                to_dict=record("to_dict", {"a": 1}),
+            ),
+            {"a": 1},
+            [("to_dict", (), {"orient": "list"})],
+        ),
+        (lambda: exporter("pandas.core.series", ndim=0, __index__=lambda self: 7), 7, []),
+        (lambda: exporter("pandas.fake", to_numpy=lambda self: self), Err(RecursionError), []),
+    ],
+)
 def test_library_rules(make, expected, expected_calls):
     calls.clear()
     value = make()
@@ -177,42 +233,48 @@ def test_library_rules(make, expected, expected_calls):
     assert calls == expected_calls
 
 
-REAL_OBJECTS = [pytest.param(make, expected, marks=needs_numpy) for make, expected in [
-    (lambda: np.int8(-3), -3),
-    (lambda: np.uint64(2**64 - 1), 2**64 - 1),
-    (lambda: np.float64(2.5), 2.5),
-    (lambda: np.float64("nan"), NOT_FINITE),
-    (lambda: np.True_, True),
-    (lambda: np.bool_(False), False),
-    (lambda: np.str_("x"), "x"),
-    (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
-    (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
-    # Zero dimensions: the Python scalar that tolist() returns.
-    (lambda: np.array(5), 5),
-    (lambda: np.array(True), True),
-    (lambda: np.array("7"), "7"),
-    (lambda: np.array(np.inf), NOT_FINITE),
-    (lambda: np.array(1 + 2j), UNSUPPORTED),
-    (lambda: np.array([1.5, np.nan]), NOT_FINITE),
-    # No plain value stands for these exactly: the imaginary part, the unit and the epoch would
-    # be lost.
-    (lambda: np.complex64(1 + 2j), UNSUPPORTED),
-    (lambda: np.complex128(1 + 2j), UNSUPPORTED),  # also a subclass of Python's complex
-    (lambda: np.clongdouble(1), UNSUPPORTED),
-    (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
-    (lambda: np.datetime64("2024-01-01T00:00:00.000000001", "ns"), UNSUPPORTED),
-    (lambda: np.datetime64("NaT"), UNSUPPORTED),
-    (lambda: np.timedelta64(5, "ns"), UNSUPPORTED),
-    (lambda: np.timedelta64(5), UNSUPPORTED),
-]]
-REAL_OBJECTS += [pytest.param(make, expected, marks=needs_pandas) for make, expected in [
-    (lambda: pd.DataFrame({"a": [1, 2], "b": ["x", "y"]}), {"a": [1, 2], "b": ["x", "y"]}),
-    (lambda: pd.DataFrame({"a": [5]}), {"a": [5]}),  # one cell: still a frame
-    (lambda: pd.Series([1, 2], index=["x", "y"]), {"x": 1, "y": 2}),  # to_dict has no orient
-    (lambda: pd.Index([1, 2]), [1, 2]),  # no to_dict: to_numpy, then the array's tolist
-    (lambda: pd.Series([1.5, None]), NOT_FINITE),
-    (lambda: pd.Timestamp("2024-01-01"), UNSUPPORTED),
-]]
+REAL_OBJECTS = [
+    pytest.param(make, expected, marks=needs_numpy)
+    for make, expected in [
+        (lambda: np.int8(-3), -3),
+        (lambda: np.uint64(2**64 - 1), 2**64 - 1),
+        (lambda: np.float64(2.5), 2.5),
+        (lambda: np.float64("nan"), NOT_FINITE),
+        (lambda: np.True_, True),
+        (lambda: np.bool_(False), False),
+        (lambda: np.str_("x"), "x"),
+        (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
+        (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
+        # Zero dimensions: the Python scalar that tolist() returns.
+        (lambda: np.array(5), 5),
+        (lambda: np.array(True), True),
+        (lambda: np.array("7"), "7"),
+        (lambda: np.array(np.inf), NOT_FINITE),
+        (lambda: np.array(1 + 2j), UNSUPPORTED),
+        (lambda: np.array([1.5, np.nan]), NOT_FINITE),
+        # No plain value stands for these exactly: the imaginary part, the unit and the epoch would
+        # be lost.
+        (lambda: np.complex64(1 + 2j), UNSUPPORTED),
+        (lambda: np.complex128(1 + 2j), UNSUPPORTED),  # also a subclass of Python's complex
+        (lambda: np.clongdouble(1), UNSUPPORTED),
+        (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
+        (lambda: np.datetime64("2024-01-01T00:00:00.000000001", "ns"), UNSUPPORTED),
+        (lambda: np.datetime64("NaT"), UNSUPPORTED),
+        (lambda: np.timedelta64(5, "ns"), UNSUPPORTED),
+        (lambda: np.timedelta64(5), UNSUPPORTED),
+    ]
+]
+REAL_OBJECTS += [
+    pytest.param(make, expected, marks=needs_pandas)
+    for make, expected in [
+        (lambda: pd.DataFrame({"a": [1, 2], "b": ["x", "y"]}), {"a": [1, 2], "b": ["x", "y"]}),
+        (lambda: pd.DataFrame({"a": [5]}), {"a": [5]}),  # one cell: still a frame
+        (lambda: pd.Series([1, 2], index=["x", "y"]), {"x": 1, "y": 2}),  # to_dict has no orient
+        (lambda: pd.Index([1, 2]), [1, 2]),  # no to_dict: to_numpy, then the array's tolist
+        (lambda: pd.Series([1.5, None]), NOT_FINITE),
+        (lambda: pd.Timestamp("2024-01-01"), UNSUPPORTED),
+    ]
+]
 
 
 @pytest.mark.parametrize("make, expected", REAL_OBJECTS)
@@ -237,24 +299,41 @@ def test_pydantic_models():
         name: str
         sizes: list
 
-    old = User(name="a", joined=datetime.datetime(2024, 1, 2, 3, 4, 5),
-               address=Address(city="X"), scores=(1, 2))
-    assert converted(old) == {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05",
-                              "name": "a", "scores": [1, 2]}
+    old = User(
+        name="a",
+        joined=datetime.datetime(2024, 1, 2, 3, 4, 5),
+        address=Address(city="X"),
+        scores=(1, 2),
+    )
+    assert converted(old) == {
+        "address": {"city": "X"},
+        "joined": "2024-01-02T03:04:05",
+        "name": "a",
+        "scores": [1, 2],
+    }
     assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
 
 
 def interrupted(kind=KeyboardInterrupt):
     """A method that logs its call, then raises `kind("stop")`."""
+
     def method(self, *args, **kwargs):
         calls.append(("raised", args, kwargs))
         raise kind("stop")
+
     return method
 
 
 def numpy_bool_raising(kind):
-    return type("bool_", (), {"__module__": "numpy", "__bool__": interrupted(kind),
-                              "__float__": record("__float__", 1.0)})()
+    return type(
+        "bool_",
+        (),
+        {
+            "__module__": "numpy",
+            "__bool__": interrupted(kind),
+            "__float__": record("__float__", 1.0),
+        },
+    )()
 
 
 def group_member_raising(kind):
@@ -265,25 +344,46 @@ def group_member_raising(kind):
 # Only ordinary errors are discarded while a rule is tried: an interrupt, an exit, a MemoryError
 # or a RecursionError propagates unchanged from wherever it is raised, and nothing is called
 # after it.
-@pytest.mark.parametrize("kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError,
-                                  RecursionError])
-@pytest.mark.parametrize("make, expected_calls", [
-    (lambda kind: with_methods(__index__=interrupted(kind), __float__=record("__float__", 1.0)),
-     [("raised", (), {})]),
-    (lambda kind: with_methods(__float__=interrupted(kind)), [("raised", (), {})]),
-    (lambda kind: numpy_bool_raising(kind), [("raised", (), {})]),
-    (lambda kind: {with_methods(__str__=interrupted(kind)): 1}, [("raised", (), {})]),
-    (lambda kind: exporter("app", model_dump=interrupted(kind)),
-     [("raised", (), {"mode": "json"})]),
-    (lambda kind: exporter("pandas.core.frame", to_dict=interrupted(kind),
-                           to_numpy=record("to_numpy", [1])),
-     [("raised", (), {"orient": "list"})]),
-    (lambda kind: exporter("pandas", to_dict=property(interrupted(kind)),
-                           to_numpy=record("to_numpy", [1])), [("raised", (), {})]),
-    (lambda kind: exporter("pandas", ndim=property(interrupted(kind)), __index__=lambda self: 7),
-     [("raised", (), {})]),
-    (lambda kind: exporter("numpy.fake", tolist=interrupted(kind)), [("raised", (), {})]),
-])
+@pytest.mark.parametrize(
+    "kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, RecursionError]
+)
+@pytest.mark.parametrize(
+    "make, expected_calls",
+    [
+        (
+            lambda kind: with_methods(
+                __index__=interrupted(kind), __float__=record("__float__", 1.0)
+            ),
+            [("raised", (), {})],
+        ),
+        (lambda kind: with_methods(__float__=interrupted(kind)), [("raised", (), {})]),
+        (lambda kind: numpy_bool_raising(kind), [("raised", (), {})]),
+        (lambda kind: {with_methods(__str__=interrupted(kind)): 1}, [("raised", (), {})]),
+        (
+            lambda kind: exporter("app", model_dump=interrupted(kind)),
+            [("raised", (), {"mode": "json"})],
+        ),
+        (
+            lambda kind: exporter(
+                "pandas.core.frame", to_dict=interrupted(kind), to_numpy=record("to_numpy", [1])
+            ),
+            [("raised", (), {"orient": "list"})],
+        ),
+        (
+            lambda kind: exporter(
+                "pandas", to_dict=property(interrupted(kind)), to_numpy=record("to_numpy", [1])
+            ),
+            [("raised", (), {})],
+        ),
+        (
+            lambda kind: exporter(
+                "pandas", ndim=property(interrupted(kind)), __index__=lambda self: 7
+            ),
+            [("raised", (), {})],
+        ),
+        (lambda kind: exporter("numpy.fake", tolist=interrupted(kind)), [("raised", (), {})]),
+    ],
+)
 def test_interrupts_and_exits_propagate(make, kind, expected_calls):
     calls.clear()
     value = make(kind)
@@ -291,14 +391,16 @@ def test_interrupts_and_exits_propagate(make, kind, expected_calls):
     assert calls == expected_calls
 
 
-@pytest.mark.parametrize("kind, expected", [
-    (KeyboardInterrupt, Err(KeyboardInterrupt, "stop")),
-    (MemoryError, Err(MemoryError, "stop")),
-    (ValueError, Err(TypeError, "Unsupported type in ignore_type_in_groups")),
-])
+@pytest.mark.parametrize(
+    "kind, expected",
+    [
+        (KeyboardInterrupt, Err(KeyboardInterrupt, "stop")),
+        (MemoryError, Err(MemoryError, "stop")),
+        (ValueError, Err(TypeError, "Unsupported type in ignore_type_in_groups")),
+    ],
+)
 def test_type_groups_discard_only_ordinary_errors(kind, expected):
-    outcome(lambda: Vesperon(1, 1, ignore_type_in_groups=[[group_member_raising(kind)]]),
-            expected)
+    outcome(lambda: Vesperon(1, 1, ignore_type_in_groups=[[group_member_raising(kind)]]), expected)
 
 
 class Hook:
@@ -369,15 +471,18 @@ def growing_set():
     return members
 
 
-@pytest.mark.parametrize("make, message", [
-    (growing_dict, "dictionary changed size during iteration"),
-    (dict_with_replaced_key, "dictionary keys changed during iteration"),
-    (dict_shrunk_by_a_value, "dictionary changed size during iteration"),
-    (dict_shrunk_from_a_nested_key, "dictionary changed size during iteration"),
-    (dict_shrunk_by_an_export, "dictionary changed size during iteration"),
-    (dict_grown_inside_a_list_item, "dictionary changed size during iteration"),
-    (growing_set, "Set changed size during iteration"),
-])
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (growing_dict, "dictionary changed size during iteration"),
+        (dict_with_replaced_key, "dictionary keys changed during iteration"),
+        (dict_shrunk_by_a_value, "dictionary changed size during iteration"),
+        (dict_shrunk_from_a_nested_key, "dictionary changed size during iteration"),
+        (dict_shrunk_by_an_export, "dictionary changed size during iteration"),
+        (dict_grown_inside_a_list_item, "dictionary changed size during iteration"),
+        (growing_set, "Set changed size during iteration"),
+    ],
+)
 def test_dict_or_set_changed_during_conversion(make, message):
     first, second = (internal_error_of(lambda: Vesperon(make(), {})) for _ in range(2))
     assert first.args == second.args == (message,)
@@ -414,8 +519,9 @@ def test_nesting_beyond_the_recursion_limit():
     limit = sys.getrecursionlimit()
     sys.setrecursionlimit(100_000)
     try:
-        error = Err(RecursionError,
-                    "maximum recursion depth exceeded while converting a Python object")
+        error = Err(
+            RecursionError, "maximum recursion depth exceeded while converting a Python object"
+        )
         error.check(lambda: Vesperon(nested(20_000), []))
         exports_itself = exporter("numpy.fake", tolist=lambda self: self)
         if sys.version_info < (3, 12):
@@ -445,24 +551,41 @@ def reshaped_documents():
     class Text(str):
         pass
 
-    record = lambda i: {zeta: i, name: {alpha: i, zeta: [i]}, alpha: {name: i, one: i}}
+    def record(i):
+        return {zeta: i, name: {alpha: i, zeta: [i]}, alpha: {name: i, one: i}}
+
     yield "records", [record(i) for i in range(50)]
-    yield "diverging", [{zeta: 1, name: 2, alpha: 3}, {zeta: 1, name: 2, alpha: 3},
-                        {zeta: 1, name: 2, one: 3}, {zeta: 1, alpha: 2, name: 3},
-                        {zeta: 1, name: 2, alpha: 3}, {zeta: 1, name: 2, Text(alpha): 3},
-                        {zeta: 1, name: 2, 1: 3}, {zeta: 1, name: 2, alpha: 3}]
-    yield "wide", [{key: i for key in keys[:size]} for size in (64, 65, 64, 65, 2, 2) for i in (0, 1)]
-    yield "nested same shape", [{zeta: {zeta: {zeta: i, name: 0}, name: 0}, name: 0}
-                                for i in range(6)]
+    yield (
+        "diverging",
+        [
+            {zeta: 1, name: 2, alpha: 3},
+            {zeta: 1, name: 2, alpha: 3},
+            {zeta: 1, name: 2, one: 3},
+            {zeta: 1, alpha: 2, name: 3},
+            {zeta: 1, name: 2, alpha: 3},
+            {zeta: 1, name: 2, Text(alpha): 3},
+            {zeta: 1, name: 2, 1: 3},
+            {zeta: 1, name: 2, alpha: 3},
+        ],
+    )
+    yield (
+        "wide",
+        [{key: i for key in keys[:size]} for size in (64, 65, 64, 65, 2, 2) for i in (0, 1)],
+    )
+    yield (
+        "nested same shape",
+        [{zeta: {zeta: {zeta: i, name: 0}, name: 0}, name: 0} for i in range(6)],
+    )
     # Many shapes of many sizes nested in one another, so that they share cache slots.
     rng = random.Random(7)
     pool = keys[:12]
 
     def shaped(depth):
         size = rng.choice([2, 3, 3, 5, 8])
-        chosen = rng.sample(pool[:size + 2], size)
-        return {key: shaped(depth + 1) if depth < 3 and rng.random() < 0.3 else depth
-                for key in chosen}
+        chosen = rng.sample(pool[: size + 2], size)
+        return {
+            key: shaped(depth + 1) if depth < 3 and rng.random() < 0.3 else depth for key in chosen
+        }
 
     yield "many shapes", [shaped(0) for _ in range(400)]
     # Shapes that share their first key and size, in turn, more of them than one first key keeps,
@@ -472,29 +595,37 @@ def reshaped_documents():
 
     def variant(i, depth):
         chosen = variants[(i * 5 + depth) % len(variants)]
-        return {key: variant(i + 1, depth + 1) if depth < 2 and position == 1 else i
-                for position, key in enumerate(chosen)}
+        return {
+            key: variant(i + 1, depth + 1) if depth < 2 and position == 1 else i
+            for position, key in enumerate(chosen)
+        }
 
     yield "shared first key", [variant(i % 11, 0) for i in range(300)]
-    yield "alternating", [{first: i, name: i} if i % 2 else {first: i, zeta: i}
-                          for i in range(100)]
+    yield "alternating", [{first: i, name: i} if i % 2 else {first: i, zeta: i} for i in range(100)]
 
 
 def test_repeated_shape_with_keys_that_share_a_text():
     # Both dicts have keys that convert to "1"; the later entry wins, in every repetition.
     assert Vesperon([{"1": "b"}] * 6, [{1: "a", "1": "b"}] * 6).to_dict() == {}
     assert Vesperon([{"1": "b"}] * 6, [{"1": "b", 1: "a"}] * 6).to_dict() == {
-        "values_changed": {f"root[{i}]['1']": {"new_value": "a", "old_value": "b"}
-                           for i in range(6)}}
+        "values_changed": {
+            f"root[{i}]['1']": {"new_value": "a", "old_value": "b"} for i in range(6)
+        }
+    }
 
 
-@pytest.mark.parametrize("document", [doc for _, doc in reshaped_documents()],
-                         ids=[label for label, _ in reshaped_documents()])
+@pytest.mark.parametrize(
+    "document",
+    [doc for _, doc in reshaped_documents()],
+    ids=[label for label, _ in reshaped_documents()],
+)
 def test_dicts_of_repeated_shape_convert_like_fresh_ones(document):
     def rebuilt(value):
         if isinstance(value, dict):
-            return {fresh(key) if type(key) is str else key: rebuilt(item)
-                    for key, item in value.items()}
+            return {
+                fresh(key) if type(key) is str else key: rebuilt(item)
+                for key, item in value.items()
+            }
         if isinstance(value, list):
             return [rebuilt(item) for item in value]
         return value
@@ -517,21 +648,30 @@ def scattered(late, early):
     holders = [{}, {}]
     records = [{"id": i, "name": f"n{i}", "tags": [i, str(i)]} for i in range(SCATTERED - 2)]
     listed = sorted(records + holders, key=id, reverse=True)
-    first, second = sorted(holders, key=lambda holder: [id(item) for item in listed].index(
-        id(holder)))
+    first, second = sorted(
+        holders, key=lambda holder: [id(item) for item in listed].index(id(holder))
+    )
     first["v"] = early()
     second["v"] = late()
     return listed
 
 
-@pytest.mark.parametrize("late, early, expected", [
-    pytest.param(object, lambda: {"x": float("nan")}, NOT_FINITE, id="nan listed first"),
-    pytest.param(lambda: {"x": float("inf")}, lambda: [object()], UNSUPPORTED,
-                 id="unsupported listed first"),
-    pytest.param(lambda: {"k": object()}, lambda: {"\ud800": 1}, BAD_KEY,
-                 id="bad key listed first"),
-    pytest.param(lambda: [float("nan")], lambda: "ok", NOT_FINITE, id="one error, listed last"),
-])
+@pytest.mark.parametrize(
+    "late, early, expected",
+    [
+        pytest.param(object, lambda: {"x": float("nan")}, NOT_FINITE, id="nan listed first"),
+        pytest.param(
+            lambda: {"x": float("inf")},
+            lambda: [object()],
+            UNSUPPORTED,
+            id="unsupported listed first",
+        ),
+        pytest.param(
+            lambda: {"k": object()}, lambda: {"\ud800": 1}, BAD_KEY, id="bad key listed first"
+        ),
+        pytest.param(lambda: [float("nan")], lambda: "ok", NOT_FINITE, id="one error, listed last"),
+    ],
+)
 def test_scattered_lists_fail_where_a_list_read_in_order_fails(late, early, expected):
     outcome(lambda: Vesperon([], scattered(late, early)), expected)
     outcome(lambda: Vesperon(scattered(late, early), []), expected)
@@ -552,20 +692,28 @@ def test_scattered_lists_call_export_methods_in_list_order():
     comparison = Vesperon([], records)
     assert calls == ["early", "late"]
     added = comparison.to_dict()["iterable_item_added"]
-    assert [item["v"] for item in added.values() if "v" in item] == [{"model": "early"},
-                                                                     {"model": "late"}]
+    assert [item["v"] for item in added.values() if "v" in item] == [
+        {"model": "early"},
+        {"model": "late"},
+    ]
 
 
 def test_scattered_lists_convert_like_lists_made_in_their_own_order():
     records = scattered(lambda: {"a": 2**70}, lambda: ("t", -0.0, {"s": {1, 2}}))
-    in_order = [{key: list(value) if type(value) is list else value
-                 for key, value in record.items()} for record in records]
+    in_order = [
+        {key: list(value) if type(value) is list else value for key, value in record.items()}
+        for record in records
+    ]
     assert Vesperon(records, in_order).to_dict() == {}
-    old = [dict(record, id=-1) if position % 1000 == 0 else record
-           for position, record in enumerate(in_order)]
+    old = [
+        dict(record, id=-1) if position % 1000 == 0 else record
+        for position, record in enumerate(in_order)
+    ]
     for options in ({}, {"ignore_order": True}):
-        assert (Vesperon(old, records, **options).to_dict()
-                == Vesperon(old, in_order, **options).to_dict())
+        assert (
+            Vesperon(old, records, **options).to_dict()
+            == Vesperon(old, in_order, **options).to_dict()
+        )
     assert len(Vesperon(old, records).to_dict()["values_changed"]) == SCATTERED // 1000
 
 
@@ -601,15 +749,18 @@ def test_an_abandoned_scattered_read_leaves_no_stale_keys_behind():
             break
     fillers = [{"f": i} for i in range(3000)]
     listed = sorted([*fillers, holder, *changed], key=id, reverse=True)
-    old_items = [{"m": 5} if item is holder else {"a": 1, "z": 2} if item in changed
-                 else dict(item) for item in listed]
+    old_items = [
+        {"m": 5} if item is holder else {"a": 1, "z": 2} if item in changed else dict(item)
+        for item in listed
+    ]
     later = [f"new{i}" for i in range(5000)] + [{key: 1, "z": 2}]
     old_later = [f"old{i}" for i in range(5000)] + [{"newkey": 1, "z": 2}]
     # A large first item makes the arena fill blocks of a huge page, so that what the list's
     # first read wrote stays in one block and can be given back.
     big = [f"text{i}" for i in range(300_000)]
-    report = Vesperon([big, {"L": old_items}, old_later],
-                      [list(big), {"L": listed}, later]).to_dict()
+    report = Vesperon(
+        [big, {"L": old_items}, old_later], [list(big), {"L": listed}, later]
+    ).to_dict()
     assert list(report) == ["values_changed"]
     assert len(report["values_changed"]) == 5000
     assert holder is not None and all(item == {"a": 1, "z": 2} for item in changed)

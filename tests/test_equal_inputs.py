@@ -17,10 +17,10 @@ import sys
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-from hexalume import Vesperon
-from helpers import Err, outcome, typed
 from test_properties import documents, similar_documents
+
+from helpers import Err, outcome, typed
+from hexalume import Vesperon
 
 UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
 BAD_KEY = Err(TypeError, "Unsupported dict key type for Vesperon")
@@ -47,8 +47,14 @@ class ColdFloat(float):
     pass
 
 
-COLD = {dict: ColdDict, list: ColdList, tuple: ColdList, str: ColdStr, int: ColdInt,
-        float: ColdFloat}
+COLD = {
+    dict: ColdDict,
+    list: ColdList,
+    tuple: ColdList,
+    str: ColdStr,
+    int: ColdInt,
+    float: ColdFloat,
+}
 
 
 def cold(document):
@@ -76,8 +82,13 @@ def result_of(call):
         comparison = call()
     except BaseException as error:  # noqa: BLE001 - the exception is the outcome
         return ("raised", type(error), str(error))
-    return (typed(comparison.to_dict()), comparison.pretty(no_color=True), repr(comparison),
-            bool(comparison), len(comparison))
+    return (
+        typed(comparison.to_dict()),
+        comparison.pretty(no_color=True),
+        repr(comparison),
+        bool(comparison),
+        len(comparison),
+    )
 
 
 def agree(old, new, **options):
@@ -88,19 +99,55 @@ def agree(old, new, **options):
 
 
 EMPTY = (typed({}), "", "Vesperon({})", False, 0)
-OPTION_SETS = st.sampled_from([{}, {"ignore_order": True}, {"verbose_level": 2},
-                               {"significant_digits": 2}, {"exclude_paths": ["root['a']"]}])
+OPTION_SETS = st.sampled_from(
+    [
+        {},
+        {"ignore_order": True},
+        {"verbose_level": 2},
+        {"significant_digits": 2},
+        {"exclude_paths": ["root['a']"]},
+    ]
+)
 
 # Scalars that conversion refuses or treats specially, next to ordinary ones.
-awkward_scalars = st.sampled_from([
-    None, True, False, 0, 1, -1, 1.0, -0.0, 0.0, 2**63, 2**64 - 1, 2**64, -2**63 - 1, 10**400,
-    float("nan"), float("inf"), "", "a", "\u00e9", "\ud800", (), frozenset([1]), b"a"])
+awkward_scalars = st.sampled_from(
+    [
+        None,
+        True,
+        False,
+        0,
+        1,
+        -1,
+        1.0,
+        -0.0,
+        0.0,
+        2**63,
+        2**64 - 1,
+        2**64,
+        -(2**63) - 1,
+        10**400,
+        float("nan"),
+        float("inf"),
+        "",
+        "a",
+        "\u00e9",
+        "\ud800",
+        (),
+        frozenset([1]),
+        b"a",
+    ]
+)
 awkward_documents = st.recursive(
     awkward_scalars,
-    lambda children: st.lists(children, max_size=4) | st.tuples(children, children)
-    | st.dictionaries(st.sampled_from(["a", "b", "\ud800", 1, None, (1, 2)]), children,
-                      max_size=4),
-    max_leaves=20)
+    lambda children: (
+        st.lists(children, max_size=4)
+        | st.tuples(children, children)
+        | st.dictionaries(
+            st.sampled_from(["a", "b", "\ud800", 1, None, (1, 2)]), children, max_size=4
+        )
+    ),
+    max_leaves=20,
+)
 
 
 @given(similar_documents, similar_documents, OPTION_SETS)
@@ -123,35 +170,71 @@ def test_walk_agrees_with_conversion_on_awkward_inputs(old, new):
     agree(old, old)
 
 
-@pytest.mark.parametrize("old, new, expected", [
-    ({"a": 1, "b": [1, 2]}, {"b": (1, 2), "a": 1}, {}),
-    ([1, (2, [3])], ((1, [2, (3,)])), {}),
-    (0.0, -0.0, {}),
-    ({"x": -0.0}, {"x": 0.0}, {}),
-    (1, 1.0, {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}}),
-    (True, 1, {"type_changes": {"root": {"new_type": "int", "new_value": 1, "old_type": "bool",
-                                         "old_value": True}}}),
-    ([1, [2]], (1, (2.0,)), {"values_changed": {"root[1][0]": {"new_value": 2.0,
-                                                               "old_value": 2}}}),
-    ({"a": 1, "b": 2}, {"b": 2, "c": 1},
-     {"dictionary_item_added": ["root['c']"], "dictionary_item_removed": ["root['a']"]}),
-    # Same size, keys in another order, one of them not a str: conversion decides.
-    ({"a": 1, "b": 2}, {"b": 2, 1: 1},
-     {"dictionary_item_added": ["root['1']"], "dictionary_item_removed": ["root['a']"]}),
-    ({1: "a"}, {"1": "a"}, {}),
-    ({"k": [1, {"x": None}]}, {"k": [1, {"x": False}]},
-     {"type_changes": {"root['k'][1]['x']": {"new_type": "bool", "new_value": False,
-                                             "old_type": "null", "old_value": None}}}),
-    ("\u00e9t\u00e9", "\u00e9t\u00e9", {}),
-    (2**64 - 1, 2**64 - 1, {}),
-    ([float("nan")], [float("nan")], NOT_FINITE),
-    ({"a": float("inf")}, {"a": float("inf")}, NOT_FINITE),
-    ("\ud800", "\ud800", UNSUPPORTED),
-    ({"\ud800": 1}, {"\ud800": 1}, BAD_KEY),
-    ({"a": 1, "\ud800": 1}, {"\ud800": 1, "a": 1}, BAD_KEY),
-    ([{1, 2}], [{1, 2}], {}),
-    ([b"x"], [b"x"], UNSUPPORTED),
-], ids=lambda value: repr(value)[:30])
+@pytest.mark.parametrize(
+    "old, new, expected",
+    [
+        ({"a": 1, "b": [1, 2]}, {"b": (1, 2), "a": 1}, {}),
+        ([1, (2, [3])], ((1, [2, (3,)])), {}),
+        (0.0, -0.0, {}),
+        ({"x": -0.0}, {"x": 0.0}, {}),
+        (1, 1.0, {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}}),
+        (
+            True,
+            1,
+            {
+                "type_changes": {
+                    "root": {
+                        "new_type": "int",
+                        "new_value": 1,
+                        "old_type": "bool",
+                        "old_value": True,
+                    }
+                }
+            },
+        ),
+        (
+            [1, [2]],
+            (1, (2.0,)),
+            {"values_changed": {"root[1][0]": {"new_value": 2.0, "old_value": 2}}},
+        ),
+        (
+            {"a": 1, "b": 2},
+            {"b": 2, "c": 1},
+            {"dictionary_item_added": ["root['c']"], "dictionary_item_removed": ["root['a']"]},
+        ),
+        # Same size, keys in another order, one of them not a str: conversion decides.
+        (
+            {"a": 1, "b": 2},
+            {"b": 2, 1: 1},
+            {"dictionary_item_added": ["root['1']"], "dictionary_item_removed": ["root['a']"]},
+        ),
+        ({1: "a"}, {"1": "a"}, {}),
+        (
+            {"k": [1, {"x": None}]},
+            {"k": [1, {"x": False}]},
+            {
+                "type_changes": {
+                    "root['k'][1]['x']": {
+                        "new_type": "bool",
+                        "new_value": False,
+                        "old_type": "null",
+                        "old_value": None,
+                    }
+                }
+            },
+        ),
+        ("\u00e9t\u00e9", "\u00e9t\u00e9", {}),
+        (2**64 - 1, 2**64 - 1, {}),
+        ([float("nan")], [float("nan")], NOT_FINITE),
+        ({"a": float("inf")}, {"a": float("inf")}, NOT_FINITE),
+        ("\ud800", "\ud800", UNSUPPORTED),
+        ({"\ud800": 1}, {"\ud800": 1}, BAD_KEY),
+        ({"a": 1, "\ud800": 1}, {"\ud800": 1, "a": 1}, BAD_KEY),
+        ([{1, 2}], [{1, 2}], {}),
+        ([b"x"], [b"x"], UNSUPPORTED),
+    ],
+    ids=lambda value: repr(value)[:30],
+)
 def test_walk_results(old, new, expected):
     outcome(lambda: Vesperon(old, new).to_dict(), expected)
     outcome(lambda: Vesperon(old, cold(new)).to_dict(), expected)
@@ -183,7 +266,7 @@ def edit_once(node, rng):
             index = rng.randrange(len(node))
             node[index] = edit_once(node[index], rng)
         elif choice < 0.65:
-            del node[rng.randrange(len(node)):]
+            del node[rng.randrange(len(node)) :]
         elif choice < 0.8:
             node.append(fresh_leaf(rng))
         else:
@@ -200,31 +283,40 @@ SMALL_LEAVES = [None, True, 0, 1, 1.0, -0.0, 2**64, 2**64 + 1, "", "a", "b", [],
 
 
 @settings(max_examples=300)
-@given(similar_documents, st.integers(min_value=1, max_value=4),
-       st.randoms(use_true_random=False), OPTION_SETS)
-def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edits, rng,
-                                                                    options):
+@given(
+    similar_documents,
+    st.integers(min_value=1, max_value=4),
+    st.randoms(use_true_random=False),
+    OPTION_SETS,
+)
+def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edits, rng, options):
     agree(document, edited(document, edits, rng), **options)
 
 
-@pytest.mark.parametrize("old, new", [
-    pytest.param([1, 2, 3], [1, 2], id="shorter list"),
-    pytest.param([1, 2], [1, 2, 3], id="longer list"),
-    pytest.param([[1, "a"], [2]], ([1, "a"], [2], []), id="tuple, longer"),
-    pytest.param({"a": [1, 2], "b": "x"}, {"b": "x", "a": [1, 2], "c": 1}, id="added member"),
-    pytest.param({"a": [1, 2], "b": "x"}, {"b": "x"}, id="removed member"),
-    pytest.param({"a": "x"}, {1: "x", "a": "x"}, id="key merged from int"),
-    pytest.param({"a": "x", "1": "y"}, {"1": "x", 1: "y", "a": "x"}, id="int key wins"),
-    pytest.param({"a": "x"}, {"a": "\ud800"}, id="surrogate value"),
-    pytest.param({"a": 1}, {"\ud800": 1}, id="surrogate key"),
-    pytest.param({"k": 2**70}, {"k": 2**70}, id="equal big int"),
-    pytest.param([2**70, 1], [2**70, 2], id="big int shared"),
-    pytest.param({"k": 2**70}, {"k": 2**70 + 1}, id="different big int"),
-    pytest.param([{"a": "x"}] * 40 + [{"a": "y"}], [{"b": "z"}] * 40 + [{"a": "y"}],
-                 id="many different items, then equal ones"),
-    pytest.param(list(range(100)), list(range(99, -1, -1)), id="reversed"),
-    pytest.param([-0.0, [0.0]], [0.0, [-0.0]], id="signed zeros"),
-])
+@pytest.mark.parametrize(
+    "old, new",
+    [
+        pytest.param([1, 2, 3], [1, 2], id="shorter list"),
+        pytest.param([1, 2], [1, 2, 3], id="longer list"),
+        pytest.param([[1, "a"], [2]], ([1, "a"], [2], []), id="tuple, longer"),
+        pytest.param({"a": [1, 2], "b": "x"}, {"b": "x", "a": [1, 2], "c": 1}, id="added member"),
+        pytest.param({"a": [1, 2], "b": "x"}, {"b": "x"}, id="removed member"),
+        pytest.param({"a": "x"}, {1: "x", "a": "x"}, id="key merged from int"),
+        pytest.param({"a": "x", "1": "y"}, {"1": "x", 1: "y", "a": "x"}, id="int key wins"),
+        pytest.param({"a": "x"}, {"a": "\ud800"}, id="surrogate value"),
+        pytest.param({"a": 1}, {"\ud800": 1}, id="surrogate key"),
+        pytest.param({"k": 2**70}, {"k": 2**70}, id="equal big int"),
+        pytest.param([2**70, 1], [2**70, 2], id="big int shared"),
+        pytest.param({"k": 2**70}, {"k": 2**70 + 1}, id="different big int"),
+        pytest.param(
+            [{"a": "x"}] * 40 + [{"a": "y"}],
+            [{"b": "z"}] * 40 + [{"a": "y"}],
+            id="many different items, then equal ones",
+        ),
+        pytest.param(list(range(100)), list(range(99, -1, -1)), id="reversed"),
+        pytest.param([-0.0, [0.0]], [0.0, [-0.0]], id="signed zeros"),
+    ],
+)
 def test_taking_over_the_old_tree_changes_nothing(old, new):
     for options in ({}, {"ignore_order": True}, {"verbose_level": 2}):
         agree(old, new, **options)
@@ -249,8 +341,11 @@ def large_pairs():
         pytest.param(old_dict, new_dict, id="wide dicts"),
         pytest.param(list(range(5000)) + [0], list(range(5000)) + [1], id="long list, last"),
         pytest.param([-1] + list(range(5000)), [-2] + list(range(5000)), id="long list, first"),
-        pytest.param({"list": same_order, "x": 1}, {"list": records, "x": 2},
-                     id="scattered, equal to the old list"),
+        pytest.param(
+            {"list": same_order, "x": 1},
+            {"list": records, "x": 2},
+            id="scattered, equal to the old list",
+        ),
         pytest.param(same_order[:-1] + [{"id": -1}], records, id="scattered, last differs"),
         pytest.param(records, same_order, id="scattered old list"),
     ]
@@ -286,28 +381,42 @@ def test_the_old_tree_is_what_was_read_even_when_its_objects_change_later():
         "iterable_item_removed": {"root[3]": "late"},
         "type_changes": {
             "root[0]": {"new_type": "int", "new_value": 1, "old_type": "str", "old_value": "x"},
-            "root[2]": {"new_type": "str", "new_value": "x", "old_type": "int", "old_value": 1}}}
+            "root[2]": {"new_type": "str", "new_value": "x", "old_type": "int", "old_value": 1},
+        },
+    }
 
 
-@pytest.mark.parametrize("make", [
-    pytest.param(lambda: [1, float("nan")], id="nan"),
-    pytest.param(lambda: {"a": ["\ud800"]}, id="surrogate"),
-    pytest.param(lambda: {"a": [1, object()]}, id="object"),
-    pytest.param(lambda: {"a": {1: 2}}, id="int_key"),
-    pytest.param(lambda: (lambda items: (items.append(items), items)[1])([]), id="contains_itself"),
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        pytest.param(lambda: [1, float("nan")], id="nan"),
+        pytest.param(lambda: {"a": ["\ud800"]}, id="surrogate"),
+        pytest.param(lambda: {"a": [1, object()]}, id="object"),
+        pytest.param(lambda: {"a": {1: 2}}, id="int_key"),
+        pytest.param(
+            lambda: (lambda items: (items.append(items), items)[1])([]), id="contains_itself"
+        ),
+    ],
+)
 def test_an_object_compared_with_itself_is_still_converted_when_it_must_be(make):
     shared = make()
     assert result_of(lambda: Vesperon(shared, shared)) == result_of(
-        lambda: Vesperon(shared, cold(shared)))
+        lambda: Vesperon(shared, cold(shared))
+    )
 
 
 def test_options_are_still_read_for_equal_inputs():
-    Err(ValueError, "Unsupported option: colour").check(lambda: Vesperon({"a": 1}, {"a": 1},
-                                                                         colour=True))
+    Err(ValueError, "Unsupported option: colour").check(
+        lambda: Vesperon({"a": 1}, {"a": 1}, colour=True)
+    )
     comparison = Vesperon({"a": [1, 2]}, {"a": (1, 2)}, ignore_order=True, verbose_level=2)
-    assert (comparison.to_dict(), comparison.pretty(), repr(comparison), bool(comparison),
-            len(comparison)) == ({}, "", "Vesperon({})", False, 0)
+    assert (
+        comparison.to_dict(),
+        comparison.pretty(),
+        repr(comparison),
+        bool(comparison),
+        len(comparison),
+    ) == ({}, "", "Vesperon({})", False, 0)
 
 
 class Key:

@@ -7,8 +7,8 @@ import sys
 
 import pytest
 
-from hexalume import Vesperon
 from helpers import Err, converted, index, needs_numpy, np, outcome, report
+from hexalume import Vesperon
 
 BIG = 2**70
 
@@ -17,43 +17,75 @@ def changed(old, new, path="root"):
     return {"values_changed": {path: {"new_value": new, "old_value": old}}}
 
 
-@pytest.mark.parametrize(("t1", "t2", "options", "expected"), [
-    (BIG, BIG + 12345, {}, changed(BIG, BIG + 12345)),
-    (BIG, BIG, {}, {}),
-    (10**20, 10**20 + 1, {}, changed(10**20, 10**20 + 1)),
-    (-2**63 - 1, -2**63 - 2, {}, changed(-2**63 - 1, -2**63 - 2)),
-    ({"a": 10**400}, {"a": 10**400 + 1}, {}, changed(10**400, 10**400 + 1, "root['a']")),
-    ([2**128 + 1, -10**30], [2**128 + 1, -10**30], {}, {}),
-    (10**30, float(10**30), {}, changed(10**30, 1e30)),  # an int never equals a float
-    (10**30, "x", {}, {"type_changes": {"root": {
-        "new_type": "str", "new_value": "x", "old_type": "int", "old_value": 10**30}}}),
-    # the numeric rules see true values: the difference of two integers is exact
-    (2**60, 2**60 + 1, {"atol": 0.5}, changed(2**60, 2**60 + 1)),
-    (2**60, 2**60 + 1, {"atol": 1}, {}),
-    (2**60 + 1, float(2**60), {"ignore_numeric_type_changes": True},
-     changed(2**60 + 1, float(2**60))),
-    (2**60, float(2**60), {"ignore_numeric_type_changes": True}, {}),
-    (2**53 + 1, 2**53, {"rtol": 1e-16}, changed(2**53 + 1, 2**53)),
-    (2**53 + 1, 2**53, {"rtol": 2e-16}, {}),
-    (10**400, 10**400 + 1, {"math_epsilon": 1.0}, {}),
-    (10**400, 10**400 + 1, {"atol": 1e308}, {}),
-    (10**400, 1e308, {"atol": 1e308}, changed(10**400, 1e308)),
-    (2**60 + 1, 2**60, {"significant_digits": 19}, changed(2**60 + 1, 2**60)),
-    (2**60 + 1, 2**60, {"significant_digits": 18}, {}),
-    (10**25 + 5 * 10**23, 10**25 + 6 * 10**23, {"significant_digits": 2}, {}),
-    (10**25 + 4 * 10**23, 10**25 + 6 * 10**23, {"significant_digits": 2},
-     changed(10**25 + 4 * 10**23, 10**25 + 6 * 10**23)),
-    # floats keep their rules
-    (0.1 + 0.2, 0.3, {"ignore_numeric_type_changes": True}, {}),
-    (1.0, 1.4, {"atol": 0.5}, {}),
-])
+@pytest.mark.parametrize(
+    ("t1", "t2", "options", "expected"),
+    [
+        (BIG, BIG + 12345, {}, changed(BIG, BIG + 12345)),
+        (BIG, BIG, {}, {}),
+        (10**20, 10**20 + 1, {}, changed(10**20, 10**20 + 1)),
+        (-(2**63) - 1, -(2**63) - 2, {}, changed(-(2**63) - 1, -(2**63) - 2)),
+        ({"a": 10**400}, {"a": 10**400 + 1}, {}, changed(10**400, 10**400 + 1, "root['a']")),
+        ([2**128 + 1, -(10**30)], [2**128 + 1, -(10**30)], {}, {}),
+        (10**30, float(10**30), {}, changed(10**30, 1e30)),  # an int never equals a float
+        (
+            10**30,
+            "x",
+            {},
+            {
+                "type_changes": {
+                    "root": {
+                        "new_type": "str",
+                        "new_value": "x",
+                        "old_type": "int",
+                        "old_value": 10**30,
+                    }
+                }
+            },
+        ),
+        # the numeric rules see true values: the difference of two integers is exact
+        (2**60, 2**60 + 1, {"atol": 0.5}, changed(2**60, 2**60 + 1)),
+        (2**60, 2**60 + 1, {"atol": 1}, {}),
+        (
+            2**60 + 1,
+            float(2**60),
+            {"ignore_numeric_type_changes": True},
+            changed(2**60 + 1, float(2**60)),
+        ),
+        (2**60, float(2**60), {"ignore_numeric_type_changes": True}, {}),
+        (2**53 + 1, 2**53, {"rtol": 1e-16}, changed(2**53 + 1, 2**53)),
+        (2**53 + 1, 2**53, {"rtol": 2e-16}, {}),
+        (10**400, 10**400 + 1, {"math_epsilon": 1.0}, {}),
+        (10**400, 10**400 + 1, {"atol": 1e308}, {}),
+        (10**400, 1e308, {"atol": 1e308}, changed(10**400, 1e308)),
+        (2**60 + 1, 2**60, {"significant_digits": 19}, changed(2**60 + 1, 2**60)),
+        (2**60 + 1, 2**60, {"significant_digits": 18}, {}),
+        (10**25 + 5 * 10**23, 10**25 + 6 * 10**23, {"significant_digits": 2}, {}),
+        (
+            10**25 + 4 * 10**23,
+            10**25 + 6 * 10**23,
+            {"significant_digits": 2},
+            changed(10**25 + 4 * 10**23, 10**25 + 6 * 10**23),
+        ),
+        # floats keep their rules
+        (0.1 + 0.2, 0.3, {"ignore_numeric_type_changes": True}, {}),
+        (1.0, 1.4, {"atol": 0.5}, {}),
+    ],
+)
 def test_integers_keep_their_value(t1, t2, options, expected):
     assert report(t1, t2, **options) == expected
 
 
-@pytest.mark.parametrize("value", [
-    2**64, -2**63 - 1, 10**400, -(10**5000) - 7, 2**20000 + 1,
-], ids=["2**64", "-2**63-1", "10**400", "-(10**5000)-7", "2**20000+1"])
+@pytest.mark.parametrize(
+    "value",
+    [
+        2**64,
+        -(2**63) - 1,
+        10**400,
+        -(10**5000) - 7,
+        2**20000 + 1,
+    ],
+    ids=["2**64", "-2**63-1", "10**400", "-(10**5000)-7", "2**20000+1"],
+)
 def test_integers_come_back_exactly(value):
     outcome(lambda: converted(value), value)
 
@@ -69,7 +101,8 @@ def test_the_interpreter_digit_limit_does_not_apply():
         assert diff == changed(value, value + 1, "root[0]")
         # repr() writes the digits itself, as pretty() does, rather than failing on the limit.
         assert repr(Vesperon([value], [])) == (
-            "Vesperon({'iterable_item_removed': {'root[0]': 1" + "0" * 999 + "1}})")
+            "Vesperon({'iterable_item_removed': {'root[0]': 1" + "0" * 999 + "1}})"
+        )
         assert pretty_text_ends(Vesperon([value], [value + 1]), "1" + "0" * 999 + "2")
     finally:
         sys.set_int_max_str_digits(limit)
@@ -79,65 +112,136 @@ def test_index_objects_and_text():
     outcome(lambda: converted(index(2**100)), 2**100)
     outcome(lambda: converted({10**20, 2}), [10**20, 2])  # canonical texts "num:1..." < "num:2"
     assert Vesperon([2**100], [2**100 + 1]).pretty(no_color=True) == (
-        "[0]\n"
-        "│   - 1267650600228229401496703205376\n"
-        "│   + 1267650600228229401496703205377")
+        "[0]\n│   - 1267650600228229401496703205376\n│   + 1267650600228229401496703205377"
+    )
 
 
 @needs_numpy
-@pytest.mark.parametrize(("make", "expected"), [
-    (lambda: np.uint64(2**64 - 1), 2**64 - 1),
-    (lambda: np.int64(-2**63), -2**63),
-    (lambda: np.array([2**64 - 1], dtype=np.uint64), [2**64 - 1]),
-])
+@pytest.mark.parametrize(
+    ("make", "expected"),
+    [
+        (lambda: np.uint64(2**64 - 1), 2**64 - 1),
+        (lambda: np.int64(-(2**63)), -(2**63)),
+        (lambda: np.array([2**64 - 1], dtype=np.uint64), [2**64 - 1]),
+    ],
+)
 def test_numpy_integers(make, expected):
     outcome(lambda: converted(make()), expected)
 
 
-@pytest.mark.parametrize(("t1", "t2", "expected"), [
-    # items match only when they are equal values, never through a shared text
-    ([["a", "b"]], [["a,str:b"]], {"iterable_item_added": {"root[0]": ["a,str:b"]},
-                                   "iterable_item_removed": {"root[0]": ["a", "b"]}}),
-    ([{"a": 1, "b": 2}], [{"a:num:1,b": 2}], {"iterable_item_added": {"root[0]": {"a:num:1,b": 2}},
-                                              "iterable_item_removed": {"root[0]": {"a": 1, "b": 2}}}),
-    # equal everywhere else, so equal here: 0.0 and -0.0 match
-    ([-0.0, 1], [0.0, 2], {"iterable_item_added": {"root[1]": 2},
-                           "iterable_item_removed": {"root[1]": 1}}),
-    ([1, True], [1.0, 1], {"iterable_item_added": {"root[0]": 1.0},
-                           "iterable_item_removed": {"root[1]": True}}),
-    ([BIG, [BIG, {"k": -0.0}]], [[BIG, {"k": 0.0}], BIG], {}),
-    ([BIG, BIG, 1], [1, BIG + 1, BIG], {"iterable_item_added": {"root[1]": BIG + 1},
-                                        "iterable_item_removed": {"root[1]": BIG}}),
-])
+@pytest.mark.parametrize(
+    ("t1", "t2", "expected"),
+    [
+        # items match only when they are equal values, never through a shared text
+        (
+            [["a", "b"]],
+            [["a,str:b"]],
+            {
+                "iterable_item_added": {"root[0]": ["a,str:b"]},
+                "iterable_item_removed": {"root[0]": ["a", "b"]},
+            },
+        ),
+        (
+            [{"a": 1, "b": 2}],
+            [{"a:num:1,b": 2}],
+            {
+                "iterable_item_added": {"root[0]": {"a:num:1,b": 2}},
+                "iterable_item_removed": {"root[0]": {"a": 1, "b": 2}},
+            },
+        ),
+        # equal everywhere else, so equal here: 0.0 and -0.0 match
+        (
+            [-0.0, 1],
+            [0.0, 2],
+            {"iterable_item_added": {"root[1]": 2}, "iterable_item_removed": {"root[1]": 1}},
+        ),
+        (
+            [1, True],
+            [1.0, 1],
+            {"iterable_item_added": {"root[0]": 1.0}, "iterable_item_removed": {"root[1]": True}},
+        ),
+        ([BIG, [BIG, {"k": -0.0}]], [[BIG, {"k": 0.0}], BIG], {}),
+        (
+            [BIG, BIG, 1],
+            [1, BIG + 1, BIG],
+            {
+                "iterable_item_added": {"root[1]": BIG + 1},
+                "iterable_item_removed": {"root[1]": BIG},
+            },
+        ),
+    ],
+)
 def test_ignore_order_matches_equal_values(t1, t2, expected):
     assert report(t1, t2, ignore_order=True) == expected
 
 
 def collision(path, section):
-    return Err(ValueError, f"Two positions have the same path {path} in {section}: keys "
-                           "containing \"']\" make paths ambiguous")
+    return Err(
+        ValueError,
+        f"Two positions have the same path {path} in {section}: keys "
+        'containing "\']" make paths ambiguous',
+    )
 
 
-@pytest.mark.parametrize(("t1", "t2", "options", "expected"), [
-    ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": 2, "a": {"b": 6}}, {},
-     collision("root['a']['b']", "values_changed")),
-    ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": 2, "a": {"b": 6}}, {"verbose_level": 0},
-     collision("root['a']['b']", "values_changed")),
-    ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": "x", "a": {"b": None}}, {},
-     collision("root['a']['b']", "type_changes")),
-    ({"a']['b": [1], "a": {"b": [1]}}, {"a']['b": [1, 2], "a": {"b": [1, 3]}}, {},
-     collision("root['a']['b'][1]", "iterable_item_added")),
-    ({"a']['b": [1, 2], "a": {"b": [1, 3]}}, {"a']['b": [2], "a": {"b": [3]}}, {"ignore_order": True},
-     collision("root['a']['b'][0]", "iterable_item_removed")),
-    # one path in two different sections, or twice in a path list, is no collision
-    ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": 2, "a": {"b": "x"}}, {}, {
-        "type_changes": {"root['a']['b']": {"new_type": "str", "new_value": "x",
-                                            "old_type": "int", "old_value": 5}},
-        "values_changed": {"root['a']['b']": {"new_value": 2, "old_value": 1}}}),
-    ({"a": {}}, {"a']['b": 1, "a": {"b": 1}}, {},
-     {"dictionary_item_added": ["root['a']['b']", "root['a']['b']"]}),
-    ({"it's": 1}, {"it's": 2}, {}, changed(1, 2, "root['it's']")),
-])
+@pytest.mark.parametrize(
+    ("t1", "t2", "options", "expected"),
+    [
+        (
+            {"a']['b": 1, "a": {"b": 5}},
+            {"a']['b": 2, "a": {"b": 6}},
+            {},
+            collision("root['a']['b']", "values_changed"),
+        ),
+        (
+            {"a']['b": 1, "a": {"b": 5}},
+            {"a']['b": 2, "a": {"b": 6}},
+            {"verbose_level": 0},
+            collision("root['a']['b']", "values_changed"),
+        ),
+        (
+            {"a']['b": 1, "a": {"b": 5}},
+            {"a']['b": "x", "a": {"b": None}},
+            {},
+            collision("root['a']['b']", "type_changes"),
+        ),
+        (
+            {"a']['b": [1], "a": {"b": [1]}},
+            {"a']['b": [1, 2], "a": {"b": [1, 3]}},
+            {},
+            collision("root['a']['b'][1]", "iterable_item_added"),
+        ),
+        (
+            {"a']['b": [1, 2], "a": {"b": [1, 3]}},
+            {"a']['b": [2], "a": {"b": [3]}},
+            {"ignore_order": True},
+            collision("root['a']['b'][0]", "iterable_item_removed"),
+        ),
+        # one path in two different sections, or twice in a path list, is no collision
+        (
+            {"a']['b": 1, "a": {"b": 5}},
+            {"a']['b": 2, "a": {"b": "x"}},
+            {},
+            {
+                "type_changes": {
+                    "root['a']['b']": {
+                        "new_type": "str",
+                        "new_value": "x",
+                        "old_type": "int",
+                        "old_value": 5,
+                    }
+                },
+                "values_changed": {"root['a']['b']": {"new_value": 2, "old_value": 1}},
+            },
+        ),
+        (
+            {"a": {}},
+            {"a']['b": 1, "a": {"b": 1}},
+            {},
+            {"dictionary_item_added": ["root['a']['b']", "root['a']['b']"]},
+        ),
+        ({"it's": 1}, {"it's": 2}, {}, changed(1, 2, "root['it's']")),
+    ],
+)
 def test_paths_shared_by_two_positions(t1, t2, options, expected):
     outcome(lambda: Vesperon(t1, t2, **options).to_dict(), expected)
 

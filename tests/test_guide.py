@@ -67,11 +67,17 @@ def read_examples() -> list[Example]:
                 if ARROW.search(body):
                     raise AssertionError(f"guide line {line}: both '# ->' and an output block")
             else:
-                expected = "".join(m.group(1) + "\n" for m in map(ARROW.search, body.splitlines()) if m)
+                expected = "".join(
+                    m.group(1) + "\n" for m in map(ARROW.search, body.splitlines()) if m
+                )
             examples.append(Example("python", body, expected, line, section))
         elif language == "text":
             previous = fences[index - 1] if index > 0 else None
-            if previous is None or previous.group(1) != "python" or "def test_" not in previous.group(2):
+            if (
+                previous is None
+                or previous.group(1) != "python"
+                or "def test_" not in previous.group(2)
+            ):
                 raise AssertionError(f"guide line {line}: a text block must follow pytest tests")
             examples.append(Example("pytest", previous.group(2), body, line, section))
         elif language == "console":
@@ -79,7 +85,9 @@ def read_examples() -> list[Example]:
         elif language == "output":
             previous = fences[index - 1] if index > 0 else None
             if previous is None or previous.group(1) != "python":
-                raise AssertionError(f"guide line {line}: an output block must follow a python block")
+                raise AssertionError(
+                    f"guide line {line}: an output block must follow a python block"
+                )
     return examples
 
 
@@ -91,11 +99,23 @@ PYTEST = [e for e in EXAMPLES if e.language == "pytest"]
 
 def test_the_guide_has_examples_of_every_part():
     assert {e.section for e in EXAMPLES} >= {
-        "Quick start", "Keys added and removed", "List items added and removed", "Type changes",
-        "Changed values", "`ignore_order`", "`verbose_level`", "Drawing the report: `pretty()`",
-        "What can be compared", "Nesting", "What \"...\" means in `pretty()`",
-        "Dictionary keys that are not strings", "Rounding and very small numbers",
-        "Using it in tests", "Performance and memory", "The command-line tool", "Command options",
+        "Quick start",
+        "Keys added and removed",
+        "List items added and removed",
+        "Type changes",
+        "Changed values",
+        "`ignore_order`",
+        "`verbose_level`",
+        "Drawing the report: `pretty()`",
+        "What can be compared",
+        "Nesting",
+        'What "..." means in `pretty()`',
+        "Dictionary keys that are not strings",
+        "Rounding and very small numbers",
+        "Using it in tests",
+        "Performance and memory",
+        "The command-line tool",
+        "Command options",
         "Exit status and errors",
     }
 
@@ -114,7 +134,10 @@ def test_pytest_report(example, tmp_path):
     (tmp_path / "test_guide_example.py").write_text(example.code, encoding="utf-8")
     proc = subprocess.run(
         [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "test_guide_example.py"],
-        capture_output=True, cwd=tmp_path, env=command_env(), timeout=120,
+        capture_output=True,
+        cwd=tmp_path,
+        env=command_env(),
+        timeout=120,
     )
     report = proc.stdout.decode().splitlines()
     expected = example.expected.splitlines()
@@ -170,8 +193,12 @@ def test_readme_main_job_runs(tmp_path):
     """The README's set-up command makes a virtual environment and ends with `hexalume OLD NEW`
     on bundled documents."""
     readme = (REPO / "README.md").read_text(encoding="utf-8")
-    match = re.search(r"^python3 -m venv \.venv && \. \.venv/bin/activate && "
-                      r"bash scripts/setup\.sh && pip install \. && (hexalume .*)$", readme, re.M)
+    match = re.search(
+        r"^python3 -m venv \.venv && \. \.venv/bin/activate && "
+        r"bash scripts/setup\.sh && pip install \. && (hexalume .*)$",
+        readme,
+        re.M,
+    )
     assert match, "the README lost its main-job command"
     env = command_env(PATH=_command_path(tmp_path))
     proc = subprocess.run(

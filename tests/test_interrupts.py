@@ -27,8 +27,9 @@ def child_env() -> dict[str, str]:
 
 
 def run_child(code: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True,
-                          text=True, timeout=600)
+    return subprocess.run(
+        [sys.executable, "-c", code], env=child_env(), capture_output=True, text=True, timeout=600
+    )
 
 
 # The workload defines `inputs` and `call()`. The child times one uninterrupted call, then waits
@@ -111,9 +112,14 @@ WORKLOADS = {
 @pytest.mark.parametrize("workload", WORKLOADS)
 def test_ctrl_c_stops_a_long_call_promptly(workload):
     code = SIGNAL_CHILD.format(workload=textwrap.dedent(WORKLOADS[workload]))
-    process = subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                               env=child_env())
+    process = subprocess.Popen(
+        [sys.executable, "-c", code],
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=child_env(),
+    )
     try:
         uninterrupted = float(process.stdout.readline())
         process.stdin.write("\n")
@@ -276,25 +282,52 @@ def test_deep_data_on_the_main_thread_still_compares():
 
 
 def run_child_with_args(code: str, *args) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-c", code, *map(json.dumps, args)], env=child_env(),
-                          capture_output=True, text=True, timeout=600)
+    return subprocess.run(
+        [sys.executable, "-c", code, *map(json.dumps, args)],
+        env=child_env(),
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
 
 
 # repr() is written from the report tree, answering signals; it must stay the interpreter's repr
 # of what to_dict() returns, byte for byte.
-@pytest.mark.parametrize("value", [
-    "plain", "it's", 'say "hi"', "both ' and \"", "back\\slash", "tab\t and\nline", "\x00\x1f\x7f",
-    "caf\u00e9 \u2028 \U0001f600", "", 0.1, -0.0, 1e16, 1.5e-300, 2**64 - 1, -2**63, True, None,
-    [1, [2.5, {"k'ey": "v"}]], {"b": {}, "a": []}, {"\u00e9": 1, "e": 2},
-])
+@pytest.mark.parametrize(
+    "value",
+    [
+        "plain",
+        "it's",
+        'say "hi"',
+        "both ' and \"",
+        "back\\slash",
+        "tab\t and\nline",
+        "\x00\x1f\x7f",
+        "caf\u00e9 \u2028 \U0001f600",
+        "",
+        0.1,
+        -0.0,
+        1e16,
+        1.5e-300,
+        2**64 - 1,
+        -(2**63),
+        True,
+        None,
+        [1, [2.5, {"k'ey": "v"}]],
+        {"b": {}, "a": []},
+        {"\u00e9": 1, "e": 2},
+    ],
+)
 def test_repr_is_the_repr_of_the_report(value):
     comparison = hexalume.Vesperon([value], [])
     assert repr(comparison) == f"Vesperon({comparison.to_dict()!r})"
 
 
-@pytest.mark.skipif(sys.version_info >= (3, 12),
-                    reason="from 3.12 on the interpreter's C limit, not sys.setrecursionlimit, "
-                    "bounds the nesting of its own repr and of ours")
+@pytest.mark.skipif(
+    sys.version_info >= (3, 12),
+    reason="from 3.12 on the interpreter's C limit, not sys.setrecursionlimit, "
+    "bounds the nesting of its own repr and of ours",
+)
 def test_repr_of_a_report_deeper_than_the_recursion_limit():
     deep = []
     for _ in range(2000):
@@ -308,7 +341,9 @@ def test_repr_of_a_report_deeper_than_the_recursion_limit():
             repr(comparison)
     finally:
         sys.setrecursionlimit(limit)
-    assert str(error.value) == "maximum recursion depth exceeded while getting the repr of an object"
+    assert (
+        str(error.value) == "maximum recursion depth exceeded while getting the repr of an object"
+    )
 
 
 # A handler that runs during a call (the call's own checks run it) and empties every container of

@@ -10,8 +10,8 @@ import sys
 
 import pytest
 
-from hexalume import Vesperon
 from helpers import DATA, UNDER_ASAN, np, pd, pydantic
+from hexalume import Vesperon
 
 ROUNDS = 2000
 
@@ -46,8 +46,18 @@ def workload():
     too_deep = [[]]
     for _ in range(sys.getrecursionlimit()):
         too_deep = [too_deep]
-    watched = [old, new, old["a"], new["b"]["d"], paths, groups, exporter, exporter.payload,
-               bad_key, too_deep]
+    watched = [
+        old,
+        new,
+        old["a"],
+        new["b"]["d"],
+        paths,
+        groups,
+        exporter,
+        exporter.payload,
+        bad_key,
+        too_deep,
+    ]
     changing = {}
 
     def grows():
@@ -74,8 +84,9 @@ def workload():
         lambda: Vesperon(old, new).pretty(max_depth=-1),
         lambda: Vesperon([10**30, -(2**70)], [-(2**70), 10**30 + 1], atol=0.5).to_dict(),
         lambda: Vesperon({"a']['b": 10**30, "a": {"b": 1}}, {"a']['b": 2, "a": {"b": 2}}),
-        lambda: Vesperon({"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}},
-                         verbose_level=0).pretty(path_header=True),
+        lambda: Vesperon(
+            {"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}}, verbose_level=0
+        ).pretty(path_header=True),
         lambda: Vesperon(old["a"], tuple(old["a"])),  # equal: read without conversion
         grows,
     ]
@@ -88,6 +99,7 @@ def workload():
         watched.append(frame)
         calls.append(lambda: Vesperon(frame, {"a": [1, 3]}).to_dict())
     if pydantic is not None:
+
         class Model(pydantic.BaseModel):
             sizes: list[int]
 
@@ -122,8 +134,11 @@ def resident_kib():
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
-@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer holds freed memory in quarantine, so the "
-                    "resident size does not show leaks; the run without it checks this")
+@pytest.mark.skipif(
+    UNDER_ASAN,
+    reason="AddressSanitizer holds freed memory in quarantine, so the "
+    "resident size does not show leaks; the run without it checks this",
+)
 def test_memory_stays_flat():
     old = json.loads((DATA / "yargs-16.2.0.json").read_text(encoding="utf-8"))
     new = json.loads((DATA / "yargs-17.7.2.json").read_text(encoding="utf-8"))

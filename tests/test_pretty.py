@@ -10,8 +10,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from hexalume import Vesperon
 from helpers import PAIRS, Err, index, load, np
+from hexalume import Vesperon
 
 V, T, L, B = "\u2502   ", "\u251c\u2500\u2500 ", "\u2570\u2500\u2500 ", "    "  # guides, connectors
 RED, GREEN, RESET = "\x1b[31m", "\x1b[32m", "\x1b[0m"
@@ -45,91 +45,266 @@ def replaced(items: list, changes: dict[int, Any]) -> list:
 
 
 TREE_CASES = [
-    case("end_to_end", {"a": 1, "b": [1, 2]}, {"a": 2, "b": [1, 2, 3], "c": None},
-         text("a", V + "- 1", V + "+ 2", "b", L + "[2]", B + "+ 3", "c", V + "+ None")),
-    case("worked_example", W1, W2,
-         text("cfg", L + "a", B + L + "b", B + B + "- 1", B + B + "+ 2",
-              "items", L + "[2]", B + "- 3", B + "+ 30", *NAME)),
-    case("context_one", W1, W2,
-         text("cfg", L + "a", B + L + "b", B + B + "- 1", B + B + "+ 2", "items", T + "[1]",
-              V + "= 2", T + "[2]", V + "- 3", V + "+ 30", L + "[3]", B + "= 4", *NAME),
-         context=1),
+    case(
+        "end_to_end",
+        {"a": 1, "b": [1, 2]},
+        {"a": 2, "b": [1, 2, 3], "c": None},
+        text("a", V + "- 1", V + "+ 2", "b", L + "[2]", B + "+ 3", "c", V + "+ None"),
+    ),
+    case(
+        "worked_example",
+        W1,
+        W2,
+        text(
+            "cfg",
+            L + "a",
+            B + L + "b",
+            B + B + "- 1",
+            B + B + "+ 2",
+            "items",
+            L + "[2]",
+            B + "- 3",
+            B + "+ 30",
+            *NAME,
+        ),
+    ),
+    case(
+        "context_one",
+        W1,
+        W2,
+        text(
+            "cfg",
+            L + "a",
+            B + L + "b",
+            B + B + "- 1",
+            B + B + "+ 2",
+            "items",
+            T + "[1]",
+            V + "= 2",
+            T + "[2]",
+            V + "- 3",
+            V + "+ 30",
+            L + "[3]",
+            B + "= 4",
+            *NAME,
+        ),
+        context=1,
+    ),
     case("compact", W1, W2, W_COMPACT, compact=True),
     # A compact chain shows no list neighbours and its label reaches below the depth limit.
-    case("compact_without_context_or_depth_limit", W1, W2, W_COMPACT, compact=True, context=1,
-         max_depth=0),
-    case("compact_chain_then_tree", {"p": {"q": {"x": 1, "y": 1}}}, {"p": {"q": {"x": 2, "y": 2}}},
-         text("p.q", T + "x", V + "- 1", V + "+ 2", L + "y", B + "- 1", B + "+ 2"), compact=True),
-    case("max_depth_one", W1, W2,
-         text("cfg", L + "a", B + L + "...", "items", L + "[2]", B + "- 3", B + "+ 30", *NAME),
-         max_depth=1),
+    case(
+        "compact_without_context_or_depth_limit",
+        W1,
+        W2,
+        W_COMPACT,
+        compact=True,
+        context=1,
+        max_depth=0,
+    ),
+    case(
+        "compact_chain_then_tree",
+        {"p": {"q": {"x": 1, "y": 1}}},
+        {"p": {"q": {"x": 2, "y": 2}}},
+        text("p.q", T + "x", V + "- 1", V + "+ 2", L + "y", B + "- 1", B + "+ 2"),
+        compact=True,
+    ),
+    case(
+        "max_depth_one",
+        W1,
+        W2,
+        text("cfg", L + "a", B + L + "...", "items", L + "[2]", B + "- 3", B + "+ 30", *NAME),
+        max_depth=1,
+    ),
     case("max_depth_zero", W1, W2, text("cfg", L + "...", "items", L + "...", *NAME), max_depth=0),
-    case("gap_between_members", {"a": 1, "b": 2, "c": 3}, {"a": 9, "b": 2, "c": 9},
-         text("a", V + "- 1", V + "+ 9", "...", "c", V + "- 3", V + "+ 9")),
-    case("no_gap_before_first_or_after_last", {"a": 1, "b": 2, "c": 3}, {"a": 1, "b": 9, "c": 3},
-         text("b", V + "- 2", V + "+ 9")),
-    case("removed_members_after_new_ones", {"a": 1, "z": 2}, {"b": 1},
-         text("b", V + "+ 1", "a", V + "- 1", "z", V + "- 2")),
-    case("guides_of_deeper_levels", {"a": {"x": {"p": 1}, "y": 2}}, {"a": {"x": {"p": 9}, "y": 9}},
-         text("a", T + "x", V + L + "p", V + B + "- 1", V + B + "+ 9", L + "y", B + "- 2",
-              B + "+ 9")),
-    case("list_gap", TEN, replaced(TEN, {2: 20, 6: 60}),
-         text("[2]", V + "- 2", V + "+ 20", "...", "[6]", V + "- 6", V + "+ 60")),
-    case("adjacent_list_items", TEN, replaced(TEN, {2: 20, 3: 30}),
-         text("[2]", V + "- 2", V + "+ 20", "[3]", V + "- 3", V + "+ 30")),
-    case("context_two_both_ends", TEN, replaced(TEN, {1: 10, 8: 80}),
-         text("[0]", V + "= 0", "[1]", V + "- 1", V + "+ 10", "[2]", V + "= 2", "[3]", V + "= 3",
-              "...", "[6]", V + "= 6", "[7]", V + "= 7", "[8]", V + "- 8", V + "+ 80", "[9]",
-              V + "= 9"),
-         context=2),
-    case("context_from_longer_old_list", {"l": [0, 1, 2, "old", 4]}, {"l": [0, 1, 2]},
-         text("l", T + "[2]", V + "= 2", T + "[3]", V + "- 'old'", L + "[4]", B + "- 4"),
-         context=1),
+    case(
+        "gap_between_members",
+        {"a": 1, "b": 2, "c": 3},
+        {"a": 9, "b": 2, "c": 9},
+        text("a", V + "- 1", V + "+ 9", "...", "c", V + "- 3", V + "+ 9"),
+    ),
+    case(
+        "no_gap_before_first_or_after_last",
+        {"a": 1, "b": 2, "c": 3},
+        {"a": 1, "b": 9, "c": 3},
+        text("b", V + "- 2", V + "+ 9"),
+    ),
+    case(
+        "removed_members_after_new_ones",
+        {"a": 1, "z": 2},
+        {"b": 1},
+        text("b", V + "+ 1", "a", V + "- 1", "z", V + "- 2"),
+    ),
+    case(
+        "guides_of_deeper_levels",
+        {"a": {"x": {"p": 1}, "y": 2}},
+        {"a": {"x": {"p": 9}, "y": 9}},
+        text(
+            "a", T + "x", V + L + "p", V + B + "- 1", V + B + "+ 9", L + "y", B + "- 2", B + "+ 9"
+        ),
+    ),
+    case(
+        "list_gap",
+        TEN,
+        replaced(TEN, {2: 20, 6: 60}),
+        text("[2]", V + "- 2", V + "+ 20", "...", "[6]", V + "- 6", V + "+ 60"),
+    ),
+    case(
+        "adjacent_list_items",
+        TEN,
+        replaced(TEN, {2: 20, 3: 30}),
+        text("[2]", V + "- 2", V + "+ 20", "[3]", V + "- 3", V + "+ 30"),
+    ),
+    case(
+        "context_two_both_ends",
+        TEN,
+        replaced(TEN, {1: 10, 8: 80}),
+        text(
+            "[0]",
+            V + "= 0",
+            "[1]",
+            V + "- 1",
+            V + "+ 10",
+            "[2]",
+            V + "= 2",
+            "[3]",
+            V + "= 3",
+            "...",
+            "[6]",
+            V + "= 6",
+            "[7]",
+            V + "= 7",
+            "[8]",
+            V + "- 8",
+            V + "+ 80",
+            "[9]",
+            V + "= 9",
+        ),
+        context=2,
+    ),
+    case(
+        "context_from_longer_old_list",
+        {"l": [0, 1, 2, "old", 4]},
+        {"l": [0, 1, 2]},
+        text("l", T + "[2]", V + "= 2", T + "[3]", V + "- 'old'", L + "[4]", B + "- 4"),
+        context=1,
+    ),
     case("root_change", 1, 2, text("root", V + "- 1", V + "+ 2")),
     case("root_type_change", 2.5, None, text("root", V + "- (float) 2.5", V + "+ (null) None")),
     case("type_change", {"x": 1}, {"x": "1"}, text("x", V + "- (int) 1", V + "+ (str) '1'")),
-    case("path_list_report", {"a": 1, "b": [1.5]}, {"a": 2, "b": [2.5]},
-         text("a", V + "- 1", V + "+ 2", "b", L + "[0]", B + "- 1.5", B + "+ 2.5"),
-         verbose_level=0),
-    case("string_escaping", {"k": "a'b\t\n"}, {"k": 'say "hi"\x0c\\\r'},
-         text("k", V + "- 'a\\'b\\t\\n'", V + "+ 'say \"hi\"\\x0c\\\\\\r'")),
-    case("nested_values", {"v": None}, {"v": [1, "x", {"k": None, "B": (True, 1e16)}]},
-         text("v", V + "- (null) None", V + "+ (list) [1, 'x', {'B': [True, 1e+16], 'k': None}]")),
-    case("keys_printed_verbatim", {}, {"it's\tx": 1, "é": 2, "a\\b": 3},
-         text("a\\b", V + "+ 3", "it's\\x09x", V + "+ 1", "é", V + "+ 2")),
-    case("compact_keys", {"my key": [{"it's": 1}], "é": {"ok_1": 1}},
-         {"my key": [{"it's": 2}], "é": {"ok_1": 2}},
-         text("['my key'][0]['it's']", V + "- 1", V + "+ 2", "['é'].ok_1", V + "- 1", V + "+ 2"),
-         compact=True),
+    case(
+        "path_list_report",
+        {"a": 1, "b": [1.5]},
+        {"a": 2, "b": [2.5]},
+        text("a", V + "- 1", V + "+ 2", "b", L + "[0]", B + "- 1.5", B + "+ 2.5"),
+        verbose_level=0,
+    ),
+    case(
+        "string_escaping",
+        {"k": "a'b\t\n"},
+        {"k": 'say "hi"\x0c\\\r'},
+        text("k", V + "- 'a\\'b\\t\\n'", V + "+ 'say \"hi\"\\x0c\\\\\\r'"),
+    ),
+    case(
+        "nested_values",
+        {"v": None},
+        {"v": [1, "x", {"k": None, "B": (True, 1e16)}]},
+        text("v", V + "- (null) None", V + "+ (list) [1, 'x', {'B': [True, 1e+16], 'k': None}]"),
+    ),
+    case(
+        "keys_printed_verbatim",
+        {},
+        {"it's\tx": 1, "é": 2, "a\\b": 3},
+        text("a\\b", V + "+ 3", "it's\\x09x", V + "+ 1", "é", V + "+ 2"),
+    ),
+    case(
+        "compact_keys",
+        {"my key": [{"it's": 1}], "é": {"ok_1": 1}},
+        {"my key": [{"it's": 2}], "é": {"ok_1": 2}},
+        text("['my key'][0]['it's']", V + "- 1", V + "+ 2", "['é'].ok_1", V + "- 1", V + "+ 2"),
+        compact=True,
+    ),
     # Every change at one path is kept, in the order the report sections are read: added items
     # come before removed ones.
-    case("same_path_added_and_removed", [{"a": 1}], [{"a": 2}],
-         text("[0]", V + "+ {'a': 2}", V + "- {'a': 1}"), ignore_order=True),
-    case("same_path_in_compact_chain", {"r": [[1]]}, {"r": [[2]]},
-         text("r[0]", V + "+ [2]", V + "- [1]"), ignore_order=True, compact=True),
+    case(
+        "same_path_added_and_removed",
+        [{"a": 1}],
+        [{"a": 2}],
+        text("[0]", V + "+ {'a': 2}", V + "- {'a': 1}"),
+        ignore_order=True,
+    ),
+    case(
+        "same_path_in_compact_chain",
+        {"r": [[1]]},
+        {"r": [[2]]},
+        text("r[0]", V + "+ [2]", V + "- [1]"),
+        ignore_order=True,
+        compact=True,
+    ),
     # A key holding "']['" names the same path as a nested key: the level under p resolves to a
     # number, so its children are ordered by their labels' bytes. Each added key is found by the
     # one reading of its path that names an added position.
-    case("fallback_order", {}, {"p": 5, "p']['a": 1, "p']['B": 2, "p'][10]x": 3, "p'][2]x": 4},
-         text("p", V + "+ 5", T + "B", V + "+ 2", T + "[10]", V + "+ 3", T + "[2]",
-              V + "+ 4", L + "a", B + "+ 1")),
+    case(
+        "fallback_order",
+        {},
+        {"p": 5, "p']['a": 1, "p']['B": 2, "p'][10]x": 3, "p'][2]x": 4},
+        text(
+            "p",
+            V + "+ 5",
+            T + "B",
+            V + "+ 2",
+            T + "[10]",
+            V + "+ 3",
+            T + "[2]",
+            V + "+ 4",
+            L + "a",
+            B + "+ 1",
+        ),
+    ),
     case("equal_inputs", {"a": [1]}, {"a": [1]}, ""),
 ]
 
 FLAT_CASES = [
-    case("top_level_as_in_the_tree", {"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4},
-         text("b", V + "- 2", V + "+ 3", "c", V + "+ 4")),
+    case(
+        "top_level_as_in_the_tree",
+        {"a": 1, "b": 2},
+        {"a": 1, "b": 3, "c": 4},
+        text("b", V + "- 2", V + "+ 3", "c", V + "+ 4"),
+    ),
     case("nested", {"x": {"y": 1}}, {"x": {"y": 2}}, text("x.y", V + "- 1", V + "+ 2")),
     case("root", 1, 2, text("root", V + "- 1", V + "+ 2")),
-    case("byte_order", {"a": 1, "B": 1, "l": [0] * 11},
-         {"a": 2, "B": 2, "l": replaced([0] * 11, {2: 1, 10: 1})},
-         text("B", V + "- 1", V + "+ 2", "a", V + "- 1", V + "+ 2",
-              "l[10]", V + "- 0", V + "+ 1", "l[2]", V + "- 0", V + "+ 1")),
+    case(
+        "byte_order",
+        {"a": 1, "B": 1, "l": [0] * 11},
+        {"a": 2, "B": 2, "l": replaced([0] * 11, {2: 1, 10: 1})},
+        text(
+            "B",
+            V + "- 1",
+            V + "+ 2",
+            "a",
+            V + "- 1",
+            V + "+ 2",
+            "l[10]",
+            V + "- 0",
+            V + "+ 1",
+            "l[2]",
+            V + "- 0",
+            V + "+ 1",
+        ),
+    ),
     case("layout_options_ignored", W1, W2, W_COMPACT, compact=True, max_depth=0, context=3),
-    case("same_path_twice", [{"a": 1}], [{"a": 2}],
-         text("[0]", V + "+ {'a': 2}", "[0]", V + "- {'a': 1}"), ignore_order=True),
-    case("quoted_headers", {}, {"my key": [1], "it's": 2},
-         text("['it's']", V + "+ 2", "['my key']", V + "+ [1]")),
+    case(
+        "same_path_twice",
+        [{"a": 1}],
+        [{"a": 2}],
+        text("[0]", V + "+ {'a': 2}", "[0]", V + "- {'a': 1}"),
+        ignore_order=True,
+    ),
+    case(
+        "quoted_headers",
+        {},
+        {"my key": [1], "it's": 2},
+        text("['it's']", V + "+ 2", "['my key']", V + "+ [1]"),
+    ),
 ]
 
 
@@ -147,48 +322,127 @@ def test_path_header(t1: Any, t2: Any, keywords: dict, expected: str) -> None:
 # position. An entry that carries its values is drawn with them, never with the values found at
 # that other position.
 OWN_VALUE_CASES = [
-    case("nested_lookalike", {"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}},
-         text("x", L + "y", B + "- 5", B + "+ 6")),
-    case("nested_lookalike_flat", {"x']['y": 5, "x": {"y": 1}}, {"x']['y": 6, "x": {"y": 1}},
-         text("x.y", V + "- 5", V + "+ 6"), path_header=True),
-    case("closing_quote_in_key", {"a']": 1, "a": 5}, {"a']": 2, "a": 5},
-         text("a", V + "- 1", V + "+ 2")),
-    case("closing_quote_in_key_compact", {"a']": 1, "a": 5}, {"a']": 2, "a": 5},
-         text("a", V + "- 1", V + "+ 2"), compact=True),
-    case("items_under_lookalike", {"a']": [1, 2], "a": [7, 8, 9]}, {"a']": [1, 3, 4], "a": [7, 8, 9]},
-         text("a", V + "- 2", V + "+ 3", V + "+ 4")),
-    case("type_change_under_lookalike", {"a']": {"t": 1}, "a": {"t": "x"}},
-         {"a']": {"t": "1"}, "a": {"t": "x"}}, text("a", V + "- (int) 1", V + "+ (str) '1'")),
-    case("removed_item_under_lookalike", {"l']": [1, 2], "l": ["a", "b"]},
-         {"l']": [1], "l": ["a", "b"]}, text("l", V + "- 2"), ignore_order=True),
+    case(
+        "nested_lookalike",
+        {"x']['y": 5, "x": {"y": 1}},
+        {"x']['y": 6, "x": {"y": 1}},
+        text("x", L + "y", B + "- 5", B + "+ 6"),
+    ),
+    case(
+        "nested_lookalike_flat",
+        {"x']['y": 5, "x": {"y": 1}},
+        {"x']['y": 6, "x": {"y": 1}},
+        text("x.y", V + "- 5", V + "+ 6"),
+        path_header=True,
+    ),
+    case(
+        "closing_quote_in_key",
+        {"a']": 1, "a": 5},
+        {"a']": 2, "a": 5},
+        text("a", V + "- 1", V + "+ 2"),
+    ),
+    case(
+        "closing_quote_in_key_compact",
+        {"a']": 1, "a": 5},
+        {"a']": 2, "a": 5},
+        text("a", V + "- 1", V + "+ 2"),
+        compact=True,
+    ),
+    case(
+        "items_under_lookalike",
+        {"a']": [1, 2], "a": [7, 8, 9]},
+        {"a']": [1, 3, 4], "a": [7, 8, 9]},
+        text("a", V + "- 2", V + "+ 3", V + "+ 4"),
+    ),
+    case(
+        "type_change_under_lookalike",
+        {"a']": {"t": 1}, "a": {"t": "x"}},
+        {"a']": {"t": "1"}, "a": {"t": "x"}},
+        text("a", V + "- (int) 1", V + "+ (str) '1'"),
+    ),
+    case(
+        "removed_item_under_lookalike",
+        {"l']": [1, 2], "l": ["a", "b"]},
+        {"l']": [1], "l": ["a", "b"]},
+        text("l", V + "- 2"),
+        ignore_order=True,
+    ),
     # Entries that carry no values (added and removed keys, changes at verbose_level 0) are looked
     # up by the one reading of their path that fits the change; where two fit, by neither.
-    case("unchanged_lookalike_at_level_0", {"x']['y": 5, "x": {"y": 1}},
-         {"x']['y": 6, "x": {"y": 1}}, text("x", L + "y", B + "- 5", B + "+ 6"), verbose_level=0),
-    case("unchanged_lookalike_at_level_0_flat", {"x']['y": 5, "x": {"y": 1}},
-         {"x']['y": 6, "x": {"y": 1}}, text("x.y", V + "- 5", V + "+ 6"), verbose_level=0,
-         path_header=True),
-    case("closing_quote_at_level_0", {"a']": 1, "a": 5}, {"a']": 2, "a": 5},
-         text("a", V + "- 1", V + "+ 2"), verbose_level=0),
-    case("added_key_beside_unchanged_lookalike", {"a": {"b": 1}}, {"a": {"b": 1}, "a']['b": 7},
-         text("a", L + "b", B + "+ 7")),
-    case("lookalike_after_many_keys", {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}},
-         {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}, "a']['b": 7},
-         text("a", L + "b", B + "+ 7")),
-    case("removed_and_added_lookalikes", {"a": {"b": 1}}, {"a": {}, "a']['b": 2},
-         text("a", L + "b", B + "+ 2", B + "- 1")),
+    case(
+        "unchanged_lookalike_at_level_0",
+        {"x']['y": 5, "x": {"y": 1}},
+        {"x']['y": 6, "x": {"y": 1}},
+        text("x", L + "y", B + "- 5", B + "+ 6"),
+        verbose_level=0,
+    ),
+    case(
+        "unchanged_lookalike_at_level_0_flat",
+        {"x']['y": 5, "x": {"y": 1}},
+        {"x']['y": 6, "x": {"y": 1}},
+        text("x.y", V + "- 5", V + "+ 6"),
+        verbose_level=0,
+        path_header=True,
+    ),
+    case(
+        "closing_quote_at_level_0",
+        {"a']": 1, "a": 5},
+        {"a']": 2, "a": 5},
+        text("a", V + "- 1", V + "+ 2"),
+        verbose_level=0,
+    ),
+    case(
+        "added_key_beside_unchanged_lookalike",
+        {"a": {"b": 1}},
+        {"a": {"b": 1}, "a']['b": 7},
+        text("a", L + "b", B + "+ 7"),
+    ),
+    case(
+        "lookalike_after_many_keys",
+        {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}},
+        {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}, "a']['b": 7},
+        text("a", L + "b", B + "+ 7"),
+    ),
+    case(
+        "removed_and_added_lookalikes",
+        {"a": {"b": 1}},
+        {"a": {}, "a']['b": 2},
+        text("a", L + "b", B + "+ 2", B + "- 1"),
+    ),
     # Keys that read as a position the parent cannot have (a key neither object holds, a key
     # under a list, an index that is not a number) are drawn after the others, never dropped.
-    case("key_in_neither_object", {"']['": 1, "k": 0}, {"']['": 2, "k": 0},
-         text("", L + "", B + "- 1", B + "+ 2")),
-    case("key_under_a_list", {"l']['x": 1, "l": [5]}, {"l']['x": 2, "l": [5]},
-         text("l", L + "x", B + "- 1", B + "+ 2"), verbose_level=0),
-    case("unreadable_index_in_key", {"m'][0": 1, "m": {"q": 1}}, {"m'][0": 2, "m": {"q": 1}},
-         text("m'][0", V + "- 1", V + "+ 2")),
-    case("unreadable_index_in_key_flat", {"m'][x']['q": 1}, {"m'][x']['q": 2},
-         text("['m'][x'].q", V + "- 1", V + "+ 2"), path_header=True),
-    case("two_added_positions_one_path", {"a": {}}, {"a": {"b": 1}, "a']['b": 2},
-         text("a", L + "b", B + "+ <added>", B + "+ <added>")),
+    case(
+        "key_in_neither_object",
+        {"']['": 1, "k": 0},
+        {"']['": 2, "k": 0},
+        text("", L + "", B + "- 1", B + "+ 2"),
+    ),
+    case(
+        "key_under_a_list",
+        {"l']['x": 1, "l": [5]},
+        {"l']['x": 2, "l": [5]},
+        text("l", L + "x", B + "- 1", B + "+ 2"),
+        verbose_level=0,
+    ),
+    case(
+        "unreadable_index_in_key",
+        {"m'][0": 1, "m": {"q": 1}},
+        {"m'][0": 2, "m": {"q": 1}},
+        text("m'][0", V + "- 1", V + "+ 2"),
+    ),
+    case(
+        "unreadable_index_in_key_flat",
+        {"m'][x']['q": 1},
+        {"m'][x']['q": 2},
+        text("['m'][x'].q", V + "- 1", V + "+ 2"),
+        path_header=True,
+    ),
+    case(
+        "two_added_positions_one_path",
+        {"a": {}},
+        {"a": {"b": 1}, "a']['b": 2},
+        text("a", L + "b", B + "+ <added>", B + "+ <added>"),
+    ),
 ]
 
 # Control characters of the data are escaped in every label and value line: \xNN for
@@ -196,28 +450,72 @@ OWN_VALUE_CASES = [
 # controls. Everything else, quotes and backslashes of labels included, stays as it is. Headers
 # of the flat listing are sorted as they are printed.
 CONTROL_CASES = [
-    case("clear_screen_and_title", {"\x1b[2J": "\x1b]0;title\x07"}, {"\x1b[2J": "a\nb"},
-         text("\\x1b[2J", V + "- '\\x1b]0;title\\x07'", V + "+ 'a\\nb'")),
-    case("forged_tree_line", {}, {"a\n\u2502   + fake\r": 1},
-         text("a\\x0a\u2502   + fake\\x0d", V + "+ 1")),
-    case("c1_del_and_bidi", {"k": "\x85\x9b\x7f"}, {"k": "x\u202ey\u2066\u200f"},
-         text("k", V + "- '\\x85\\x9b\\x7f'", V + "+ 'x\\u202ey\\u2066\\u200f'")),
-    case("text_that_is_not_control", {"k": "\xa0\u200d\u2028\u2502\u00e9"}, {"k": "\x9f\u2069"},
-         text("k", V + "- '\xa0\u200d\u2028\u2502\u00e9'", V + "+ '\\x9f\\u2069'")),
-    case("bidi_key_and_tab_in_label", {"\u202e\t'\\": 1}, {"\u202e\t'\\": 2},
-         text("\\u202e\\x09'\\", V + "- 1", V + "+ 2")),
-    case("keys_inside_values", {}, {"v": {"\x00": "\x1b", "\u2067": [1]}},
-         text("v", V + "+ {'\\x00': '\\x1b', '\\u2067': [1]}")),
-    case("compact_label", {"k\x00": {"y": 1}, "ok": {"\x1b": [0]}},
-         {"k\x00": {"y": 2}, "ok": {"\x1b": [9]}},
-         text("['k\\x00'].y", V + "- 1", V + "+ 2", "ok['\\x1b'][0]", V + "- 0", V + "+ 9"),
-         compact=True),
-    case("flat_headers", {"k\x00": {"y": 1}, "\x85": 1}, {"k\x00": {"y": 2}, "\x85": 2},
-         text("['\\x85']", V + "- 1", V + "+ 2", "['k\\x00'].y", V + "- 1", V + "+ 2"),
-         path_header=True),
-    case("context_values", {"l": ["\x07", 1, "\x08"]}, {"l": ["\x07", 2, "\x08"]},
-         text("l", T + "[0]", V + "= '\\x07'", T + "[1]", V + "- 1", V + "+ 2", L + "[2]",
-              B + "= '\\x08'"), context=1),
+    case(
+        "clear_screen_and_title",
+        {"\x1b[2J": "\x1b]0;title\x07"},
+        {"\x1b[2J": "a\nb"},
+        text("\\x1b[2J", V + "- '\\x1b]0;title\\x07'", V + "+ 'a\\nb'"),
+    ),
+    case(
+        "forged_tree_line",
+        {},
+        {"a\n\u2502   + fake\r": 1},
+        text("a\\x0a\u2502   + fake\\x0d", V + "+ 1"),
+    ),
+    case(
+        "c1_del_and_bidi",
+        {"k": "\x85\x9b\x7f"},
+        {"k": "x\u202ey\u2066\u200f"},
+        text("k", V + "- '\\x85\\x9b\\x7f'", V + "+ 'x\\u202ey\\u2066\\u200f'"),
+    ),
+    case(
+        "text_that_is_not_control",
+        {"k": "\xa0\u200d\u2028\u2502\u00e9"},
+        {"k": "\x9f\u2069"},
+        text("k", V + "- '\xa0\u200d\u2028\u2502\u00e9'", V + "+ '\\x9f\\u2069'"),
+    ),
+    case(
+        "bidi_key_and_tab_in_label",
+        {"\u202e\t'\\": 1},
+        {"\u202e\t'\\": 2},
+        text("\\u202e\\x09'\\", V + "- 1", V + "+ 2"),
+    ),
+    case(
+        "keys_inside_values",
+        {},
+        {"v": {"\x00": "\x1b", "\u2067": [1]}},
+        text("v", V + "+ {'\\x00': '\\x1b', '\\u2067': [1]}"),
+    ),
+    case(
+        "compact_label",
+        {"k\x00": {"y": 1}, "ok": {"\x1b": [0]}},
+        {"k\x00": {"y": 2}, "ok": {"\x1b": [9]}},
+        text("['k\\x00'].y", V + "- 1", V + "+ 2", "ok['\\x1b'][0]", V + "- 0", V + "+ 9"),
+        compact=True,
+    ),
+    case(
+        "flat_headers",
+        {"k\x00": {"y": 1}, "\x85": 1},
+        {"k\x00": {"y": 2}, "\x85": 2},
+        text("['\\x85']", V + "- 1", V + "+ 2", "['k\\x00'].y", V + "- 1", V + "+ 2"),
+        path_header=True,
+    ),
+    case(
+        "context_values",
+        {"l": ["\x07", 1, "\x08"]},
+        {"l": ["\x07", 2, "\x08"]},
+        text(
+            "l",
+            T + "[0]",
+            V + "= '\\x07'",
+            T + "[1]",
+            V + "- 1",
+            V + "+ 2",
+            L + "[2]",
+            B + "= '\\x08'",
+        ),
+        context=1,
+    ),
 ]
 
 
@@ -259,7 +557,11 @@ def chain_tree(levels: int) -> list[str]:
         lines.append(V * (depth - 1) + T + "k")
     lines.append(V * 5 + L + "...")
     for depth in range(5, 0, -1):
-        lines += [V * (depth - 1) + L + "v", V * (depth - 1) + B + "- 0", V * (depth - 1) + B + "+ 1"]
+        lines += [
+            V * (depth - 1) + L + "v",
+            V * (depth - 1) + B + "- 0",
+            V * (depth - 1) + B + "+ 1",
+        ]
     return lines + ["v", *CHANGE]
 
 
@@ -287,15 +589,38 @@ def test_deep_chain_flat_listing() -> None:
 @pytest.mark.parametrize(
     ("t1", "t2", "pretty", "expected"),
     [
-        ({"a": {"b": 1}}, {"a": {"b": 2}}, {},
-         text("a", L + "b", f"{B}{RED}- 1{RESET}", f"{B}{GREEN}+ 2{RESET}")),
-        ({"x": 1}, {"x": "1"}, {},
-         text("x", f"{V}{RED}- (int) 1{RESET}", f"{V}{GREEN}+ (str) '1'{RESET}")),
-        ({"l": [1, 2]}, {"l": [1], "n": None}, {"context": 1},
-         text("l", T + "[0]", V + "= 1", L + "[1]", f"{B}{RED}- 2{RESET}",
-              "n", f"{V}{GREEN}+ None{RESET}")),
-        ({"x": {"y": 1}}, {"x": {"y": 2}}, {"path_header": True},
-         text("x.y", f"{V}{RED}- 1{RESET}", f"{V}{GREEN}+ 2{RESET}")),
+        (
+            {"a": {"b": 1}},
+            {"a": {"b": 2}},
+            {},
+            text("a", L + "b", f"{B}{RED}- 1{RESET}", f"{B}{GREEN}+ 2{RESET}"),
+        ),
+        (
+            {"x": 1},
+            {"x": "1"},
+            {},
+            text("x", f"{V}{RED}- (int) 1{RESET}", f"{V}{GREEN}+ (str) '1'{RESET}"),
+        ),
+        (
+            {"l": [1, 2]},
+            {"l": [1], "n": None},
+            {"context": 1},
+            text(
+                "l",
+                T + "[0]",
+                V + "= 1",
+                L + "[1]",
+                f"{B}{RED}- 2{RESET}",
+                "n",
+                f"{V}{GREEN}+ None{RESET}",
+            ),
+        ),
+        (
+            {"x": {"y": 1}},
+            {"x": {"y": 2}},
+            {"path_header": True},
+            text("x.y", f"{V}{RED}- 1{RESET}", f"{V}{GREEN}+ 2{RESET}"),
+        ),
     ],
     ids=["values", "type_change", "context_never_coloured", "flat"],
 )
@@ -309,11 +634,19 @@ def test_defaults_and_repeated_calls() -> None:
     deep_t2 = {"a": {"b": {"c": {"d": {"e": {"f": {"g": 2}}}}}}, "l": [1, 2, 4]}
     comparison = Vesperon(deep_t1, deep_t2)
     report = comparison.to_dict()
-    explicit = comparison.pretty(compact=False, max_depth=5, context=0, no_color=False,
-                                 path_header=False)
+    explicit = comparison.pretty(
+        compact=False, max_depth=5, context=0, no_color=False, path_header=False
+    )
     assert comparison.pretty() == explicit and RED in explicit
-    assert explicit.splitlines()[:7] == ["a", L + "b", B + L + "c", B * 2 + L + "d",
-                                         B * 3 + L + "e", B * 4 + L + "f", B * 5 + L + "..."]
+    assert explicit.splitlines()[:7] == [
+        "a",
+        L + "b",
+        B + L + "c",
+        B * 2 + L + "d",
+        B * 3 + L + "e",
+        B * 4 + L + "f",
+        B * 5 + L + "...",
+    ]
     assert comparison.to_dict() == report
 
 
@@ -338,28 +671,60 @@ def bad_argument(keyword: str, message: str) -> Err:
     return Err(TypeError, f"argument '{keyword}': {message}")
 
 
-@pytest.mark.parametrize(("args", "kwargs", "error"), [
-    ((True,), {}, Err(TypeError, "Vesperon.pretty() takes 0 positional arguments but 1 was given")),
-    ((True, 1), {},
-     Err(TypeError, "Vesperon.pretty() takes 0 positional arguments but 2 were given")),
-    ((), {"color": True},
-     Err(TypeError, "Vesperon.pretty() got an unexpected keyword argument 'color'")),
-    # Binding comes before conversion, and conversion follows the declaration order.
-    ((), {"compact": 1, "colour": True},
-     Err(TypeError, "Vesperon.pretty() got an unexpected keyword argument 'colour'")),
-    ((), {"path_header": 0, "no_color": 0, "compact": 0},
-     bad_argument("compact", "'int' object cannot be converted to 'PyBool'")),
-    ((), {"no_color": None},
-     bad_argument("no_color", "'NoneType' object cannot be converted to 'PyBool'")),
-    ((), {"max_depth": 2.0},
-     bad_argument("max_depth", "'float' object cannot be interpreted as an integer")),
-    ((), {"max_depth": None},
-     bad_argument("max_depth", "'NoneType' object cannot be interpreted as an integer")),
-    ((), {"context": index(TypeError("no index here"))}, bad_argument("context", "no index here")),
-    ((), {"max_depth": -1}, Err(OverflowError)),
-    ((), {"context": 2**64}, Err(OverflowError)),
-    ((), {"context": index(-5)}, Err(OverflowError)),
-])
+@pytest.mark.parametrize(
+    ("args", "kwargs", "error"),
+    [
+        (
+            (True,),
+            {},
+            Err(TypeError, "Vesperon.pretty() takes 0 positional arguments but 1 was given"),
+        ),
+        (
+            (True, 1),
+            {},
+            Err(TypeError, "Vesperon.pretty() takes 0 positional arguments but 2 were given"),
+        ),
+        (
+            (),
+            {"color": True},
+            Err(TypeError, "Vesperon.pretty() got an unexpected keyword argument 'color'"),
+        ),
+        # Binding comes before conversion, and conversion follows the declaration order.
+        (
+            (),
+            {"compact": 1, "colour": True},
+            Err(TypeError, "Vesperon.pretty() got an unexpected keyword argument 'colour'"),
+        ),
+        (
+            (),
+            {"path_header": 0, "no_color": 0, "compact": 0},
+            bad_argument("compact", "'int' object cannot be converted to 'PyBool'"),
+        ),
+        (
+            (),
+            {"no_color": None},
+            bad_argument("no_color", "'NoneType' object cannot be converted to 'PyBool'"),
+        ),
+        (
+            (),
+            {"max_depth": 2.0},
+            bad_argument("max_depth", "'float' object cannot be interpreted as an integer"),
+        ),
+        (
+            (),
+            {"max_depth": None},
+            bad_argument("max_depth", "'NoneType' object cannot be interpreted as an integer"),
+        ),
+        (
+            (),
+            {"context": index(TypeError("no index here"))},
+            bad_argument("context", "no index here"),
+        ),
+        ((), {"max_depth": -1}, Err(OverflowError)),
+        ((), {"context": 2**64}, Err(OverflowError)),
+        ((), {"context": index(-5)}, Err(OverflowError)),
+    ],
+)
 def test_argument_errors(args: tuple, kwargs: dict, error: Err) -> None:
     raised = error.check(lambda: Vesperon({"a": 1}, {"a": 2}).pretty(*args, **kwargs))
     if error.type is OverflowError:
@@ -369,10 +734,12 @@ def test_argument_errors(args: tuple, kwargs: dict, error: Err) -> None:
 def test_wrapped_error_takes_the_cause_of_the_original() -> None:
     comparison = Vesperon(1, 2)
     raised = bad_argument("max_depth", "inner").check(
-        lambda: comparison.pretty(max_depth=index(chained_type_error())))
+        lambda: comparison.pretty(max_depth=index(chained_type_error()))
+    )
     assert isinstance(raised.__cause__, KeyError) and raised.__cause__.args == ("root cause",)
     raised = bad_argument("max_depth", "bare").check(
-        lambda: comparison.pretty(max_depth=index(TypeError("bare"))))
+        lambda: comparison.pretty(max_depth=index(TypeError("bare")))
+    )
     assert raised.__cause__ is None
 
 
@@ -419,9 +786,13 @@ def test_real_documents_list_every_change(old_name: str, new_name: str) -> None:
 # Keys from the characters that matter to paths and labels: quotes, brackets, backslashes,
 # control characters and non-ASCII text.
 KEYS = st.text(alphabet="ab'[]\\\"\t\n\x00é \x1b\x85\u202e", max_size=4)
-SCALARS = st.none() | st.booleans() | st.integers(-(2**63), 2**64 - 1) | st.floats(
-    allow_nan=False, allow_infinity=False
-) | st.text(alphabet="x'\\\t\n\"é\x07\x9b\u2066", max_size=3)
+SCALARS = (
+    st.none()
+    | st.booleans()
+    | st.integers(-(2**63), 2**64 - 1)
+    | st.floats(allow_nan=False, allow_infinity=False)
+    | st.text(alphabet="x'\\\t\n\"é\x07\x9b\u2066", max_size=3)
+)
 VALUES = st.recursive(
     SCALARS,
     lambda inner: st.lists(inner, max_size=4) | st.dictionaries(KEYS, inner, max_size=4),
@@ -429,12 +800,14 @@ VALUES = st.recursive(
 )
 # Every control character but the line feed between lines, and the bidirectional controls.
 RAW_CONTROL = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f\u200e\u200f\u202a-\u202e\u2066-\u2069]")
-OPTIONS = st.fixed_dictionaries({
-    "compact": st.booleans(),
-    "max_depth": st.integers(0, 4) | st.just(2**64 - 1),
-    "context": st.integers(0, 3) | st.just(2**64 - 1),
-    "path_header": st.booleans(),
-})
+OPTIONS = st.fixed_dictionaries(
+    {
+        "compact": st.booleans(),
+        "max_depth": st.integers(0, 4) | st.just(2**64 - 1),
+        "context": st.integers(0, 3) | st.just(2**64 - 1),
+        "path_header": st.booleans(),
+    }
+)
 
 
 @settings(max_examples=300, deadline=None, database=None)
@@ -450,7 +823,9 @@ def test_any_report_renders(t1: Any, t2: Any, ignore_order: bool, options: dict)
     if not comparison:
         assert uncoloured == ""
     report = comparison.to_dict()
-    if options["path_header"] and not any("\n" in path for part in report.values() for path in part):
+    if options["path_header"] and not any(
+        "\n" in path for part in report.values() for path in part
+    ):
         # The flat listing draws every entry of the report under a header of its own (a key
         # holding a line feed would split its header, and is left out of this count).
         lines = uncoloured.split("\n") if uncoloured else []

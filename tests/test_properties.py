@@ -7,27 +7,36 @@ import random
 
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-from hexalume import Vesperon
-from helpers import converted, typed
-from helpers import sorted_keys
 from test_report import model_report
 
-scalars = (st.none() | st.booleans() | st.integers(min_value=-2**63, max_value=2**64 - 1)
-           | st.floats(allow_nan=False, allow_infinity=False) | st.text(max_size=8))
+from helpers import converted, sorted_keys, typed
+from hexalume import Vesperon
+
+scalars = (
+    st.none()
+    | st.booleans()
+    | st.integers(min_value=-(2**63), max_value=2**64 - 1)
+    | st.floats(allow_nan=False, allow_infinity=False)
+    | st.text(max_size=8)
+)
 documents = st.recursive(
     scalars,
-    lambda children: st.lists(children, max_size=5)
-    | st.dictionaries(st.text(max_size=5), children, max_size=5),
-    max_leaves=40)
+    lambda children: (
+        st.lists(children, max_size=5) | st.dictionaries(st.text(max_size=5), children, max_size=5)
+    ),
+    max_leaves=40,
+)
 
 # Few distinct keys and leaves, so that two drawn documents share structure and differ in places.
 small_scalars = st.sampled_from([None, True, False, 0, 1, -1, 1.0, 2.5, "", "a", "b"])
 similar_documents = st.recursive(
     small_scalars,
-    lambda children: st.lists(children, max_size=4)
-    | st.dictionaries(st.sampled_from(["a", "b", "c", "\u00e9"]), children, max_size=4),
-    max_leaves=25)
+    lambda children: (
+        st.lists(children, max_size=4)
+        | st.dictionaries(st.sampled_from(["a", "b", "c", "\u00e9"]), children, max_size=4)
+    ),
+    max_leaves=25,
+)
 
 
 @given(documents)
@@ -46,8 +55,11 @@ def test_report_matches_the_plain_model(old, new):
     assert typed(Vesperon(old, new).to_dict()) == typed(sorted_keys(model_report(old, new)))
 
 
-@given(similar_documents, similar_documents, st.sampled_from([{}, {"ignore_order": True},
-                                                              {"verbose_level": 0}]))
+@given(
+    similar_documents,
+    similar_documents,
+    st.sampled_from([{}, {"ignore_order": True}, {"verbose_level": 0}]),
+)
 def test_truth_length_and_repr_follow_the_report(old, new, options):
     comparison = Vesperon(old, new, **options)
     result = comparison.to_dict()
@@ -63,29 +75,41 @@ def test_order_is_ignored_on_request(items, rng: random.Random):
     rng.shuffle(shuffled)
     assert Vesperon(items, shuffled, ignore_order=True).to_dict() == {}
     assert Vesperon({"x": items}, {"x": shuffled, "y": 1}, ignore_order=True).to_dict() == {
-        "dictionary_item_added": ["root['y']"]}
+        "dictionary_item_added": ["root['y']"]
+    }
 
 
 # Every comparison keyword, each present or not, with values that are valid but not all useful.
-filter_paths = st.lists(st.sampled_from(["root", "root['a']", "root[0]", "root['b'][1]",
-                                         "root[1]['c']"]), max_size=2)
-option_sets = st.fixed_dictionaries({}, optional={
-    "ignore_order": st.booleans(),
-    "ignore_numeric_type_changes": st.booleans(),
-    "ignore_string_type_changes": st.booleans(),
-    "ignore_type_in_groups": st.sampled_from([[(int, float)], [[type(None), str]],
-                                              [(int, float), [type(None), str]]]),
-    "significant_digits": st.none() | st.integers(min_value=0, max_value=6),
-    "math_epsilon": st.none() | st.floats(min_value=0, max_value=2),
-    "atol": st.none() | st.floats(min_value=0, max_value=2),
-    "rtol": st.none() | st.floats(min_value=0, max_value=1),
-    "include_paths": filter_paths,
-    "exclude_paths": filter_paths,
-})
-pretty_options = st.fixed_dictionaries({}, optional={
-    "compact": st.booleans(), "max_depth": st.integers(min_value=0, max_value=6),
-    "context": st.integers(min_value=0, max_value=3), "no_color": st.booleans(),
-    "path_header": st.booleans()})
+filter_paths = st.lists(
+    st.sampled_from(["root", "root['a']", "root[0]", "root['b'][1]", "root[1]['c']"]), max_size=2
+)
+option_sets = st.fixed_dictionaries(
+    {},
+    optional={
+        "ignore_order": st.booleans(),
+        "ignore_numeric_type_changes": st.booleans(),
+        "ignore_string_type_changes": st.booleans(),
+        "ignore_type_in_groups": st.sampled_from(
+            [[(int, float)], [[type(None), str]], [(int, float), [type(None), str]]]
+        ),
+        "significant_digits": st.none() | st.integers(min_value=0, max_value=6),
+        "math_epsilon": st.none() | st.floats(min_value=0, max_value=2),
+        "atol": st.none() | st.floats(min_value=0, max_value=2),
+        "rtol": st.none() | st.floats(min_value=0, max_value=1),
+        "include_paths": filter_paths,
+        "exclude_paths": filter_paths,
+    },
+)
+pretty_options = st.fixed_dictionaries(
+    {},
+    optional={
+        "compact": st.booleans(),
+        "max_depth": st.integers(min_value=0, max_value=6),
+        "context": st.integers(min_value=0, max_value=3),
+        "no_color": st.booleans(),
+        "path_header": st.booleans(),
+    },
+)
 
 
 @given(similar_documents, similar_documents, option_sets, pretty_options)
@@ -98,6 +122,9 @@ def test_option_sets_agree_across_verbosity_and_views(old, new, options, layout)
     if "values_changed" in result:
         assert brief.pop("values_changed") == list(result["values_changed"])
     assert typed(brief) == typed({k: v for k, v in result.items() if k != "values_changed"})
-    assert (bool(full), len(full), repr(full)) == (bool(result), len(result),
-                                                  f"Vesperon({result!r})")
+    assert (bool(full), len(full), repr(full)) == (
+        bool(result),
+        len(result),
+        f"Vesperon({result!r})",
+    )
     assert (full.pretty(**layout) == "") == (not result)

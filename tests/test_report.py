@@ -9,15 +9,22 @@ from pathlib import Path
 
 import pytest
 
-from hexalume import Vesperon
 from helpers import PAIRS, load, report, run_python, sorted_keys, typed
+from hexalume import Vesperon
 
 
 def model_report(t1, t2, verbose_level=1):
     """The report of an order-sensitive comparison without options, written plainly in Python
     for JSON-like data (None, bool, int, float, str, list, dict with str keys)."""
-    sections = {name: {} for name in ("values_changed", "iterable_item_added",
-                                      "iterable_item_removed", "type_changes")}
+    sections = {
+        name: {}
+        for name in (
+            "values_changed",
+            "iterable_item_added",
+            "iterable_item_removed",
+            "type_changes",
+        )
+    }
     added, removed = [], []
 
     def kind(value):
@@ -30,8 +37,13 @@ def model_report(t1, t2, verbose_level=1):
         return {str: "string", list: "list", dict: "object"}[type(value)]
 
     def type_name(value):
-        return {"null": "null", "bool": "bool", "string": "str", "list": "list",
-                "object": "dict"}.get(kind(value)) or type(value).__name__
+        return {
+            "null": "null",
+            "bool": "bool",
+            "string": "str",
+            "list": "list",
+            "object": "dict",
+        }.get(kind(value)) or type(value).__name__
 
     def same(a, b):
         if kind(a) != kind(b):
@@ -39,15 +51,19 @@ def model_report(t1, t2, verbose_level=1):
         if kind(a) == "number":
             return type(a) is type(b) and a == b
         if kind(a) == "list":
-            return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+            return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b, strict=True))
         if kind(a) == "object":
             return a.keys() == b.keys() and all(same(a[key], b[key]) for key in a)
         return a == b
 
     def walk(a, b, path):
         if kind(a) != kind(b):
-            sections["type_changes"][path] = {"new_type": type_name(b), "new_value": b,
-                                              "old_type": type_name(a), "old_value": a}
+            sections["type_changes"][path] = {
+                "new_type": type_name(b),
+                "new_value": b,
+                "old_type": type_name(a),
+                "old_value": a,
+            }
         elif same(a, b):
             pass
         elif kind(a) == "object":
@@ -68,15 +84,15 @@ def model_report(t1, t2, verbose_level=1):
             sections["values_changed"][path] = {"new_value": b, "old_value": a}
 
     walk(t1, t2, "root")
-    result = {"dictionary_item_added": sorted(added, key=str.encode),
-              "dictionary_item_removed": sorted(removed, key=str.encode)}
+    result = {
+        "dictionary_item_added": sorted(added, key=str.encode),
+        "dictionary_item_removed": sorted(removed, key=str.encode),
+    }
     for name, entries in sections.items():
         result[name] = {path: entries[path] for path in sorted(entries, key=str.encode)}
     if verbose_level == 0:
         result["values_changed"] = list(result["values_changed"])
     return {name: result[name] for name in sorted(result) if result[name]}
-
-
 
 
 @pytest.mark.parametrize("old_name, new_name", PAIRS)
@@ -86,39 +102,72 @@ def test_real_documents_match_the_model(old_name, new_name, verbose_level):
     got = Vesperon(old, new, verbose_level=verbose_level).to_dict()
     assert got  # the releases differ
     assert typed(got) == typed(sorted_keys(model_report(old, new, verbose_level)))
-    assert Vesperon(new, old).to_dict().keys() >= {"dictionary_item_added",
-                                                   "dictionary_item_removed"}
+    assert Vesperon(new, old).to_dict().keys() >= {
+        "dictionary_item_added",
+        "dictionary_item_removed",
+    }
 
 
 TWELVE = [0] * 12
 TWO_CHANGED = [0, 0, 1] + [0] * 7 + [1, 0]
 
 
-@pytest.mark.parametrize("t1, t2, options, printed", [
-    ({"a": 1, "b": [1, 2]}, {"a": 2, "b": [1, 2, 3], "c": None}, {},
-     "{'dictionary_item_added': [\"root['c']\"], 'iterable_item_added': {\"root['b'][2]\": 3}, "
-     "'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}}}"),
-    ({"a": 1, "b": 2}, {"a": 1, "b": 3, "c": 4}, {"verbose_level": 0},
-     "{'dictionary_item_added': [\"root['c']\"], 'values_changed': [\"root['b']\"]}"),
-    (TWELVE, TWO_CHANGED, {"verbose_level": 0}, "{'values_changed': ['root[10]', 'root[2]']}"),
-    (TWELVE, TWO_CHANGED, {},
-     "{'values_changed': {'root[10]': {'new_value': 1, 'old_value': 0}, "
-     "'root[2]': {'new_value': 1, 'old_value': 0}}}"),
-    ([1, True], [2, 1, 3], {"verbose_level": 0},
-     "{'iterable_item_added': {'root[2]': 3}, 'type_changes': {'root[1]': {'new_type': 'int', "
-     "'new_value': 1, 'old_type': 'bool', 'old_value': True}}, 'values_changed': ['root[0]']}"),
-    ({"x": 1}, {"x": "1"}, {},
-     "{'type_changes': {\"root['x']\": {'new_type': 'str', 'new_value': '1', "
-     "'old_type': 'int', 'old_value': 1}}}"),
-    (2.5, None, {},
-     "{'type_changes': {'root': {'new_type': 'null', 'new_value': None, "
-     "'old_type': 'float', 'old_value': 2.5}}}"),
-    ({}, {"it's": 1}, {}, "{'dictionary_item_added': [\"root['it's']\"]}"),
-    ({"a": 1, "B": 1}, {}, {}, "{'dictionary_item_removed': [\"root['B']\", \"root['a']\"]}"),
-    ({"n": 2**64 - 1, "s": -2**63}, {"n": 0, "s": 0}, {},
-     "{'values_changed': {\"root['n']\": {'new_value': 0, 'old_value': 18446744073709551615}, "
-     "\"root['s']\": {'new_value': 0, 'old_value': -9223372036854775808}}}"),
-])
+@pytest.mark.parametrize(
+    "t1, t2, options, printed",
+    [
+        (
+            {"a": 1, "b": [1, 2]},
+            {"a": 2, "b": [1, 2, 3], "c": None},
+            {},
+            "{'dictionary_item_added': [\"root['c']\"], 'iterable_item_added': {\"root['b'][2]\": 3}, "
+            "'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}}}",
+        ),
+        (
+            {"a": 1, "b": 2},
+            {"a": 1, "b": 3, "c": 4},
+            {"verbose_level": 0},
+            "{'dictionary_item_added': [\"root['c']\"], 'values_changed': [\"root['b']\"]}",
+        ),
+        (TWELVE, TWO_CHANGED, {"verbose_level": 0}, "{'values_changed': ['root[10]', 'root[2]']}"),
+        (
+            TWELVE,
+            TWO_CHANGED,
+            {},
+            "{'values_changed': {'root[10]': {'new_value': 1, 'old_value': 0}, "
+            "'root[2]': {'new_value': 1, 'old_value': 0}}}",
+        ),
+        (
+            [1, True],
+            [2, 1, 3],
+            {"verbose_level": 0},
+            "{'iterable_item_added': {'root[2]': 3}, 'type_changes': {'root[1]': {'new_type': 'int', "
+            "'new_value': 1, 'old_type': 'bool', 'old_value': True}}, 'values_changed': ['root[0]']}",
+        ),
+        (
+            {"x": 1},
+            {"x": "1"},
+            {},
+            "{'type_changes': {\"root['x']\": {'new_type': 'str', 'new_value': '1', "
+            "'old_type': 'int', 'old_value': 1}}}",
+        ),
+        (
+            2.5,
+            None,
+            {},
+            "{'type_changes': {'root': {'new_type': 'null', 'new_value': None, "
+            "'old_type': 'float', 'old_value': 2.5}}}",
+        ),
+        ({}, {"it's": 1}, {}, "{'dictionary_item_added': [\"root['it's']\"]}"),
+        ({"a": 1, "B": 1}, {}, {}, "{'dictionary_item_removed': [\"root['B']\", \"root['a']\"]}"),
+        (
+            {"n": 2**64 - 1, "s": -(2**63)},
+            {"n": 0, "s": 0},
+            {},
+            "{'values_changed': {\"root['n']\": {'new_value': 0, 'old_value': 18446744073709551615}, "
+            "\"root['s']\": {'new_value': 0, 'old_value': -9223372036854775808}}}",
+        ),
+    ],
+)
 def test_printed_reports(t1, t2, options, printed):
     assert str(report(t1, t2, **options)) == printed
 
@@ -126,11 +175,17 @@ def test_printed_reports(t1, t2, options, printed):
 def test_example_script_prints_the_report():
     examples = Path(__file__).resolve().parents[1] / "examples"
     script = str(examples / "compare.py")
-    result = run_python(f"import runpy, sys; sys.argv = [{script!r}]; "
-                        f"runpy.run_path({script!r}, run_name='__main__')")
+    result = run_python(
+        f"import runpy, sys; sys.argv = [{script!r}]; "
+        f"runpy.run_path({script!r}, run_name='__main__')"
+    )
     assert result.returncode == 0, result.stderr
     heading, _, printed = result.stdout.partition("\n")
-    expected = Vesperon(*(json.loads((examples / name).read_text(encoding="utf-8"))
-                          for name in ("semver-6.3.1.json", "semver-7.5.4.json"))).to_dict()
+    expected = Vesperon(
+        *(
+            json.loads((examples / name).read_text(encoding="utf-8"))
+            for name in ("semver-6.3.1.json", "semver-7.5.4.json")
+        )
+    ).to_dict()
     assert heading == f"semver-6.3.1.json -> semver-7.5.4.json: {len(expected)} kinds of change"
     assert ast.literal_eval(printed) == expected

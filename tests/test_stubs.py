@@ -63,8 +63,14 @@ def test_installed_stubs_are_the_source_stubs():
 
 
 def test_stubtest_agrees_with_the_module(mypy_env):
-    proc = subprocess.run([sys.executable, "-m", "mypy.stubtest", "hexalume"], capture_output=True,
-                          text=True, env=mypy_env, cwd=TYPING, timeout=600)
+    proc = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "hexalume"],
+        capture_output=True,
+        text=True,
+        env=mypy_env,
+        cwd=TYPING,
+        timeout=600,
+    )
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
@@ -80,9 +86,26 @@ def test_mypy_strict_uses_the_stubs(mypy_env, tmp_path):
     cli = tmp_path / "hexalume_cli.py"
     shutil.copy(cli_module().__file__, cli)
     proc = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
-         "--no-pretty", "--cache-dir", str(tmp_path / "cache"), str(usage), str(misuse), str(cli)],
-        capture_output=True, text=True, env=mypy_env, cwd=tmp_path, timeout=600)
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--show-error-codes",
+            "--no-error-summary",
+            "--no-pretty",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            str(usage),
+            str(misuse),
+            str(cli),
+        ],
+        capture_output=True,
+        text=True,
+        env=mypy_env,
+        cwd=tmp_path,
+        timeout=600,
+    )
     assert proc.stderr == ""
     errors: dict[str, set[tuple[int, str]]] = {}
     for line in proc.stdout.splitlines():
@@ -110,10 +133,18 @@ def _keyword_names(method: str) -> list[str]:
 
 # A value of the stubbed type for every keyword, as a user would pass it.
 SAMPLE_OPTIONS = {
-    "ignore_order": True, "ignore_numeric_type_changes": True, "ignore_string_type_changes": True,
-    "ignore_type_in_groups": [(int, float)], "significant_digits": 3, "math_epsilon": 0.5,
-    "math_absilon": 0.5, "atol": 0.5, "rtol": 0.5, "include_paths": frozenset({"root"}),
-    "exclude_paths": ("root['x']",), "verbose_level": 0,
+    "ignore_order": True,
+    "ignore_numeric_type_changes": True,
+    "ignore_string_type_changes": True,
+    "ignore_type_in_groups": [(int, float)],
+    "significant_digits": 3,
+    "math_epsilon": 0.5,
+    "math_absilon": 0.5,
+    "atol": 0.5,
+    "rtol": 0.5,
+    "include_paths": frozenset({"root"}),
+    "exclude_paths": ("root['x']",),
+    "verbose_level": 0,
 }
 
 
@@ -129,7 +160,12 @@ def test_typed_usage_runs_against_the_module():
     usage = SimpleNamespace(**runpy.run_path(str(TYPING / "usage.py")))
     old, new = {"a": 1, "b": [1], "c": 1, "d": {"x": 1}}, {"a": "1", "b": [1, 2], "c": 2, "e": None}
     assert usage.changed_paths(old, new) == [
-        "root['a']", "root['b'][1]", "root['c']", "root['d']", "root['e']"]
+        "root['a']",
+        "root['b'][1]",
+        "root['c']",
+        "root['d']",
+        "root['e']",
+    ]
     assert usage.type_changes(old, new) == [("root['a']", "int", "str")]
     assert usage.new_values(old, new) == {"root['c']": 2}
     assert usage.render(usage.with_every_option(old, old)) == ""
