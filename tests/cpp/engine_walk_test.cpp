@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "engine/numbers.hpp"
 #include "engine/report.hpp"
 #include "engine/walk.hpp"
 #include "engine_report_text.hpp"
