@@ -83,6 +83,10 @@ def test_json_output_and_exit_status(cli, tmp_path):
     assert cli(new, new) == (0, "", "")
 
 
+def changed(path, old, new):
+    return {"values_changed": {path: {"new_value": new, "old_value": old}}}
+
+
 # Each comparison option reaches the constructor keyword of the same name.
 @pytest.mark.parametrize(
     ("args", "old", "new", "report"),
@@ -101,14 +105,9 @@ def test_json_output_and_exit_status(cli, tmp_path):
         ),
         (
             ["--include", "root['a']", "--include", "root['b']"],
-            {"a": 1, "b": 1, "c": 1},
-            {"a": 2, "b": 2, "c": 2},
-            {
-                "values_changed": {
-                    "root['a']": {"new_value": 2, "old_value": 1},
-                    "root['b']": {"new_value": 2, "old_value": 1},
-                }
-            },
+            {"b": 1, "c": 1},
+            {"b": 2, "c": 2},
+            changed("root['b']", 1, 2),
         ),
         (["--verbose-level", "0"], {"a": 1}, {"a": 2}, {"values_changed": ["root['a']"]}),
     ],
@@ -188,11 +187,6 @@ ERRORS = [
         ["b.json", "b.json", "--include", "version"],
         "argument --include: expected a path that "
         "starts with root, such as root['version'], got 'version' (see 'hexalume --help')",
-    ),
-    (
-        ["b.json", "b.json", "--exclude", "a[0]"],
-        "argument --exclude: expected a path that starts "
-        "with root, such as root['version'], got 'a[0]' (see 'hexalume --help')",
     ),
     (
         ["bomb.yaml", "b.json"],
@@ -372,14 +366,12 @@ CLOSED = "hexalume: error: cannot write the result: standard output is closed\n"
     ("command", "result"),
     [
         ("$HEXALUME a.json b.json > /dev/full", (2, "", FULL)),
-        ("$HEXALUME a.json a.json --json > /dev/full", (2, "", FULL)),
         ("$HEXALUME --help > /dev/full", (2, "", FULL)),
         ("$HEXALUME a.json b.json >&-", (2, "", CLOSED)),
-        ("$HEXALUME --version >&-", (2, "", CLOSED)),
         # Nothing to write, so nothing fails.
         ("$HEXALUME a.json a.json >&-", (0, "", "")),
     ],
-    ids=["full-tree", "full-json", "full-help", "closed-tree", "closed-version", "closed-equal"],
+    ids=["full-tree", "full-help", "closed-tree", "closed-equal"],
 )
 def test_a_failure_to_write_is_a_one_line_error(tmp_path, command, result):
     write(tmp_path, "a.json", '{"a": 1}')
@@ -417,28 +409,14 @@ def test_a_reader_that_is_gone_ends_the_command_quietly(tmp_path, args, status):
 
 # --- reading ----------------------------------------------------------------------------------
 
-# Written by a future module that compares integers of any size exactly (rather than refusing
-# those beyond the float range).
-EXACT_BIG_INTS = bool(hexalume.Vesperon(2**70, 2**70 + 1))
 BIG = "7" * 5000  # past the interpreter's 4300-digit limit on integer text
 
 
-@pytest.mark.parametrize("name", ["big.json", "big.yaml"])
-def test_integers_of_any_length_are_read(tmp_path, name):
-    path = write(tmp_path, name, f"[{BIG}]")
-    status, out, err = run_process(path, path)
-    # Until the module compares such integers it refuses them; either way the command reads them.
-    assert (status, out) in {(0, ""), (2, "")}, err
-    assert status == 0 or err == (
-        f"hexalume: error: cannot compare {path} with {path}: Unsupported Python type for Vesperon\n"
-    )
-
-
-@pytest.mark.skipif(not EXACT_BIG_INTS, reason="needs the module's exact comparison of big ints")
 def test_integers_of_any_length_compare_exactly(cli, tmp_path):
     old = write(tmp_path, "old.json", f'{{"n": {BIG}}}')
     new = write(tmp_path, "new.yaml", f"n: {BIG[:-1]}8\n")
     limit = sys.get_int_max_str_digits()
+    assert cli(old, old) == (0, "", "")
     assert cli(old, new, "--json") == (
         1,
         f"""\

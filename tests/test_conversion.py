@@ -68,19 +68,14 @@ class Mapping(dict):
     "value, expected",
     [
         (True, True),
-        (False, False),
-        (-5, -5),
+        (-5, -5),  # integers of any size: tests/test_exactness.py
         (2**63, 2**63),
         (2**64 - 1, 2**64 - 1),
-        (2**64, 2**64),  # integers of any size stay exact
         (-(2**63), -(2**63)),
-        (-(2**63) - 1, -(2**63) - 1),
-        (10**400, 10**400),
         (-0.0, -0.0),
         (float("nan"), NOT_FINITE),
         (float("inf"), NOT_FINITE),
         (index(-7), -7),
-        (index(2**64 - 1), 2**64 - 1),
         (index(2**70), 2**70),
         # __index__ decides at any size; __float__ is not asked
         (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 2**70),
@@ -114,7 +109,6 @@ class Mapping(dict):
         (b"bytes", UNSUPPORTED),
         (1j, UNSUPPORTED),
         (range(3), UNSUPPORTED),
-        (datetime.date(2024, 1, 1), UNSUPPORTED),
     ],
 )
 def test_builtin_rules(value, expected):
@@ -241,13 +235,11 @@ REAL_OBJECTS = [
         (lambda: np.float64(2.5), 2.5),
         (lambda: np.float64("nan"), NOT_FINITE),
         (lambda: np.True_, True),
-        (lambda: np.bool_(False), False),
         (lambda: np.str_("x"), "x"),
         (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
         (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
         # Zero dimensions: the Python scalar that tolist() returns.
         (lambda: np.array(5), 5),
-        (lambda: np.array(True), True),
         (lambda: np.array("7"), "7"),
         (lambda: np.array(np.inf), NOT_FINITE),
         (lambda: np.array(1 + 2j), UNSUPPORTED),
@@ -256,12 +248,8 @@ REAL_OBJECTS = [
         # be lost.
         (lambda: np.complex64(1 + 2j), UNSUPPORTED),
         (lambda: np.complex128(1 + 2j), UNSUPPORTED),  # also a subclass of Python's complex
-        (lambda: np.clongdouble(1), UNSUPPORTED),
         (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
-        (lambda: np.datetime64("2024-01-01T00:00:00.000000001", "ns"), UNSUPPORTED),
-        (lambda: np.datetime64("NaT"), UNSUPPORTED),
         (lambda: np.timedelta64(5, "ns"), UNSUPPORTED),
-        (lambda: np.timedelta64(5), UNSUPPORTED),
     ]
 ]
 REAL_OBJECTS += [
@@ -742,11 +730,11 @@ def test_an_abandoned_scattered_read_leaves_no_stale_keys_behind():
                 changing.update({"a": 1, "z": 2})
             return 5
 
-    for _ in range(100):
-        changed = [{key: 1, "z": 2}, {key: 1, "z": 2}]
-        holder = {"m": Export()}
-        if id(holder) > max(map(id, changed)):
-            break
+    # The holder must lie above both changed dicts, so that reading by address meets it last.
+    holder, *changed = sorted([{}, {}, {}], key=id, reverse=True)
+    holder["m"] = Export()
+    for changing in changed:
+        changing.update({key: 1, "z": 2})
     fillers = [{"f": i} for i in range(3000)]
     listed = sorted([*fillers, holder, *changed], key=id, reverse=True)
     old_items = [
@@ -763,4 +751,4 @@ def test_an_abandoned_scattered_read_leaves_no_stale_keys_behind():
     ).to_dict()
     assert list(report) == ["values_changed"]
     assert len(report["values_changed"]) == 5000
-    assert holder is not None and all(item == {"a": 1, "z": 2} for item in changed)
+    assert all(item == {"a": 1, "z": 2} for item in changed)

@@ -69,7 +69,6 @@ SWAPPED = {
         (True, {}),
         (False, SWAPPED),
         (1, not_bool("int")),
-        (None, not_bool("NoneType")),
         (Outer.Inner(), not_bool("Outer.Inner")),
         (Nameless(), not_bool("<failed to extract type name>")),
         (numpy_like_bool(__bool__=lambda self: True), {}),
@@ -85,7 +84,6 @@ SWAPPED = {
         (numpy_like_bool(__bool__=lambda self: 1), not_bool("int")),
         (numpy_like_bool(__bool__=raising_bool), Err(ValueError, "bool failed")),
         (shadowed, SWAPPED),
-        pytest.param(np and np.True_, {}, marks=needs_numpy),
         pytest.param(np and np.bool_(False), SWAPPED, marks=needs_numpy),
     ],
 )
@@ -109,13 +107,11 @@ VALUES_LIST = {"values_changed": ["root"]}
         (0, VALUES_LIST),
         (255, CHANGED_1_2),
         (True, CHANGED_1_2),
-        (False, VALUES_LIST),
         (index(0), VALUES_LIST),
         (256, OUT_OF_RANGE),
         (-1, OUT_OF_RANGE),
         (2**70, Err(OverflowError)),
         (2.0, not_an_integer("float")),
-        ("1", not_an_integer("str")),
     ],
 )
 def test_verbose_level(value, expected):
@@ -130,7 +126,6 @@ PI_CHANGED = {"values_changed": {"root": {"new_value": 3.14201, "old_value": 3.1
     [
         (3, SAME),  # 3.14159 and 3.14201 both round to 3.14
         (None, PI_CHANGED),
-        (index(3), SAME),
         (2**32 - 1, PI_CHANGED),
         (2**32, OUT_OF_RANGE),
         (-1, OUT_OF_RANGE),
@@ -184,7 +179,6 @@ class Paths(list):
         ("exclude_paths", ["root['a']"], ONLY_B),
         ("exclude_paths", ("root['a']",), ONLY_B),
         ("exclude_paths", {"root['a']"}, ONLY_B),
-        ("exclude_paths", frozenset({"root['a']"}), ONLY_B),
         ("exclude_paths", Paths(["root['a']", "root['a']"]), ONLY_B),
         ("exclude_paths", ["root"], SAME),
         ("include_paths", ["root['b']"], ONLY_B),
@@ -193,7 +187,6 @@ class Paths(list):
         ("exclude_paths", None, NOT_A_LIST),
         ("exclude_paths", {"root": 1}, NOT_A_LIST),
         ("include_paths", ["root['b']", 1], not_a_string("int")),
-        ("include_paths", [b"root"], not_a_string("bytes")),
         ("include_paths", ["\ud800"], Err(UnicodeEncodeError)),
     ],
 )
@@ -318,10 +311,8 @@ VALUE_CHANGE = {"values_changed": {"root": {"new_value": 0, "old_value": None}}}
         ([(type(None), int)], VALUE_CHANGE),
         (((type(None), int),), VALUE_CHANGE),
         ([[int], [type(None)]], TYPE_CHANGE),  # the kinds must share one group
-        ([], TYPE_CHANGE),
         ([[]], TYPE_CHANGE),
         ([(set,)], UNSUPPORTED_TYPE),
-        ([("int",)], UNSUPPORTED_TYPE),
         ([(len,)], UNSUPPORTED_TYPE),
         ([(set,), 5], UNSUPPORTED_TYPE),  # the first error ends the reading
         ([int, float], NOT_A_GROUP),
