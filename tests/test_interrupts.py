@@ -402,3 +402,40 @@ def test_a_signal_handler_emptying_equal_inputs_during_the_call(shape):
     result = run_child_with_args(MUTATING_HANDLER_CHILD, shape)
     assert result.returncode == 0, result.stderr[-2000:]
     assert result.stdout.split("\n")[0] == "True ['{}']"
+
+
+# A handler shortens t1 while its 200,000 items, laid out in falling memory order, are read (in
+# the order of their addresses, or in order again after the handler ran). Every run must give
+# what reading in order gives: t1 as one of its own prefixes, at least the 10 items left.
+SHRINKING_LIST_CHILD = """
+import signal, time
+from hexalume import Vesperon
+N = 200_000
+original = [None] * N
+for i in reversed(range(N)):
+    original[i] = 10**9 + i
+new = original + [0]
+t1 = list(original)
+def handler(number, frame):
+    del t1[10:]
+signal.signal(signal.SIGALRM, handler)
+start = time.monotonic()
+Vesperon(t1, new)
+full = time.monotonic() - start
+lengths = []
+for run in range(40):
+    t1 = list(original)
+    signal.setitimer(signal.ITIMER_REAL, full * (run % 20 + 1) / 60)
+    added = Vesperon(t1, new).to_dict()["iterable_item_added"]
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    length = N + 1 - len(added)
+    assert length >= 10 and added == {f"root[{i}]": new[i] for i in range(length, N + 1)}
+    lengths.append(length)
+print(sum(length < N for length in lengths))
+"""
+
+
+def test_a_signal_handler_shortening_a_scattered_list_while_it_is_read():
+    result = run_child(SHRINKING_LIST_CHILD)
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert int(result.stdout) > 0  # some handler ran while t1 was read

@@ -495,8 +495,9 @@ class Converter {
     Items items = start_items(static_cast<std::size_t>(start), base);
     Py_ssize_t count = 0;
     // Python code run by an element may shrink or grow the list: visit only positions that
-    // existed at the start and still exist now.
-    Py_ssize_t size = start;
+    // existed at the start and still exist now. A signal handler may already have shortened it
+    // during an abandoned out-of-order read: the size is read afresh.
+    Py_ssize_t size = PyList_Size(list);
     std::uint64_t runs = python_code_runs();
     for (; count < start; ++count) {
       if (runs != python_code_runs()) [[unlikely]] {
@@ -523,6 +524,8 @@ class Converter {
 
   [[gnu::noinline]] Scattered convert_scattered(PyObject* list, Py_ssize_t size, const Node* base,
                                                 Node& out) {
+    // Taken before sorting: the sort polls for signals, and a handler may shorten the list.
+    std::uint64_t runs = python_code_runs();
     const auto count = static_cast<std::size_t>(size);
     std::vector<value::Placed> placed(count);
     std::size_t descents = 0;
@@ -535,7 +538,6 @@ class Converter {
     value::sort_by_address(placed);
     const Arena::Mark mark = arena_.mark();
     Node* items = arena_.allocate_nodes(count);
-    std::uint64_t runs = python_code_runs();
     bool identical = base != nullptr && base->size() == count;
     unsigned misses = 0;
     plain_only_ = true;
