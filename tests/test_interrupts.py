@@ -439,3 +439,33 @@ def test_a_signal_handler_shortening_a_scattered_list_while_it_is_read():
     result = run_child(SHRINKING_LIST_CHILD)
     assert result.returncode == 0, result.stderr[-2000:]
     assert int(result.stdout) > 0  # some handler ran while t1 was read
+
+
+# Equal inputs are first walked without conversion; that walk checks the stack like the others.
+EQUAL_DEEP_CHILD = """
+import sys, threading
+from hexalume import Vesperon
+def chain():
+    value = 1
+    for _ in range(250):
+        value = [value]
+    return value
+result = []
+def body():
+    try:
+        result.append(Vesperon(chain(), chain()).to_dict())
+    except RecursionError as error:
+        result.append(str(error))
+threading.stack_size(int(sys.argv[1]) * 1024)
+thread = threading.Thread(target=body)
+thread.start()
+thread.join()
+print(result[0])
+"""
+
+
+@pytest.mark.parametrize("stack_kib", [32, 48, 64])
+def test_equal_deep_inputs_on_a_tiny_thread_stack(stack_kib):
+    result = run_child_with_args(EQUAL_DEEP_CHILD, stack_kib)
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert result.stdout in ("{}\n", EXCEEDED + " while converting a Python object\n")

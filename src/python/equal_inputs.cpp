@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "value/interrupt.hpp"
+#include "value/stack_limit.hpp"
 
 namespace hexalume::python {
 
@@ -284,8 +285,10 @@ class EqualityWalk {
   // One more level of nesting. The interpreter's recursion count is raised once per new
   // deepest level and held until the walk ends: no Python code runs meanwhile, so a level that
   // was allowed once stays allowed, and conversion, raising it once per level, would pass too.
+  // On a thread whose native stack runs short the walk stops as well: conversion, which checks
+  // the stack the same way, then raises RecursionError or finds room to finish.
   bool enter() {
-    if (depth_ == kMaxWalkDepth) return false;
+    if (depth_ == kMaxWalkDepth || value::stack_exhausted()) return false;
     ++depth_;
     if (depth_ > entered_) {
       if (Py_EnterRecursiveCall(kWhere) != 0) {

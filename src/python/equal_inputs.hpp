@@ -15,10 +15,10 @@ enum class InputEquality : std::uint8_t {
 // str, exact int, exact float, bool and None, under the rules conversion applies to them: a list
 // equals a tuple with equal items, dicts equal whatever their insertion order, 1, 1.0 and True
 // differ. Stops at the first difference and at anything else (subclasses, sets, library objects,
-// lone surrogates, NaN or infinity, integers beyond 64 bits, deep nesting). Runs no Python code
-// but signal handlers, which may change the inputs: then the answer is about the inputs as the
-// walk saw them, and no crash. Leaves no exception set except with Failed; a handler's exception
-// comes out as value::Cancelled.
+// lone surrogates, NaN or infinity, integers beyond 64 bits, deep nesting, a thread stack running
+// short). Runs no Python code but signal handlers, which may change the inputs: then the answer
+// is about the inputs as the walk saw them, and no crash. Leaves no exception set except with
+// Failed; a handler's exception comes out as value::Cancelled.
 InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object);
 
 }  // namespace hexalume::python
