@@ -19,12 +19,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 from test_properties import documents, similar_documents
 
-from helpers import Err, outcome, typed
+from helpers import Err, typed
 from hexalume import Vesperon
-
-UNSUPPORTED = Err(TypeError, "Unsupported Python type for Vesperon")
-BAD_KEY = Err(TypeError, "Unsupported dict key type for Vesperon")
-NOT_FINITE = Err(ValueError, "Float value is not finite")
 
 
 class ColdDict(dict):
@@ -47,14 +43,8 @@ class ColdFloat(float):
     pass
 
 
-COLD = {
-    dict: ColdDict,
-    list: ColdList,
-    tuple: ColdList,
-    str: ColdStr,
-    int: ColdInt,
-    float: ColdFloat,
-}
+COLD = {dict: ColdDict, list: ColdList, tuple: ColdList, str: ColdStr, int: ColdInt}
+COLD[float] = ColdFloat
 
 
 def cold(document):
@@ -99,44 +89,24 @@ def agree(old, new, **options):
 
 
 EMPTY = (typed({}), "", "Vesperon({})", False, 0)
-OPTION_SETS = st.sampled_from(
-    [
-        {},
-        {"ignore_order": True},
-        {"verbose_level": 2},
-        {"significant_digits": 2},
-        {"exclude_paths": ["root['a']"]},
-    ]
-)
+OPTIONS = [{}, {"ignore_order": True}, {"verbose_level": 2}, {"significant_digits": 2}]
+OPTION_SETS = st.sampled_from([*OPTIONS, {"exclude_paths": ["root['a']"]}])
 
 # Scalars that conversion refuses or treats specially, next to ordinary ones.
-awkward_scalars = st.sampled_from(
-    [
-        None,
-        True,
-        False,
-        0,
-        1,
-        -1,
-        1.0,
-        -0.0,
-        0.0,
-        2**63,
-        2**64 - 1,
-        2**64,
-        -(2**63) - 1,
-        10**400,
-        float("nan"),
-        float("inf"),
-        "",
-        "a",
-        "\u00e9",
-        "\ud800",
-        (),
-        frozenset([1]),
-        b"a",
-    ]
-)
+AWKWARD = [None, True, False, 0, 1, -1, 1.0, -0.0, 0.0, 2**63, 2**64 - 1, 2**64, -(2**63) - 1]
+AWKWARD += [
+    10**400,
+    float("nan"),
+    float("inf"),
+    "",
+    "a",
+    "\u00e9",
+    "\ud800",
+    (),
+    frozenset([1]),
+    b"a",
+]
+awkward_scalars = st.sampled_from(AWKWARD)
 awkward_documents = st.recursive(
     awkward_scalars,
     lambda children: (
@@ -168,76 +138,6 @@ def test_walk_agrees_with_conversion_on_awkward_inputs(old, new):
     agree(old, new)
     agree(old, restyled(old))
     agree(old, old)
-
-
-@pytest.mark.parametrize(
-    "old, new, expected",
-    [
-        ({"a": 1, "b": [1, 2]}, {"b": (1, 2), "a": 1}, {}),
-        ([1, (2, [3])], ((1, [2, (3,)])), {}),
-        (0.0, -0.0, {}),
-        ({"x": -0.0}, {"x": 0.0}, {}),
-        (1, 1.0, {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}}),
-        (
-            True,
-            1,
-            {
-                "type_changes": {
-                    "root": {
-                        "new_type": "int",
-                        "new_value": 1,
-                        "old_type": "bool",
-                        "old_value": True,
-                    }
-                }
-            },
-        ),
-        (
-            [1, [2]],
-            (1, (2.0,)),
-            {"values_changed": {"root[1][0]": {"new_value": 2.0, "old_value": 2}}},
-        ),
-        (
-            {"a": 1, "b": 2},
-            {"b": 2, "c": 1},
-            {"dictionary_item_added": ["root['c']"], "dictionary_item_removed": ["root['a']"]},
-        ),
-        # Same size, keys in another order, one of them not a str: conversion decides.
-        (
-            {"a": 1, "b": 2},
-            {"b": 2, 1: 1},
-            {"dictionary_item_added": ["root['1']"], "dictionary_item_removed": ["root['a']"]},
-        ),
-        ({1: "a"}, {"1": "a"}, {}),
-        (
-            {"k": [1, {"x": None}]},
-            {"k": [1, {"x": False}]},
-            {
-                "type_changes": {
-                    "root['k'][1]['x']": {
-                        "new_type": "bool",
-                        "new_value": False,
-                        "old_type": "null",
-                        "old_value": None,
-                    }
-                }
-            },
-        ),
-        ("\u00e9t\u00e9", "\u00e9t\u00e9", {}),
-        (2**64 - 1, 2**64 - 1, {}),
-        ([float("nan")], [float("nan")], NOT_FINITE),
-        ({"a": float("inf")}, {"a": float("inf")}, NOT_FINITE),
-        ("\ud800", "\ud800", UNSUPPORTED),
-        ({"\ud800": 1}, {"\ud800": 1}, BAD_KEY),
-        ({"a": 1, "\ud800": 1}, {"\ud800": 1, "a": 1}, BAD_KEY),
-        ([{1, 2}], [{1, 2}], {}),
-        ([b"x"], [b"x"], UNSUPPORTED),
-    ],
-    ids=lambda value: repr(value)[:30],
-)
-def test_walk_results(old, new, expected):
-    outcome(lambda: Vesperon(old, new).to_dict(), expected)
-    outcome(lambda: Vesperon(old, cold(new)).to_dict(), expected)
 
 
 def edited(document, edits, rng):
@@ -315,6 +215,11 @@ def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edi
         ),
         pytest.param(list(range(100)), list(range(99, -1, -1)), id="reversed"),
         pytest.param([-0.0, [0.0]], [0.0, [-0.0]], id="signed zeros"),
+        # Same size, keys in another order, one of them not a str: conversion decides.
+        pytest.param({"a": 1, "b": 2}, {"b": 2, 1: 1}, id="reordered, int key"),
+        pytest.param({"a": 1, "\ud800": 1}, {"\ud800": 1, "a": 1}, id="reordered, bad key"),
+        pytest.param([{1, 2}, [b"x"]], [{1, 2}, [b"x"]], id="set, then bytes"),
+        pytest.param([float("nan")], [float("nan")], id="equal nan"),
     ],
 )
 def test_taking_over_the_old_tree_changes_nothing(old, new):
@@ -400,9 +305,7 @@ def test_the_old_tree_is_what_was_read_even_when_its_objects_change_later():
 )
 def test_an_object_compared_with_itself_is_still_converted_when_it_must_be(make):
     shared = make()
-    assert result_of(lambda: Vesperon(shared, shared)) == result_of(
-        lambda: Vesperon(shared, cold(shared))
-    )
+    agree(shared, shared)
 
 
 def test_options_are_still_read_for_equal_inputs():
@@ -410,13 +313,7 @@ def test_options_are_still_read_for_equal_inputs():
         lambda: Vesperon({"a": 1}, {"a": 1}, colour=True)
     )
     comparison = Vesperon({"a": [1, 2]}, {"a": (1, 2)}, ignore_order=True, verbose_level=2)
-    assert (
-        comparison.to_dict(),
-        comparison.pretty(),
-        repr(comparison),
-        bool(comparison),
-        len(comparison),
-    ) == ({}, "", "Vesperon({})", False, 0)
+    assert result_of(lambda: comparison) == EMPTY
 
 
 class Key:

@@ -291,38 +291,6 @@ def run_child_with_args(code: str, *args) -> subprocess.CompletedProcess:
     )
 
 
-# repr() is written from the report tree, answering signals; it must stay the interpreter's repr
-# of what to_dict() returns, byte for byte.
-@pytest.mark.parametrize(
-    "value",
-    [
-        "plain",
-        "it's",
-        'say "hi"',
-        "both ' and \"",
-        "back\\slash",
-        "tab\t and\nline",
-        "\x00\x1f\x7f",
-        "caf\u00e9 \u2028 \U0001f600",
-        "",
-        0.1,
-        -0.0,
-        1e16,
-        1.5e-300,
-        2**64 - 1,
-        -(2**63),
-        True,
-        None,
-        [1, [2.5, {"k'ey": "v"}]],
-        {"b": {}, "a": []},
-        {"\u00e9": 1, "e": 2},
-    ],
-)
-def test_repr_is_the_repr_of_the_report(value):
-    comparison = hexalume.Vesperon([value], [])
-    assert repr(comparison) == f"Vesperon({comparison.to_dict()!r})"
-
-
 @pytest.mark.skipif(
     sys.version_info >= (3, 12),
     reason="from 3.12 on the interpreter's C limit, not sys.setrecursionlimit, "

@@ -5,7 +5,7 @@ from __future__ import annotations
 import copy
 import random
 
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 from test_report import model_report
 
@@ -46,8 +46,12 @@ def test_a_value_equals_itself(document):
 
 
 @given(documents)
+@example(["it's", 'say "hi"', "both ' and \"", "back\\slash", "\x00\x7f\u2028\U0001f600", 1.5e-300])
 def test_conversion_keeps_json_like_values(document):
     assert typed(converted(document)) == typed(sorted_keys(document))
+    # repr() is written from the report tree; it must stay the interpreter's repr of to_dict().
+    comparison = Vesperon([document], [])
+    assert repr(comparison) == f"Vesperon({comparison.to_dict()!r})"
 
 
 @given(similar_documents, similar_documents)
