@@ -98,8 +98,20 @@ struct Group {
 // their items can be matched.
 class ItemGroups {
  public:
-  explicit ItemGroups(std::size_t old_count)
-      : slots_(capacity_for(old_count)), mask_(slots_.size() - 1) {}
+  // `last_try`: no other table follows, so this one never gives up (see overlong).
+  ItemGroups(std::size_t old_count, std::size_t new_count, const value::HashKey& key, bool last_try)
+      : key_(key),
+        slots_(capacity_for(old_count)),
+        mask_(slots_.size() - 1),
+        step_budget_(last_try ? SIZE_MAX
+                              : kStepsPerItem * (old_count + new_count) + kStepsAtLeast) {}
+
+  // The key every item is hashed with for this table.
+  const value::HashKey& key() const { return key_; }
+
+  // Whether the lookups so far took more steps than hashes of random values ever need: the
+  // input collides under this key, the passes stop, and a table under another key is built.
+  bool overlong() const { return steps_ > step_budget_; }
 
   // Counts an old item in its group, which its first occurrence creates.
   void add_old(const Node& item, std::uint64_t hash) {
@@ -155,9 +167,16 @@ class ItemGroups {
     return capacity;
   }
 
-  // The slot of the group equal to `item`, or the free slot where it belongs.
-  std::size_t probe(const Node& item, std::uint64_t hash) const {
+  // Linear probing below 2/3 load takes a few steps per lookup on average (about 5 for a
+  // missing value at full load), so four times that over all lookups of a list only input
+  // chosen to collide reaches.
+  static constexpr std::size_t kStepsPerItem = 20;
+  static constexpr std::size_t kStepsAtLeast = 4096;
+
+  // The slot of the group equal to `item`, or the free slot where it belongs. Counts its steps.
+  std::size_t probe(const Node& item, std::uint64_t hash) {
     for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
+      ++steps_;
       const Slot& slot = slots_[index];
       if (slot.group.in_old == 0) return index;
       if (slot.hash != hash) continue;
@@ -169,8 +188,11 @@ class ItemGroups {
     }
   }
 
+  value::HashKey key_;
   SlotTable<Slot> slots_;
   std::size_t mask_;
+  std::size_t step_budget_;
+  std::size_t steps_ = 0;
 };
 
 // The positions of a list's items in the order of their memory, when that order is far from
@@ -216,10 +238,12 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit,
   };
   for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
     value::poll_interrupt();
+    if (groups.overlong()) [[unlikely]]
+      return;
     if (ahead + kItemAhead < count) prefetch_node(item(ahead + kItemAhead));
     if (ahead + kItemChildrenAhead < count) prefetch_children(item(ahead + kItemChildrenAhead));
     if (ahead < count) {
-      const std::uint64_t hash = value::structural_hash(item(ahead));
+      const std::uint64_t hash = value::structural_hash(item(ahead), groups.key());
       hashes[ahead % kRing] = hash;
       groups.prefetch_slot(hash);
     }
@@ -236,18 +260,12 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit,
   }
 }
 
-}  // namespace
-
-void diff_unordered(const Node& t1, const Node& t2, std::string& path,
-                    DiffAccumulator& accumulator) {
-  // One pass over each list decides the common case of equal multisets, with nothing kept per
-  // item; only lists that differ are walked again to find their surplus.
-  const std::size_t old_size = t1.size();
-  const std::size_t new_size = t2.size();
-  ItemGroups groups(old_size);
+// Counts both lists into `groups`; `same` tells whether every new item has an old group and the
+// lengths agree. False when the lookups took too many steps (ItemGroups::overlong).
+bool count_items(const Node& t1, const Node& t2, ItemGroups& groups, bool& same) {
   for_each_hashed(t1, groups,
                   [&](std::size_t i, std::uint64_t hash) { groups.add_old(t1.items[i], hash); });
-  bool same = old_size == new_size;
+  same = t1.size() == t2.size();
   // Counting depends on no order: the new list is read in the order of its memory.
   for_each_hashed(
       t2, groups,
@@ -259,6 +277,25 @@ void diff_unordered(const Node& t1, const Node& t2, std::string& path,
         }
       },
       memory_order(t2));
+  return !groups.overlong();
+}
+
+}  // namespace
+
+void diff_unordered(const Node& t1, const Node& t2, std::string& path,
+                    DiffAccumulator& accumulator) {
+  // One pass over each list decides the common case of equal multisets, with nothing kept per
+  // item; only lists that differ are walked again to find their surplus. Input that collides
+  // under this process's key is counted again under fresh ones: a few tries, after which the
+  // last table serves, slow but exact.
+  constexpr int kFreshKeys = 3;
+  auto table = std::make_unique<ItemGroups>(t1.size(), t2.size(), value::process_hash_key(), false);
+  bool same = false;
+  for (int tried = 1; !count_items(t1, t2, *table, same); ++tried) {
+    table = std::make_unique<ItemGroups>(t1.size(), t2.size(), value::fresh_hash_key(),
+                                         tried == kFreshKeys);
+  }
+  ItemGroups& groups = *table;
   if (same && groups.counts_match()) return;
 
   // The earliest occurrences of a value are the matched ones, so the surplus of each side is
