@@ -121,108 +121,93 @@ def test_set_members_with_equal_canonical_text_keep_iteration_order():
 
 
 # Objects that export plain data; real pandas, numpy and pydantic objects follow below.
-# `calls` records what the converter asked for.
+# `calls` records, as text, what the converter asked for.
 calls: list = []
 
 
-def exporter(module, **methods):
-    """An instance of a class whose type claims `module` and which has the given methods."""
-    return type("Exporter", (), {"__module__": module, **methods})()
-
-
-def record(name, result=None, error=None, keywords=True):
-    """A method that logs its call, then returns `result` or raises `error`; without `keywords`
+class Logged:
+    """A method (or, called directly, a property getter) that logs its call, then returns `result`
+    or raises `error` (an exception class is raised with the message "stop"); without `keywords`
     it takes no arguments, as older export methods do."""
 
-    def method(self, *args, **kwargs):
-        calls.append((name, args, kwargs))
-        if error is not None:
-            raise error
-        return result
+    name = "get"
 
-    return method if keywords else lambda self: method(self)
+    def __init__(self, result=None, error=None, keywords=True):
+        self.result, self.error, self.keywords = result, error, keywords
+
+    def __set_name__(self, owner, name):
+        self.name = name
+
+    def __get__(self, instance, owner=None):
+        return self.call if self.keywords else lambda: self.call()
+
+    def __call__(self, instance):
+        return self.call()
+
+    def call(self, *args, **kwargs):
+        calls.append(f"{self.name}({', '.join(f'{k}={v!r}' for k, v in kwargs.items())})")
+        if self.error is not None:
+            raise self.error("stop") if isinstance(self.error, type) else self.error
+        return self.result
+
+
+def exporter(module, name="Exporter", **methods):
+    """An instance of a class whose type claims `module` and which has the given methods."""
+    return type(name, (), {"__module__": module, **methods})()
 
 
 def missing(self):
     raise AttributeError("not here")
 
 
+def seven(self):
+    return 7
+
+
+FRAME, SERIES = "pandas.core.frame", "pandas.core.series"
+LISTS, JSON = "to_dict(orient='list')", "model_dump(mode='json')"
+
+
 @pytest.mark.parametrize(
-    "make, expected, expected_calls",
+    "value, expected, expected_calls",
     [
+        (exporter("pandas", to_dict=Logged({"a": 1}, keywords=False)), {"a": 1}, ["to_dict()"]),
         (
-            lambda: exporter("pandas", to_dict=record("to_dict", {"a": 1}, keywords=False)),
-            {"a": 1},
-            [("to_dict", (), {})],
+            exporter(FRAME, to_dict=Logged(error=KeyError)),
+            Err(KeyError, "'stop'"),
+            [LISTS, "to_dict()"],
         ),
         (
-            lambda: exporter("pandas.x", to_dict=record("to_dict", error=KeyError("both"))),
-            Err(KeyError, "'both'"),
-            [("to_dict", (), {"orient": "list"}), ("to_dict", (), {})],
+            exporter(FRAME, to_numpy=Logged(error=ValueError)),
+            Err(ValueError, "stop"),
+            ["to_numpy()"],
         ),
+        (exporter(FRAME, model_dump=Logged({"m": 1})), {"m": 1}, [JSON]),
+        (exporter("mypandas", to_dict=Logged({"a": 1})), UNSUPPORTED, []),
+        (exporter("app", model_dump=Logged([1]), dict=Logged([2])), [1], [JSON]),
+        (exporter("app", model_dump=Logged([3], keywords=False)), [3], ["model_dump()"]),
         (
-            lambda: exporter("pandas.x", to_numpy=record("to_numpy", error=ValueError("np"))),
-            Err(ValueError, "np"),
-            [("to_numpy", (), {})],
+            exporter("app", model_dump=Logged(error=RuntimeError)),
+            Err(RuntimeError, "stop"),
+            [JSON, "model_dump()"],
         ),
-        (
-            lambda: exporter("pandas.x", model_dump=record("model_dump", {"m": 1})),
-            {"m": 1},
-            [("model_dump", (), {"mode": "json"})],
-        ),
-        (lambda: exporter("mypandas", to_dict=record("to_dict", {"a": 1})), UNSUPPORTED, []),
-        (
-            lambda: exporter("app", model_dump=record("model_dump", [1]), dict=record("dict", [2])),
-            [1],
-            [("model_dump", (), {"mode": "json"})],
-        ),
-        (
-            lambda: exporter(
-                "app", model_dump=record("model_dump", {"plain": True}, keywords=False)
-            ),
-            {"plain": True},
-            [("model_dump", (), {})],
-        ),
-        (
-            lambda: exporter("app", model_dump=record("model_dump", error=RuntimeError("dump"))),
-            Err(RuntimeError, "dump"),
-            [("model_dump", (), {"mode": "json"}), ("model_dump", (), {})],
-        ),
-        (lambda: exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
-        (lambda: exporter("app", dict=record("dict", object())), UNSUPPORTED, [("dict", (), {})]),
-        (lambda: exporter("numpyro", tolist=record("tolist", 5)), 5, [("tolist", (), {})]),
-        (
-            lambda: exporter("numpy", tolist=record("tolist", error=ValueError("x"))),
-            UNSUPPORTED,
-            [("tolist", (), {})],
-        ),
-        (lambda: exporter("mynumpy", tolist=record("tolist", [1])), UNSUPPORTED, []),
-        (lambda: exporter("pandas.x"), UNSUPPORTED, []),
-        (lambda: exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
-        (lambda: exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
-        (
-            lambda: exporter("app", model_dump=property(missing), dict=record("dict", [2])),
-            [2],
-            [("dict", (), {})],
-        ),
+        (exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
+        (exporter("app", dict=Logged(object())), UNSUPPORTED, ["dict()"]),
+        (exporter("numpyro", tolist=Logged(5)), 5, ["tolist()"]),
+        (exporter("numpy", tolist=Logged(error=ValueError)), UNSUPPORTED, ["tolist()"]),
+        (exporter("mynumpy", tolist=Logged([1])), UNSUPPORTED, []),
+        (exporter(FRAME), UNSUPPORTED, []),
+        (exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
+        (exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
+        (exporter("app", model_dump=property(missing), dict=Logged([2])), [2], ["dict()"]),
         # Frames answer the number protocol for their single element, and stay frames.
-        (
-            lambda: exporter(
-                "pandas.core.series",
-                ndim=1,
-                __index__=lambda self: 7,
-                to_dict=record("to_dict", {"a": 1}),
-            ),
-            {"a": 1},
-            [("to_dict", (), {"orient": "list"})],
-        ),
-        (lambda: exporter("pandas.core.series", ndim=0, __index__=lambda self: 7), 7, []),
-        (lambda: exporter("pandas.fake", to_numpy=lambda self: self), Err(RecursionError), []),
+        (exporter(SERIES, ndim=1, __index__=seven, to_dict=Logged({"a": 1})), {"a": 1}, [LISTS]),
+        (exporter(SERIES, ndim=0, __index__=seven), 7, []),
+        (exporter("pandas.fake", to_numpy=lambda self: self), Err(RecursionError), []),
     ],
 )
-def test_library_rules(make, expected, expected_calls):
+def test_library_rules(value, expected, expected_calls):
     calls.clear()
-    value = make()
     outcome(lambda: converted(value), expected)
     assert calls == expected_calls
 
@@ -302,33 +287,6 @@ def test_pydantic_models():
     assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
 
 
-def interrupted(kind=KeyboardInterrupt):
-    """A method that logs its call, then raises `kind("stop")`."""
-
-    def method(self, *args, **kwargs):
-        calls.append(("raised", args, kwargs))
-        raise kind("stop")
-
-    return method
-
-
-def numpy_bool_raising(kind):
-    return type(
-        "bool_",
-        (),
-        {
-            "__module__": "numpy",
-            "__bool__": interrupted(kind),
-            "__float__": record("__float__", 1.0),
-        },
-    )()
-
-
-def group_member_raising(kind):
-    """Not a type: its __module__ is read to see whether it is numpy's array function."""
-    return type("Member", (), {"__module__": property(interrupted(kind))})()
-
-
 # Only ordinary errors are discarded while a rule is tried: an interrupt, an exit, a MemoryError
 # or a RecursionError propagates unchanged from wherever it is raised, and nothing is called
 # after it.
@@ -336,47 +294,40 @@ def group_member_raising(kind):
     "kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, RecursionError]
 )
 @pytest.mark.parametrize(
-    "make, expected_calls",
+    "make, expected_call",
     [
         (
-            lambda kind: with_methods(
-                __index__=interrupted(kind), __float__=record("__float__", 1.0)
-            ),
-            [("raised", (), {})],
+            lambda kind: with_methods(__index__=Logged(error=kind), __float__=Logged(1.0)),
+            "__index__()",
         ),
-        (lambda kind: with_methods(__float__=interrupted(kind)), [("raised", (), {})]),
-        (lambda kind: numpy_bool_raising(kind), [("raised", (), {})]),
-        (lambda kind: {with_methods(__str__=interrupted(kind)): 1}, [("raised", (), {})]),
-        (
-            lambda kind: exporter("app", model_dump=interrupted(kind)),
-            [("raised", (), {"mode": "json"})],
-        ),
+        (lambda kind: with_methods(__float__=Logged(error=kind)), "__float__()"),
         (
             lambda kind: exporter(
-                "pandas.core.frame", to_dict=interrupted(kind), to_numpy=record("to_numpy", [1])
+                "numpy", "bool_", __bool__=Logged(error=kind), __float__=Logged(1.0)
             ),
-            [("raised", (), {"orient": "list"})],
+            "__bool__()",
         ),
+        (lambda kind: {with_methods(__str__=Logged(error=kind)): 1}, "__str__()"),
+        (lambda kind: exporter("app", model_dump=Logged(error=kind)), JSON),
+        (lambda kind: exporter(FRAME, to_dict=Logged(error=kind), to_numpy=Logged([1])), LISTS),
         (
             lambda kind: exporter(
-                "pandas", to_dict=property(interrupted(kind)), to_numpy=record("to_numpy", [1])
+                "pandas", to_dict=property(Logged(error=kind)), to_numpy=Logged([1])
             ),
-            [("raised", (), {})],
+            "get()",
         ),
         (
-            lambda kind: exporter(
-                "pandas", ndim=property(interrupted(kind)), __index__=lambda self: 7
-            ),
-            [("raised", (), {})],
+            lambda kind: exporter("pandas", ndim=property(Logged(error=kind)), __index__=seven),
+            "get()",
         ),
-        (lambda kind: exporter("numpy.fake", tolist=interrupted(kind)), [("raised", (), {})]),
+        (lambda kind: exporter("numpy.fake", tolist=Logged(error=kind)), "tolist()"),
     ],
 )
-def test_interrupts_and_exits_propagate(make, kind, expected_calls):
+def test_interrupts_and_exits_propagate(make, kind, expected_call):
     calls.clear()
     value = make(kind)
     Err(kind, "stop").check(lambda: Vesperon(value, 1))
-    assert calls == expected_calls
+    assert calls == [expected_call]
 
 
 @pytest.mark.parametrize(
@@ -388,7 +339,9 @@ def test_interrupts_and_exits_propagate(make, kind, expected_calls):
     ],
 )
 def test_type_groups_discard_only_ordinary_errors(kind, expected):
-    outcome(lambda: Vesperon(1, 1, ignore_type_in_groups=[[group_member_raising(kind)]]), expected)
+    # Not a type: its __module__ is read to see whether it is numpy's array function.
+    member = exporter(property(Logged(error=kind)), "Member")
+    outcome(lambda: Vesperon(1, 1, ignore_type_in_groups=[[member]]), expected)
 
 
 class Hook:

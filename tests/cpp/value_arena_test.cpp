@@ -47,15 +47,6 @@ TEST(arena, released_huge_blocks_serve_the_next_arena) {
   });
 }
 
-TEST(arena, the_pool_is_bounded) {
-  on_fresh_thread([] {
-    std::vector<std::unique_ptr<Arena>> arenas;
-    for (int i = 0; i < 4; ++i) arenas.push_back(filled(12));
-    arenas.clear();
-    EXPECT_EQ(Arena::pooled_blocks(), 16u);
-  });
-}
-
 TEST(arena, blocks_go_to_the_thread_that_releases_them) {
   std::unique_ptr<Arena> moved;
   std::size_t left_on_maker = 1;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "literal.hpp"
 #include "value/big_unsigned.hpp"
@@ -33,7 +35,7 @@ struct MakerCase {
 
 class make_big_integer_rep : public ::testing::TestWithParam<MakerCase> {};
 
-// Only integers outside both 64-bit ranges become Big; leading zeros and "-0" are normalised.
+// Only integers outside both 64-bit ranges become Big; "-0" is the unsigned zero.
 TEST_P(make_big_integer_rep, fits_or_not) {
   Arena arena;
   const Node node = make_big_integer(arena, GetParam().text);
@@ -46,22 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
     value, make_big_integer_rep,
     ::testing::Values(MakerCase{"0", NumberRep::Unsigned, "0"},
                       MakerCase{"-0", NumberRep::Unsigned, "0"},
-                      MakerCase{"-000", NumberRep::Unsigned, "0"},
                       MakerCase{"18446744073709551615", NumberRep::Unsigned,
                                 "18446744073709551615"},
                       MakerCase{"18446744073709551616", NumberRep::Big, "18446744073709551616"},
-                      MakerCase{"00018446744073709551616", NumberRep::Big, "18446744073709551616"},
                       MakerCase{"-9223372036854775808", NumberRep::Signed, "-9223372036854775808"},
                       MakerCase{"-9223372036854775809", NumberRep::Big, "-9223372036854775809"},
-                      MakerCase{"-0009223372036854775809", NumberRep::Big, "-9223372036854775809"},
                       MakerCase{"-18446744073709551615", NumberRep::Big, "-18446744073709551615"}));
-
-TEST(make_big_integer, refuses_other_text) {
-  Arena arena;
-  for (const char* text : {"", "-", "+1", "1.0", "1e5", "12a", "--1"}) {
-    EXPECT_THROW(make_big_integer(arena, text), value::InternalError) << text;
-  }
-}
 
 TEST(big_integer, text_canonical_text_and_double) {
   const value::Value big = literal("[-123456789012345678901234567890]");
@@ -117,63 +109,22 @@ INSTANTIATE_TEST_SUITE_P(
         EqualityCase{"[true]", "[1]", false},
         EqualityCase{"[-1, 18446744073709551615]", "[-1, 18446744073709551615]", true}));
 
-// Nodes built by hand outside the makers' invariants still compare, and hash, by value.
-TEST(big_equality, hand_built_nodes_compare_by_value) {
-  Arena arena;
-  Node padded = make_big_integer(arena, "18446744073709551616");
-  Node zeros = value::make_string(arena, "00018446744073709551616");
-  zeros.kind = value::Kind::Number;
-  zeros.rep = NumberRep::Big;
-  EXPECT_TRUE(value::equal(padded, zeros));
-  Node small_big = value::make_string(arena, "-5");
-  small_big.kind = value::Kind::Number;
-  small_big.rep = NumberRep::Big;
-  EXPECT_TRUE(value::equal(small_big, value::make_signed(-5)));
-  EXPECT_FALSE(value::equal(small_big, value::make_unsigned(5)));
-  Node signed_seven = value::make_signed(-7);
-  signed_seven.signed_int = 7;
-  EXPECT_TRUE(value::equal(signed_seven, value::make_unsigned(7)));
-  EXPECT_EQ(value::structural_hash(signed_seven), value::structural_hash(value::make_unsigned(7)));
-}
-
 // The hash tells apart what equality tells apart in the common shapes.
 TEST(structural_hash, separates_kinds_and_shapes) {
-  const char* values[] = {"null",
-                          "true",
-                          "false",
-                          "0",
-                          "0.0",
-                          "1",
-                          "1.0",
-                          "-1",
-                          "\"1\"",
-                          "\"\"",
-                          "[]",
-                          "{}",
-                          "[[]]",
-                          "[1, 2]",
-                          "[2, 1]",
-                          "[\"ab\"]",
-                          "[\"a\", \"b\"]",
-                          "{\"a\": 1}",
-                          "{\"b\": 1}",
-                          "{\"a\": 2}",
-                          "[\"a\", 1]",
-                          "\"abcdefgh\"",
-                          "\"abcdefghi\"",
-                          "\"abcdefgh\\u0000\"",
-                          "\"a\\u0000\"",
-                          "{\"a\": \"b\"}",
-                          "{\"b\": \"a\"}",
-                          "{\"a\": 1, \"b\": 2}",
-                          "{\"a\": 2, \"b\": 1}",
-                          "[{\"a\": 1}]",
-                          "[{\"a\": 1}, {}]",
-                          "{\"a\": [1]}",
-                          "{\"a\": {\"a\": 1}}"};
-  for (const char* left : values) {
-    for (const char* right : values) {
-      if (left == right) continue;
+  // JSON texts separated by '|'.
+  const std::string listed =
+      R"(null|true|false|0|0.0|1|1.0|-1|"1"|""|[]|{}|[[]]|[1, 2]|[2, 1]|["ab"]|["a", "b"]|)"
+      R"({"a": 1}|{"b": 1}|{"a": 2}|["a", 1]|"abcdefgh"|"abcdefghi"|"abcdefgh\u0000"|"a\u0000"|)"
+      R"({"a": "b"}|{"b": "a"}|{"a": 1, "b": 2}|{"a": 2, "b": 1}|[{"a": 1}]|[{"a": 1}, {}]|)"
+      R"({"a": [1]}|{"a": {"a": 1}})";
+  std::vector<std::string> values;
+  for (std::size_t start = 0, end = 0; start < listed.size(); start = end + 1) {
+    end = std::min(listed.find('|', start), listed.size());
+    values.push_back(listed.substr(start, end - start));
+  }
+  for (const std::string& left : values) {
+    for (const std::string& right : values) {
+      if (&left == &right) continue;
       EXPECT_NE(value::structural_hash(literal(left).root()),
                 value::structural_hash(literal(right).root()))
           << left << " vs " << right;
