@@ -185,26 +185,6 @@ TREE_CASES = [
         ignore_order=True,
         compact=True,
     ),
-    # A key holding "']['" names the same path as a nested key: the level under p resolves to a
-    # number, so its children are ordered by their labels' bytes. Each added key is found by the
-    # one reading of its path that names an added position.
-    case(
-        "fallback_order",
-        {},
-        {"p": 5, "p']['a": 1, "p']['B": 2, "p'][10]x": 3, "p'][2]x": 4},
-        text(
-            "p",
-            V + "+ 5",
-            T + "B",
-            V + "+ 2",
-            T + "[10]",
-            V + "+ 3",
-            T + "[2]",
-            V + "+ 4",
-            L + "a",
-            B + "+ 1",
-        ),
-    ),
     drawn("equal_inputs", {"a": [1]}, {"a": [1]}, ""),
 ]
 
@@ -239,130 +219,59 @@ def test_path_header(t1: Any, t2: Any, keywords: dict, expected: str) -> None:
     assert plain(t1, t2, path_header=True, **keywords) == expected
 
 
-# A key holding "']" is written into its path verbatim, so the path can also name another
-# position. An entry that carries its values is drawn with them, never with the values found at
-# that other position.
+# A key holding "']" is written into its path verbatim, so its path text can also name another
+# position; each change is still drawn as the one member it is, with its own values.
 OWN_VALUE_CASES = [
-    case(
+    drawn(
         "nested_lookalike",
         {"x']['y": 5, "x": {"y": 1}},
         {"x']['y": 6, "x": {"y": 1}},
-        text("x", L + "y", B + "- 5", B + "+ 6"),
+        "x']['y/│- 5/│+ 6",
     ),
-    case(
-        "nested_lookalike_flat",
+    drawn(
+        "nested_lookalike_at_level_0_flat",
         {"x']['y": 5, "x": {"y": 1}},
         {"x']['y": 6, "x": {"y": 1}},
-        text("x.y", V + "- 5", V + "+ 6"),
+        "['x']['y']/│- 5/│+ 6",
+        verbose_level=0,
         path_header=True,
     ),
-    case(
-        "closing_quote_in_key",
-        {"a']": 1, "a": 5},
-        {"a']": 2, "a": 5},
-        text("a", V + "- 1", V + "+ 2"),
-    ),
-    case(
+    drawn(
         "closing_quote_in_key_compact",
-        {"a']": 1, "a": 5},
-        {"a']": 2, "a": 5},
-        text("a", V + "- 1", V + "+ 2"),
+        {"a']": {"t": 1}, "a": 5},
+        {"a']": {"t": "1"}, "a": 5},
+        "['a']'].t/│- (int) 1/│+ (str) '1'",
         compact=True,
     ),
-    case(
+    drawn(
         "items_under_lookalike",
-        {"a']": [1, 2], "a": [7, 8, 9]},
-        {"a']": [1, 3, 4], "a": [7, 8, 9]},
-        text("a", V + "- 2", V + "+ 3", V + "+ 4"),
+        {"l']": [1, 2], "l": [7, 8, 9]},
+        {"l']": [1, 3, 4], "l": [7, 8, 9]},
+        "l']/├[1]/│- 2/│+ 3/╰[2]/·+ 4",
     ),
-    case(
-        "type_change_under_lookalike",
-        {"a']": {"t": 1}, "a": {"t": "x"}},
-        {"a']": {"t": "1"}, "a": {"t": "x"}},
-        text("a", V + "- (int) 1", V + "+ (str) '1'"),
-    ),
-    case(
+    drawn(
         "removed_item_under_lookalike",
         {"l']": [1, 2], "l": ["a", "b"]},
         {"l']": [1], "l": ["a", "b"]},
-        text("l", V + "- 2"),
+        "l']/╰[1]/·- 2",
         ignore_order=True,
     ),
-    # Entries that carry no values (added and removed keys, changes at verbose_level 0) are looked
-    # up by the one reading of their path that fits the change; where two fit, by neither.
-    case(
-        "unchanged_lookalike_at_level_0",
-        {"x']['y": 5, "x": {"y": 1}},
-        {"x']['y": 6, "x": {"y": 1}},
-        text("x", L + "y", B + "- 5", B + "+ 6"),
-        verbose_level=0,
+    # Two positions with one path text: the member b of a, and the key "a']['b".
+    drawn(
+        "two_positions_one_path", {"a": {"b": 1}}, {"a": {}, "a']['b": 2}, "a/╰b/·- 1/a']['b/│+ 2"
     ),
-    case(
-        "unchanged_lookalike_at_level_0_flat",
-        {"x']['y": 5, "x": {"y": 1}},
-        {"x']['y": 6, "x": {"y": 1}},
-        text("x.y", V + "- 5", V + "+ 6"),
-        verbose_level=0,
-        path_header=True,
-    ),
-    case(
-        "closing_quote_at_level_0",
-        {"a']": 1, "a": 5},
-        {"a']": 2, "a": 5},
-        text("a", V + "- 1", V + "+ 2"),
-        verbose_level=0,
-    ),
-    case(
-        "added_key_beside_unchanged_lookalike",
-        {"a": {"b": 1}},
-        {"a": {"b": 1}, "a']['b": 7},
-        text("a", L + "b", B + "+ 7"),
-    ),
-    case(
-        "lookalike_after_many_keys",
-        {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}},
-        {"a": {"b": 1}, **{f"a!{i}": i for i in range(9)}, "a']['b": 7},
-        text("a", L + "b", B + "+ 7"),
-    ),
-    case(
-        "removed_and_added_lookalikes",
+    drawn(
+        "two_positions_one_path_flat",
         {"a": {"b": 1}},
         {"a": {}, "a']['b": 2},
-        text("a", L + "b", B + "+ 2", B + "- 1"),
-    ),
-    # Keys that read as a position the parent cannot have (a key neither object holds, a key
-    # under a list, an index that is not a number) are drawn after the others, never dropped.
-    case(
-        "key_in_neither_object",
-        {"']['": 1, "k": 0},
-        {"']['": 2, "k": 0},
-        text("", L + "", B + "- 1", B + "+ 2"),
-    ),
-    case(
-        "key_under_a_list",
-        {"l']['x": 1, "l": [5]},
-        {"l']['x": 2, "l": [5]},
-        text("l", L + "x", B + "- 1", B + "+ 2"),
-        verbose_level=0,
-    ),
-    case(
-        "unreadable_index_in_key",
-        {"m'][0": 1, "m": {"q": 1}},
-        {"m'][0": 2, "m": {"q": 1}},
-        text("m'][0", V + "- 1", V + "+ 2"),
-    ),
-    case(
-        "unreadable_index_in_key_flat",
-        {"m'][x']['q": 1},
-        {"m'][x']['q": 2},
-        text("['m'][x'].q", V + "- 1", V + "+ 2"),
+        "['a']['b']/│+ 2/a.b/│- 1",
         path_header=True,
     ),
-    case(
-        "two_added_positions_one_path",
-        {"a": {}},
-        {"a": {"b": 1}, "a']['b": 2},
-        text("a", L + "b", B + "+ <added>", B + "+ <added>"),
+    drawn(
+        "keys_in_data_order",
+        {},
+        {"p": 5, "p']['a": 1, "p']['B": 2, "p'][10]x": 3, "']['": 4},
+        "']['/│+ 4/p/│+ 5/p']['B/│+ 2/p']['a/│+ 1/p'][10]x/│+ 3",
     ),
 ]
 

@@ -1,6 +1,5 @@
 #include "engine/comparison.hpp"
 
-#include <string>
 #include <utility>
 
 #include "engine/walk.hpp"
@@ -9,13 +8,13 @@ namespace hexalume::engine {
 
 Vesperon with_options(value::Value inputs, options::VesperonOptions options) {
   DiffAccumulator accumulator;
-  std::string path = "root";
-  path.reserve(256);
   const value::Node& root = inputs.root();
-  diff_values(root.items[0], root.items[1], path, options, accumulator);
+  diff_values(root.items[0], root.items[1], options, accumulator);
   std::optional<PathCollision> collision;
-  value::Value report = into_value(std::move(accumulator), options.verbose_level, &collision);
-  return Vesperon{std::move(report), std::move(inputs), std::move(collision)};
+  ChangeLog changes;
+  value::Value report =
+      into_value(std::move(accumulator), options.verbose_level, &collision, &changes);
+  return Vesperon{std::move(report), std::move(changes), std::move(inputs), std::move(collision)};
 }
 
 Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options) {

@@ -2,17 +2,20 @@
 
 #include <optional>
 
+#include "engine/change.hpp"
 #include "engine/report.hpp"
 #include "options/record.hpp"
 #include "value/value.hpp"
 
 namespace hexalume::engine {
 
-// One finished comparison: the report and both inputs, all owned, and the first path that two
-// positions would have shared in one report section, if any (the report then keeps the later of
-// the two entries; the Python boundary refuses such a comparison).
+// One finished comparison: the report, its records and both inputs, all owned, and the first path
+// that two positions would have shared in one report section, if any (the report then keeps the
+// later of the two entries; the Python boundary refuses such a comparison). The report and the
+// records hold views into the inputs.
 struct Vesperon {
   value::Value report;
+  ChangeLog changes;
   // The list [t1, t2]. One tree owns both, so t2 may share the nodes of t1 where they agree.
   value::Value inputs;
   std::optional<PathCollision> collision;

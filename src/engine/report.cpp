@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/path.hpp"
 #include "value/interrupt.hpp"
 
 namespace hexalume::engine {
@@ -16,17 +18,86 @@ using value::Member;
 using value::Node;
 using value::NumberRep;
 
-using Entry = DiffAccumulator::Entry;
+// One record with its path text (a String node of the report).
+struct Entry {
+  Node path;
+  ChangeRecord record;
+};
 
 bool path_less(const Node& left, const Node& right) {
   value::poll_interrupt();
   return left.string() < right.string();
 }
 
-// Sorts by path bytes; equal paths stay in record order, so the last of each run is the newest.
-// The first path recorded twice goes into `collision` unless it already holds one. Duplicates
-// are adjacent after the sort, so finding them costs nothing beyond the pass that drops them.
-void sort_entries(std::vector<Entry>& entries, std::string_view section,
+// Writes the paths of records. Records of one walk come in tree order, so siblings mostly follow
+// each other: their parent's text is written once and each sibling appends its own step.
+class PathWriter {
+ public:
+  std::string_view path_of(const Position& position) {
+    if (position.parent == nullptr) {
+      text_.assign("root");
+      parent_ = nullptr;
+      return text_;
+    }
+    if (position.parent != parent_) {
+      write_path(text_, *position.parent, chain_);
+      parent_ = position.parent;
+      parent_length_ = text_.size();
+    } else {
+      text_.resize(parent_length_);
+    }
+    append_step(text_, position);
+    return text_;
+  }
+
+ private:
+  std::string text_;
+  std::vector<const Position*> chain_;
+  const Position* parent_ = nullptr;
+  std::size_t parent_length_ = 0;
+};
+
+// The texts every report repeats, made once: views of one node serve every entry.
+struct Names {
+  explicit Names(Arena& arena)
+      : new_value(value::make_string(arena, "new_value")),
+        old_value(value::make_string(arena, "old_value")),
+        new_type(value::make_string(arena, "new_type")),
+        old_type(value::make_string(arena, "old_type")),
+        arena_(arena) {}
+
+  Node type_of(const Node& node) {
+    const std::string_view name = type_name(node);
+    for (std::size_t at = 0; at < type_count_; ++at) {
+      if (types_[at].string() == name) return types_[at];
+    }
+    types_[type_count_] = value::make_string(arena_, name);
+    return types_[type_count_++];
+  }
+
+  Node new_value, old_value, new_type, old_type;
+
+ private:
+  Arena& arena_;
+  Node types_[7];
+  std::size_t type_count_ = 0;
+};
+
+std::vector<Entry> with_paths(const std::vector<ChangeRecord>& records, Arena& arena,
+                              PathWriter& writer) {
+  std::vector<Entry> entries;
+  entries.reserve(records.size());
+  for (const ChangeRecord& record : records) {
+    value::poll_interrupt();
+    entries.push_back({value::make_string(arena, writer.path_of(*record.position)), record});
+  }
+  return entries;
+}
+
+// Sorts by path bytes (stable); with `keyed`, equal paths keep only the newest record, and the
+// first path recorded twice goes into `collision` unless it already holds one. Duplicates are
+// adjacent after the sort, so finding them costs nothing beyond the pass that drops them.
+void sort_entries(std::vector<Entry>& entries, bool keyed, std::string_view section,
                   std::optional<PathCollision>* collision) {
   auto by_path = [](const Entry& left, const Entry& right) {
     return path_less(left.path, right.path);
@@ -34,6 +105,7 @@ void sort_entries(std::vector<Entry>& entries, std::string_view section,
   if (!std::is_sorted(entries.begin(), entries.end(), by_path)) {
     std::stable_sort(entries.begin(), entries.end(), by_path);
   }
+  if (!keyed) return;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (kept > 0 && entries[kept - 1].path.string() == entries[i].path.string()) {
@@ -48,33 +120,41 @@ void sort_entries(std::vector<Entry>& entries, std::string_view section,
   entries.resize(kept);
 }
 
-Node object_section(Arena& arena, std::vector<Entry>& entries, std::string_view section,
-                    std::optional<PathCollision>* collision) {
-  sort_entries(entries, section, collision);
+Node entry_value(const ChangeRecord& record, Names& names, Arena& arena) {
+  switch (record.kind) {
+    case ChangeRecord::Kind::Changed: {
+      // Members in key byte order: "new_value" < "old_value".
+      Member* members = arena.allocate_members(2);
+      members[0] = {names.new_value, record.new_value()};
+      members[1] = {names.old_value, record.old_value()};
+      return value::make_object(members, 2);
+    }
+    case ChangeRecord::Kind::TypeChanged: {
+      // Members in key byte order: "new_type" < "new_value" < "old_type" < "old_value".
+      Member* members = arena.allocate_members(4);
+      members[0] = {names.new_type, names.type_of(record.new_value())};
+      members[1] = {names.new_value, record.new_value()};
+      members[2] = {names.old_type, names.type_of(record.old_value())};
+      members[3] = {names.old_value, record.old_value()};
+      return value::make_object(members, 4);
+    }
+    case ChangeRecord::Kind::Added:
+      return record.new_value();
+    case ChangeRecord::Kind::Removed:
+      return record.old_value();
+  }
+  return Node{};
+}
+
+Node object_section(const std::vector<Entry>& entries, Names& names, Arena& arena) {
   Member* members = arena.allocate_members(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    members[i].key = entries[i].path;
-    members[i].value = entries[i].value;
+    members[i] = {entries[i].path, entry_value(entries[i].record, names, arena)};
   }
   return value::make_object(members, entries.size());
 }
 
-Node list_section(Arena& arena, const std::vector<Node>& paths) {
-  Node* items = arena.allocate_nodes(paths.size());
-  std::copy(paths.begin(), paths.end(), items);
-  return value::make_list(items, paths.size());
-}
-
-Node path_list_section(Arena& arena, std::vector<Node>& paths) {
-  if (!std::is_sorted(paths.begin(), paths.end(), path_less)) {
-    std::stable_sort(paths.begin(), paths.end(), path_less);
-  }
-  return list_section(arena, paths);
-}
-
-Node entry_paths_section(Arena& arena, std::vector<Entry>& entries, std::string_view section,
-                         std::optional<PathCollision>* collision) {
-  sort_entries(entries, section, collision);
+Node path_list_section(const std::vector<Entry>& entries, Arena& arena) {
   Node* items = arena.allocate_nodes(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) items[i] = entries[i].path;
   return value::make_list(items, entries.size());
@@ -82,94 +162,87 @@ Node entry_paths_section(Arena& arena, std::vector<Entry>& entries, std::string_
 
 }  // namespace
 
-void DiffAccumulator::record_changed_value(std::string_view path, const Node& old_value,
-                                           const Node& new_value) {
-  // Members in key byte order: "new_value" < "old_value".
-  Member* members = arena_.allocate_members(2);
-  members[0] = {value::make_string(arena_, "new_value"), value::copy_node(new_value, arena_)};
-  members[1] = {value::make_string(arena_, "old_value"), value::copy_node(old_value, arena_)};
-  values_changed_.push_back({value::make_string(arena_, path), value::make_object(members, 2)});
+const Position* DiffAccumulator::intern(PendingPosition& at) {
+  if (at.interned != nullptr) return at.interned;
+  // The pending ancestors, nearest first; a long chain is interned without recursion.
+  std::vector<PendingPosition*> pending;
+  PendingPosition* top = &at;
+  while (top->interned == nullptr) {
+    pending.push_back(top);
+    if (top->parent == nullptr) break;
+    top = top->parent;
+  }
+  for (auto level = pending.rbegin(); level != pending.rend(); ++level) {
+    PendingPosition& here = **level;
+    const Position* parent = here.parent != nullptr ? here.parent->interned : nullptr;
+    here.interned = add_position(parent, here.here);
+  }
+  return at.interned;
 }
 
-void DiffAccumulator::record_type_change(std::string_view path, const Node& old_value,
-                                         const Node& new_value) {
-  // Members in key byte order: "new_type" < "new_value" < "old_type" < "old_value".
-  Member* members = arena_.allocate_members(4);
-  members[0] = {value::make_string(arena_, "new_type"),
-                value::make_string(arena_, type_name(new_value))};
-  members[1] = {value::make_string(arena_, "new_value"), value::copy_node(new_value, arena_)};
-  members[2] = {value::make_string(arena_, "old_type"),
-                value::make_string(arena_, type_name(old_value))};
-  members[3] = {value::make_string(arena_, "old_value"), value::copy_node(old_value, arena_)};
-  type_changes_.push_back({value::make_string(arena_, path), value::make_object(members, 4)});
+Position* DiffAccumulator::add_position(const Position* parent, const Position& fields) {
+  auto* position =
+      static_cast<Position*>(log_.positions.allocate(sizeof(Position), alignof(Position)));
+  *position = fields;
+  position->parent = parent;
+  position->id = log_.position_count++;
+  return position;
 }
 
-void DiffAccumulator::record_item_added(std::string_view path, const Node& item) {
-  iterable_item_added_.push_back(
-      {value::make_string(arena_, path), value::copy_node(item, arena_)});
-}
-
-void DiffAccumulator::record_item_removed(std::string_view path, const Node& item) {
-  iterable_item_removed_.push_back(
-      {value::make_string(arena_, path), value::copy_node(item, arena_)});
-}
-
-void DiffAccumulator::record_key_added(std::string_view path) {
-  dictionary_item_added_.push_back(value::make_string(arena_, path));
-}
-
-void DiffAccumulator::record_key_removed(std::string_view path) {
-  dictionary_item_removed_.push_back(value::make_string(arena_, path));
+void DiffAccumulator::record(const Position* at, ChangeRecord::Kind kind) {
+  const ChangeRecord record{at, kind};
+  log_.sections[static_cast<std::size_t>(section_of(record))].push_back(record);
 }
 
 bool DiffAccumulator::empty() const {
-  return values_changed_.empty() && dictionary_item_added_.empty() &&
-         dictionary_item_removed_.empty() && iterable_item_added_.empty() &&
-         iterable_item_removed_.empty() && type_changes_.empty();
+  for (const std::vector<ChangeRecord>& records : log_.sections) {
+    if (!records.empty()) return false;
+  }
+  return true;
 }
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                        std::optional<PathCollision>* collision) {
-  auto arena = std::make_unique<Arena>(std::move(accumulator.arena_));
-  Member sections[6];
+                        std::optional<PathCollision>* collision, ChangeLog* changes) {
+  ChangeLog& log = accumulator.log_;
+  if (accumulator.empty()) {
+    if (changes != nullptr) *changes = std::move(log);
+    return value::Value(value::make_object(nullptr, 0));
+  }
+  auto arena = std::make_unique<Arena>();
+  Names names(*arena);
+  PathWriter writer;
+  Member sections[kSectionCount];
   std::size_t count = 0;
-  auto add = [&](std::string_view key, Node section) {
-    sections[count++] = {value::make_string(*arena, key), section};
+  // In ascending byte order of the report keys, which is the order objects keep.
+  struct Layout {
+    Section section;
+    std::string_view key;
+    bool keyed;
   };
-  // Added in ascending byte order of the report keys, which is the order objects keep.
-  if (!accumulator.dictionary_item_added_.empty()) {
-    add("dictionary_item_added", path_list_section(*arena, accumulator.dictionary_item_added_));
-  }
-  if (!accumulator.dictionary_item_removed_.empty()) {
-    add("dictionary_item_removed", path_list_section(*arena, accumulator.dictionary_item_removed_));
-  }
-  if (!accumulator.iterable_item_added_.empty()) {
-    add("iterable_item_added",
-        object_section(*arena, accumulator.iterable_item_added_, "iterable_item_added", collision));
-  }
-  if (!accumulator.iterable_item_removed_.empty()) {
-    add("iterable_item_removed", object_section(*arena, accumulator.iterable_item_removed_,
-                                                "iterable_item_removed", collision));
-  }
-  if (!accumulator.type_changes_.empty()) {
-    add("type_changes",
-        object_section(*arena, accumulator.type_changes_, "type_changes", collision));
-  }
-  if (!accumulator.values_changed_.empty()) {
-    add("values_changed",
-        verbose_level == 0
-            ? entry_paths_section(*arena, accumulator.values_changed_, "values_changed", collision)
-            : object_section(*arena, accumulator.values_changed_, "values_changed", collision));
+  constexpr Layout kLayout[kSectionCount] = {
+      {Section::DictionaryItemAdded, "dictionary_item_added", false},
+      {Section::DictionaryItemRemoved, "dictionary_item_removed", false},
+      {Section::IterableItemAdded, "iterable_item_added", true},
+      {Section::IterableItemRemoved, "iterable_item_removed", true},
+      {Section::TypeChanges, "type_changes", true},
+      {Section::ValuesChanged, "values_changed", true},
+  };
+  for (const Layout& layout : kLayout) {
+    std::vector<ChangeRecord>& records = log.sections[static_cast<std::size_t>(layout.section)];
+    if (records.empty()) continue;
+    std::vector<Entry> entries = with_paths(records, *arena, writer);
+    sort_entries(entries, layout.keyed, layout.key, collision);
+    const bool path_list =
+        !layout.keyed || (layout.section == Section::ValuesChanged && verbose_level == 0);
+    sections[count++] = {
+        value::make_string(*arena, layout.key),
+        path_list ? path_list_section(entries, *arena) : object_section(entries, names, *arena)};
+    records.resize(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) records[i] = entries[i].record;
   }
   Member* members = count == 0 ? nullptr : arena->allocate_members(count);
   std::copy(sections, sections + count, members);
-
-  accumulator.values_changed_.clear();
-  accumulator.dictionary_item_added_.clear();
-  accumulator.dictionary_item_removed_.clear();
-  accumulator.iterable_item_added_.clear();
-  accumulator.iterable_item_removed_.clear();
-  accumulator.type_changes_.clear();
+  if (changes != nullptr) *changes = std::move(log);
   return value::Value(std::move(arena), value::make_object(members, count));
 }
 

@@ -4,9 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
+#include "engine/change.hpp"
 #include "options/record.hpp"
 #include "value/value.hpp"
 
@@ -20,55 +19,53 @@ struct PathCollision {
   std::string_view section;  // the report key of the section
 };
 
-// Collects the differences of one walk. Every recorded path and value is copied into the
-// accumulator's own arena; `into_value` moves that arena into the report without copying.
+// A position the walk stands at, not interned yet: its fields and its pending parent. It is
+// interned (copied into the log) only when a record is made at it or below it.
+struct PendingPosition {
+  PendingPosition* parent = nullptr;
+  Position here;  // `parent` and `id` are filled in when interned
+  const Position* interned = nullptr;
+};
+
+// Collects the differences of one walk as records at interned positions. Nothing of the
+// compared trees is copied: positions hold views into them, so the trees must outlive the
+// accumulator, the report and the log built from it.
 class DiffAccumulator {
  public:
-  struct Entry {
-    value::Node path;   // a String node in `arena_`
-    value::Node value;  // a copy in `arena_`
-  };
-
   DiffAccumulator() = default;
   DiffAccumulator(const DiffAccumulator&) = delete;
   DiffAccumulator& operator=(const DiffAccumulator&) = delete;
   DiffAccumulator(DiffAccumulator&&) noexcept = default;
   DiffAccumulator& operator=(DiffAccumulator&&) noexcept = default;
 
-  // Keyed records: a later record under the same path replaces an earlier one in the report,
-  // and `into_value` reports the collision.
-  void record_changed_value(std::string_view path, const value::Node& old_value,
-                            const value::Node& new_value);
-  void record_type_change(std::string_view path, const value::Node& old_value,
-                          const value::Node& new_value);
-  void record_item_added(std::string_view path, const value::Node& item);
-  void record_item_removed(std::string_view path, const value::Node& item);
-  // Path-only records: every record is kept, duplicates included.
-  void record_key_added(std::string_view path);
-  void record_key_removed(std::string_view path);
+  // The interned position of `at`, interning its pending ancestors first where they are not.
+  const Position* intern(PendingPosition& at);
+  // Interns a new position below the interned `parent`, with the step and nodes of `fields`.
+  Position* add_position(const Position* parent, const Position& fields);
+
+  // Records a change at a position; its section follows from the kind and the step.
+  void record(const Position* at, ChangeRecord::Kind kind);
+  void record(PendingPosition& at, ChangeRecord::Kind kind) { record(intern(at), kind); }
 
   bool empty() const;
 
-  // Consumes the accumulator. Sections are sorted by path bytes (stable); a later record under
-  // the same path replaces an earlier one, and when `collision` is given the first such path
-  // (sections in report key order, paths in byte order) is stored there. `verbose_level` 0
-  // turns "values_changed" into a sorted list of its paths. Empty sections are left out, so no
-  // difference gives {}.
+  // Consumes the accumulator and builds the report, whose entries are views into the compared
+  // trees. Sections are sorted by path bytes (stable); a later record under the same path
+  // replaces an earlier one, and when `collision` is given the first such path (sections in
+  // report key order, paths in byte order) is stored there. `verbose_level` 0 turns
+  // "values_changed" into a sorted list of its paths. Empty sections are left out, so no
+  // difference gives {}. When `changes` is given, the records move there in report order, one
+  // per entry.
   friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                                 std::optional<PathCollision>* collision);
+                                 std::optional<PathCollision>* collision, ChangeLog* changes);
 
  private:
-  value::Arena arena_;
-  std::vector<Entry> values_changed_;
-  std::vector<value::Node> dictionary_item_added_;
-  std::vector<value::Node> dictionary_item_removed_;
-  std::vector<Entry> iterable_item_added_;
-  std::vector<Entry> iterable_item_removed_;
-  std::vector<Entry> type_changes_;
+  ChangeLog log_;
 };
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                        std::optional<PathCollision>* collision = nullptr);
+                        std::optional<PathCollision>* collision = nullptr,
+                        ChangeLog* changes = nullptr);
 
 // The type name of a node as recorded in a type change: "null", "bool", "int", "float", "str",
 // "list" or "dict".

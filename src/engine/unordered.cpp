@@ -7,7 +7,6 @@
 #include <new>
 #include <vector>
 
-#include "engine/path.hpp"
 #include "value/address_order.hpp"
 #include "value/hash.hpp"
 #include "value/interrupt.hpp"
@@ -282,8 +281,9 @@ bool count_items(const Node& t1, const Node& t2, ItemGroups& groups, bool& same)
 
 }  // namespace
 
-void diff_unordered(const Node& t1, const Node& t2, std::string& path,
-                    DiffAccumulator& accumulator) {
+void diff_unordered(PendingPosition& here, DiffAccumulator& accumulator) {
+  const Node& t1 = *here.here.old_node;
+  const Node& t2 = *here.here.new_node;
   // One pass over each list decides the common case of equal multisets, with nothing kept per
   // item; only lists that differ are walked again to find their surplus. Input that collides
   // under this process's key is counted again under fresh ones: a few tries, after which the
@@ -299,22 +299,37 @@ void diff_unordered(const Node& t1, const Node& t2, std::string& path,
   if (same && groups.counts_match()) return;
 
   // The earliest occurrences of a value are the matched ones, so the surplus of each side is
-  // always its last occurrences.
-  const std::size_t mark = path.size();
+  // always its last occurrences. Both passes go up the indices, so an added item finds the
+  // position of a removed one at its index by a cursor through the removed ones.
+  const Position* parent = accumulator.intern(here);
+  std::vector<Position*> removed;
   for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
     Group& group = *groups.find(t1.items[i], hash);
     if (group.seen++ < group.in_new) return;
-    append_index_segment(path, i);
-    accumulator.record_item_removed(path, t1.items[i]);
-    path.resize(mark);
+    Position fields;
+    fields.step = StepKind::SetMember;
+    fields.index = i;
+    fields.old_node = &t1.items[i];
+    removed.push_back(accumulator.add_position(parent, fields));
+    accumulator.record(removed.back(), ChangeRecord::Kind::Removed);
   });
   groups.reset_seen();
+  std::size_t cursor = 0;
   for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
     Group* group = groups.find(t2.items[i], hash);
     if (group != nullptr && group->seen++ < group->in_old) return;
-    append_index_segment(path, i);
-    accumulator.record_item_added(path, t2.items[i]);
-    path.resize(mark);
+    while (cursor < removed.size() && removed[cursor]->index < i) ++cursor;
+    Position* position;
+    if (cursor < removed.size() && removed[cursor]->index == i) {
+      position = removed[cursor];
+    } else {
+      Position fields;
+      fields.step = StepKind::SetMember;
+      fields.index = i;
+      position = accumulator.add_position(parent, fields);
+    }
+    position->new_node = &t2.items[i];
+    accumulator.record(position, ChangeRecord::Kind::Added);
   });
 }
 

@@ -20,12 +20,36 @@ using value::Node;
 // depth; ordinary documents are shallower than this, so for them nothing changes.
 constexpr std::size_t kCheckLevels = 64;
 
-// Everything one walk shares, passed by reference so recursive frames stay small.
+// Everything one walk shares, passed by reference so recursive frames stay small. The path text
+// is kept only for the path filters; records are made at positions.
 struct Walk {
   const VesperonOptions& options;
   DiffAccumulator& accumulator;
   std::string& path;
+  bool filtering;
 };
+
+using Record = ChangeRecord::Kind;
+
+PendingPosition member_at(PendingPosition& parent, const value::Member* old_member,
+                          const value::Member* new_member) {
+  Position here;
+  here.step = StepKind::Member;
+  here.key = old_member != nullptr ? &old_member->key : &new_member->key;
+  here.old_node = old_member != nullptr ? &old_member->value : nullptr;
+  here.new_node = new_member != nullptr ? &new_member->value : nullptr;
+  return {&parent, here, nullptr};
+}
+
+PendingPosition item_at(PendingPosition& parent, std::size_t index, const Node* old_item,
+                        const Node* new_item) {
+  Position here;
+  here.step = StepKind::Index;
+  here.index = index;
+  here.old_node = old_item;
+  here.new_node = new_item;
+  return {&parent, here, nullptr};
+}
 
 // Whole-byte prefix tests, no segment boundaries: excluding root['a skips root['ab'] too.
 bool filtered_out(std::string_view path, const VesperonOptions& options) {
@@ -72,20 +96,21 @@ bool in_one_group(Kind old_kind, Kind new_kind, const VesperonOptions& options) 
   return false;
 }
 
-void record_kind_change(const Walk& walk, const Node& t1, const Node& t2) {
-  if (in_one_group(t1.kind, t2.kind, walk.options)) {
-    walk.accumulator.record_changed_value(walk.path, t1, t2);
-  } else {
-    walk.accumulator.record_type_change(walk.path, t1, t2);
-  }
+void record_kind_change(const Walk& walk, PendingPosition& here) {
+  const Kind old_kind = here.here.old_node->kind;
+  const Kind new_kind = here.here.new_node->kind;
+  walk.accumulator.record(
+      here, in_one_group(old_kind, new_kind, walk.options) ? Record::Changed : Record::TypeChanged);
 }
 
-void visit(const Walk& walk, const Node& t1, const Node& t2);
+void visit(const Walk& walk, PendingPosition& here);
 
-// A child shown equal gets no path segment and no visit: an equal child cannot record anything,
+// A child shown equal gets no position and no visit: an equal child cannot record anything,
 // whatever the options. A child too deep to be shown equal is visited, and records nothing if
 // it is equal after all.
-void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
+void diff_objects(const Walk& walk, PendingPosition& here) {
+  const Node& t1 = *here.here.old_node;
+  const Node& t2 = *here.here.new_node;
   // Keys are kept sorted by bytes, so the two objects are compared in one merge pass instead
   // of one lookup per key.
   const value::Member* old_member = t1.members;
@@ -106,27 +131,28 @@ void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
     }
     if (order == 0) {
       if (!value::equal_within(old_member->value, new_member->value, kCheckLevels)) {
-        append_key_segment(path, old_member->key.string());
-        visit(walk, old_member->value, new_member->value);
+        PendingPosition child = member_at(here, old_member, new_member);
+        if (walk.filtering) append_key_segment(path, old_member->key.string());
+        visit(walk, child);
         path.resize(mark);
       }
       ++old_member;
       ++new_member;
     } else if (order < 0) {
-      append_key_segment(path, old_member->key.string());
-      walk.accumulator.record_key_removed(path);
-      path.resize(mark);
+      PendingPosition child = member_at(here, old_member, nullptr);
+      walk.accumulator.record(child, Record::Removed);
       ++old_member;
     } else {
-      append_key_segment(path, new_member->key.string());
-      walk.accumulator.record_key_added(path);
-      path.resize(mark);
+      PendingPosition child = member_at(here, nullptr, new_member);
+      walk.accumulator.record(child, Record::Added);
       ++new_member;
     }
   }
 }
 
-void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
+void diff_lists(const Walk& walk, PendingPosition& here) {
+  const Node& t1 = *here.here.old_node;
+  const Node& t2 = *here.here.new_node;
   const std::size_t old_size = t1.size();
   const std::size_t new_size = t2.size();
   const std::size_t common = old_size < new_size ? old_size : new_size;
@@ -135,26 +161,27 @@ void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
   for (std::size_t i = 0; i < common; ++i) {
     value::poll_interrupt();
     if (value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) continue;
-    append_index_segment(path, i);
-    visit(walk, t1.items[i], t2.items[i]);
+    PendingPosition child = item_at(here, i, &t1.items[i], &t2.items[i]);
+    if (walk.filtering) append_index_segment(path, i);
+    visit(walk, child);
     path.resize(mark);
   }
   for (std::size_t i = common; i < old_size; ++i) {
-    append_index_segment(path, i);
-    walk.accumulator.record_item_removed(path, t1.items[i]);
-    path.resize(mark);
+    PendingPosition child = item_at(here, i, &t1.items[i], nullptr);
+    walk.accumulator.record(child, Record::Removed);
   }
   for (std::size_t i = common; i < new_size; ++i) {
-    append_index_segment(path, i);
-    walk.accumulator.record_item_added(path, t2.items[i]);
-    path.resize(mark);
+    PendingPosition child = item_at(here, i, nullptr, &t2.items[i]);
+    walk.accumulator.record(child, Record::Added);
   }
 }
 
 // The comparison of one position whose path has passed the filters.
-void compare(const Walk& walk, const Node& t1, const Node& t2) {
+void compare(const Walk& walk, PendingPosition& here) {
+  const Node& t1 = *here.here.old_node;
+  const Node& t2 = *here.here.new_node;
   if (t1.kind != t2.kind) {
-    record_kind_change(walk, t1, t2);
+    record_kind_change(walk, here);
     return;
   }
   bool same = true;
@@ -172,31 +199,36 @@ void compare(const Walk& walk, const Node& t1, const Node& t2) {
       break;
     case Kind::List:
       if (walk.options.ignore_order) {
-        diff_unordered(t1, t2, walk.path, walk.accumulator);
+        diff_unordered(here, walk.accumulator);
       } else {
-        diff_lists(walk, t1, t2);
+        diff_lists(walk, here);
       }
       return;
     case Kind::Object:
-      diff_objects(walk, t1, t2);
+      diff_objects(walk, here);
       return;
   }
-  if (!same) walk.accumulator.record_changed_value(walk.path, t1, t2);
+  if (!same) walk.accumulator.record(here, Record::Changed);
 }
 
-void visit(const Walk& walk, const Node& t1, const Node& t2) {
+void visit(const Walk& walk, PendingPosition& here) {
   value::check_stack(value::kInComparison);
-  if (filtered_out(walk.path, walk.options)) return;
-  compare(walk, t1, t2);
+  if (walk.filtering && filtered_out(walk.path, walk.options)) return;
+  compare(walk, here);
 }
 
 }  // namespace
 
-void diff_values(const Node& t1, const Node& t2, std::string& path, const VesperonOptions& options,
+void diff_values(const Node& t1, const Node& t2, const VesperonOptions& options,
                  DiffAccumulator& accumulator) {
-  if (filtered_out(path, options)) return;
+  std::string path = "root";
+  const bool filtering = !options.exclude_paths.empty() || !options.include_paths.empty();
+  if (filtering && filtered_out(path, options)) return;
   if (value::equal(t1, t2)) return;
-  compare(Walk{options, accumulator, path}, t1, t2);
+  PendingPosition root;
+  root.here.old_node = &t1;
+  root.here.new_node = &t2;
+  compare(Walk{options, accumulator, path, filtering}, root);
 }
 
 }  // namespace hexalume::engine

@@ -21,41 +21,29 @@ bool is_simple_identifier(std::string_view key) {
   return true;
 }
 
-void append_compact_segment(std::string& out, const engine::PathStep& segment, bool first) {
-  if (!segment.is_key()) {
-    engine::append_index_segment(out, segment.index);
-  } else if (is_simple_identifier(segment.key)) {
+void append_compact_segment(std::string& out, const engine::Position& position, bool first) {
+  if (position.step == engine::StepKind::Root) return;
+  if (position.step != engine::StepKind::Member) {
+    engine::append_index_segment(out, position.index);
+    return;
+  }
+  const std::string_view key = position.key->string();
+  if (is_simple_identifier(key)) {
     if (!first) out.push_back('.');
-    out += segment.key;
+    out += key;
   } else {
     out += "['";
-    append_label_text(out, segment.key);
+    append_label_text(out, key);
     out += "']";
   }
 }
 
-std::string format_compact_segments(std::span<const engine::PathStep> segments) {
-  std::string text;
-  bool first = true;
-  for (const engine::PathStep& segment : segments) {
-    append_compact_segment(text, segment, first);
-    first = false;
-  }
-  return text;
-}
-
-void append_segment_label(std::string& out, const engine::PathStep& segment) {
-  if (segment.is_key()) {
-    append_label_text(out, segment.key);
+void append_segment_label(std::string& out, const engine::Position& position) {
+  if (position.step == engine::StepKind::Member) {
+    append_label_text(out, position.key->string());
   } else {
-    engine::append_index_segment(out, segment.index);
+    engine::append_index_segment(out, position.index);
   }
-}
-
-std::string segment_label(const engine::PathStep& segment) {
-  std::string label;
-  append_segment_label(label, segment);
-  return label;
 }
 
 }  // namespace hexalume::pretty

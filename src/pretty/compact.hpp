@@ -1,10 +1,9 @@
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
 
-#include "engine/path.hpp"
+#include "engine/change.hpp"
 
 namespace hexalume::pretty {
 
@@ -12,16 +11,12 @@ namespace hexalume::pretty {
 // digit: such a key prints as ".key" in the compact notation.
 bool is_simple_identifier(std::string_view key);
 
-// Appends one segment in the compact notation: "key" first, ".key" later for simple
-// identifiers, "['key']" otherwise (quotes and backslashes verbatim, control characters
-// escaped as in labels), "[n]" for an index.
-void append_compact_segment(std::string& out, const engine::PathStep& segment, bool first);
+// Appends the step of `position` in the compact notation: "key" first, ".key" later for simple
+// identifiers, "['key']" otherwise (quotes and backslashes verbatim, control characters escaped
+// as in labels), "[n]" for a list item. The root appends nothing.
+void append_compact_segment(std::string& out, const engine::Position& position, bool first);
 
-// The compact text of a whole path, e.g. a[0].b or ['my key'][2]. The empty path gives "".
-std::string format_compact_segments(std::span<const engine::PathStep> segments);
-
-// The label of one tree level: a key as label text, an index as "[n]".
-void append_segment_label(std::string& out, const engine::PathStep& segment);
-std::string segment_label(const engine::PathStep& segment);
+// The label of one tree level: a key as label text, a list item as "[n]".
+void append_segment_label(std::string& out, const engine::Position& position);
 
 }  // namespace hexalume::pretty

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
-#include <utility>
 
+#include "engine/path.hpp"
 #include "pretty/compact.hpp"
+#include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
 
@@ -15,13 +16,9 @@ namespace {
 
 constexpr std::string_view kGapLabel = "...";
 
-RenderItem node_item(const RankedChild& child) {
-  return {RenderItem::Kind::Node, child.node, child.where};
-}
-RenderItem gap_item() { return {RenderItem::Kind::Gap, 0, {}}; }
-RenderItem context_item(std::uint64_t position) {
-  return {RenderItem::Kind::Context, position, {}};
-}
+RenderItem node_item(const RankedChild& child) { return {RenderItem::Kind::Node, child.node}; }
+RenderItem gap_item() { return {RenderItem::Kind::Gap, 0}; }
+RenderItem context_item(std::uint64_t position) { return {RenderItem::Kind::Context, position}; }
 
 bool is_nonempty_object(const value::Node* node) {
   return node != nullptr && node->kind == value::Kind::Object && node->size() != 0;
@@ -29,6 +26,23 @@ bool is_nonempty_object(const value::Node* node) {
 
 std::size_t list_length(const value::Node* node) {
   return node != nullptr && node->kind == value::Kind::List ? node->size() : 0;
+}
+
+// The position of the member `key` among the sorted members of `object` (an Object node), or
+// the object's size when there is no such member. Binary search.
+std::size_t member_position(const value::Node& object, std::string_view key) {
+  auto members = object.object();
+  auto found = std::lower_bound(members.begin(), members.end(), key,
+                                [](const value::Member& member, std::string_view wanted) {
+                                  return member.key.string() < wanted;
+                                });
+  if (found == members.end() || found->key.string() != key) return members.size();
+  return static_cast<std::size_t>(found - members.begin());
+}
+
+// A child its parent's containers cannot hold: the records were not made by a walk of them.
+[[noreturn]] void misplaced_child() {
+  throw value::InternalError("a change lies outside the containers of its parent");
 }
 
 // Sorts by rank (ranks are distinct). Children often arrive in order already.
@@ -41,40 +55,29 @@ void sort_by_rank(std::vector<RankedChild>& ranked) {
   }
 }
 
-// The list children of `context.nodes[first, last)` sorted by position. When they fill a good
-// part of the list, one pass over the positions replaces the comparison sort; positions beyond
-// the list come after them.
-void rank_by_position(std::size_t first, std::size_t last, std::size_t length,
-                      RenderContext& context) {
+// The children of `parent`, list items of a list of `length`, sorted by position. When they
+// fill a good part of the list, one pass over the positions replaces the comparison sort.
+void rank_by_position(std::size_t parent, std::size_t length, RenderContext& context) {
   constexpr std::size_t kDenseFactor = 4;
   std::vector<RankedChild>& ranked = context.ranked;
   ranked.clear();
-  const std::size_t count = last - first;
-  if (count < 64 || length / kDenseFactor > count) {
-    for (std::size_t child = first; child < last; ++child) {
-      const engine::PathStep& step = context.nodes[child].segment;
-      if (!step.is_key()) ranked.push_back({step.index, child, {}});
-    }
+  for (std::size_t child = context.tree.node(parent).first_child; child != kNone;
+       child = context.tree.node(child).next_sibling) {
+    const engine::Position& position = *context.tree.node(child).position;
+    if (position.step == engine::StepKind::Member || position.index >= length) misplaced_child();
+    ranked.push_back({position.index, child});
+  }
+  if (ranked.size() < 64 || length / kDenseFactor > ranked.size()) {
     sort_by_rank(ranked);
     return;
   }
   std::vector<std::size_t>& slot = context.positions;
   slot.assign(length, SIZE_MAX);
-  for (std::size_t child = first; child < last; ++child) {
-    const engine::PathStep& step = context.nodes[child].segment;
-    if (!step.is_key() && step.index < length) slot[step.index] = child;
-  }
+  for (const RankedChild& child : ranked) slot[child.rank] = child.node;
+  ranked.clear();
   for (std::size_t position = 0; position < length; ++position) {
-    if (slot[position] != SIZE_MAX) ranked.push_back({position, slot[position], {}});
+    if (slot[position] != SIZE_MAX) ranked.push_back({position, slot[position]});
   }
-  const std::size_t inside = ranked.size();
-  for (std::size_t child = first; child < last; ++child) {
-    const engine::PathStep& step = context.nodes[child].segment;
-    if (!step.is_key() && step.index >= length) ranked.push_back({step.index, child, {}});
-  }
-  std::sort(
-      ranked.begin() + static_cast<std::ptrdiff_t>(inside), ranked.end(),
-      [](const RankedChild& left, const RankedChild& right) { return left.rank < right.rank; });
 }
 
 // True when a member of `old_object` at a position in [from, to) has a key that `new_object`
@@ -99,55 +102,29 @@ bool old_only_key_between(const value::Node& old_object, const value::Node* new_
   return false;
 }
 
-// Children that the parent's kind does not place (a key that neither object holds, a key under a
-// list, a position under an object): their paths pass a key holding "']", which a path cannot
-// tell apart from several segments. They are drawn after the placed ones, ordered by their
-// labels' bytes, so that no change of the report goes undrawn.
-void plan_unplaced(const std::vector<std::size_t>& unplaced, Located parent,
-                   RenderContext& context) {
-  std::vector<std::pair<std::string, std::size_t>> labelled;
-  labelled.reserve(unplaced.size());
-  for (std::size_t child : unplaced) {
-    value::poll_interrupt();
-    labelled.emplace_back(segment_label(context.nodes[child].segment), child);
-  }
-  std::stable_sort(labelled.begin(), labelled.end(),
-                   [](const auto& left, const auto& right) { return left.first < right.first; });
-  for (const auto& entry : labelled) {
-    const RankedChild child{0, entry.second, descend(parent, context.nodes[entry.second].segment)};
-    context.items.push_back(node_item(child));
-  }
-}
-
 // Children in the order of the keys of t2, then the keys only in t1. A gap stands between two
 // drawn children wherever an undrawn key lies between them. A child's rank is its position
 // among the keys of t2, or the number of t2's keys plus its position among those of t1.
-void plan_object(std::size_t first, std::size_t last, Located parent, RenderContext& context) {
-  const value::Node* new_object = is_nonempty_object(parent.new_node) ? parent.new_node : nullptr;
-  const value::Node* old_object = is_nonempty_object(parent.old_node) ? parent.old_node : nullptr;
+void plan_object(std::size_t parent, const value::Node* old_object, const value::Node* new_object,
+                 RenderContext& context) {
   const std::size_t new_size = new_object != nullptr ? new_object->size() : 0;
   const std::size_t old_size = old_object != nullptr ? old_object->size() : 0;
   std::vector<RankedChild>& ranked = context.ranked;
   ranked.clear();
-  std::vector<std::size_t> unplaced;
-  for (std::size_t child = first; child < last; ++child) {
+  for (std::size_t child = context.tree.node(parent).first_child; child != kNone;
+       child = context.tree.node(child).next_sibling) {
     value::poll_interrupt();
-    const engine::PathStep& step = context.nodes[child].segment;
-    if (!step.is_key()) {
-      unplaced.push_back(child);
+    const engine::Position& position = *context.tree.node(child).position;
+    if (position.step != engine::StepKind::Member) misplaced_child();
+    const std::string_view key = position.key->string();
+    const std::size_t new_at = new_object != nullptr ? member_position(*new_object, key) : 0;
+    if (new_at < new_size) {
+      ranked.push_back({new_at, child});
       continue;
     }
-    const std::size_t new_at =
-        new_object != nullptr ? member_position(*new_object, step.key) : new_size;
-    const std::size_t old_at =
-        old_object != nullptr ? member_position(*old_object, step.key) : old_size;
-    if (new_at == new_size && old_at == old_size) {
-      unplaced.push_back(child);
-      continue;
-    }
-    Located where{old_at < old_size ? &old_object->object()[old_at].value : nullptr,
-                  new_at < new_size ? &new_object->object()[new_at].value : nullptr};
-    ranked.push_back({new_at < new_size ? new_at : new_size + old_at, child, where});
+    const std::size_t old_at = old_object != nullptr ? member_position(*old_object, key) : 0;
+    if (old_at >= old_size) misplaced_child();
+    ranked.push_back({new_size + old_at, child});
   }
   sort_by_rank(ranked);
   for (std::size_t at = 0; at < ranked.size(); ++at) {
@@ -167,15 +144,13 @@ void plan_object(std::size_t first, std::size_t last, Located parent, RenderCont
     }
     context.items.push_back(node_item(ranked[at]));
   }
-  if (!unplaced.empty()) plan_unplaced(unplaced, parent, context);
 }
 
 // Positions 0..length-1 that are changed or within `context` of a changed one, in order, with
 // a gap wherever visible positions are not adjacent.
-void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t length,
-               RenderContext& context) {
-  rank_by_position(first, last, length, context);
-  std::vector<RankedChild>& ranked = context.ranked;
+void plan_list(std::size_t parent, std::size_t length, RenderContext& context) {
+  rank_by_position(parent, length, context);
+  const std::vector<RankedChild>& ranked = context.ranked;
 
   const std::uint64_t around = context.options.context;
   const std::uint64_t last_position = length - 1;
@@ -191,9 +166,7 @@ void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t 
       value::poll_interrupt();
       while (next < ranked.size() && ranked[next].rank < position) ++next;
       if (next < ranked.size() && ranked[next].rank == position) {
-        RankedChild& child = ranked[next];
-        child.where = descend(parent, context.nodes[child.node].segment);
-        context.items.push_back(node_item(child));
+        context.items.push_back(node_item(ranked[next]));
       } else {
         context.items.push_back(context_item(position));
       }
@@ -204,9 +177,7 @@ void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t 
   for (const RankedChild& child : ranked) {
     const std::uint64_t index = child.rank;
     const std::uint64_t from = index > around ? index - around : 0;
-    const std::uint64_t to =
-        index > last_position || last_position - index < around ? last_position : index + around;
-    if (from > to) continue;
+    const std::uint64_t to = last_position - index < around ? last_position : index + around;
     if (open && from <= run_last + 1) {
       run_last = std::max(run_last, to);
       continue;
@@ -220,139 +191,103 @@ void plan_list(std::size_t first, std::size_t last, Located parent, std::size_t 
     open = true;
   }
   if (open) draw_run();
-  std::vector<std::size_t> unplaced;
-  for (std::size_t child = first; child < last; ++child) {
-    if (context.nodes[child].segment.is_key()) unplaced.push_back(child);
-  }
-  if (!unplaced.empty()) plan_unplaced(unplaced, parent, context);
-}
-
-// Every child, stably sorted by its label as printed, compared as bytes.
-void plan_by_label(std::size_t first, std::size_t last, Located parent, RenderContext& context) {
-  std::vector<std::size_t> children(last - first);
-  for (std::size_t child = first; child < last; ++child) children[child - first] = child;
-  plan_unplaced(children, parent, context);
 }
 
 // Kept out of the recursive functions so that their frames stay small.
-[[gnu::noinline]] void plan_children(std::size_t first, std::size_t last, Located parent,
-                                     RenderContext& context) {
-  if (is_nonempty_object(parent.new_node) || is_nonempty_object(parent.old_node)) {
-    plan_object(first, last, parent, context);
+[[gnu::noinline]] void plan_children(std::size_t parent, RenderContext& context) {
+  const engine::Position& position = *context.tree.node(parent).position;
+  const value::Node* old_node = position.old_node;
+  const value::Node* new_node = position.new_node;
+  if (is_nonempty_object(new_node) || is_nonempty_object(old_node)) {
+    plan_object(parent, is_nonempty_object(old_node) ? old_node : nullptr,
+                is_nonempty_object(new_node) ? new_node : nullptr, context);
     return;
   }
-  std::size_t length = std::max(list_length(parent.old_node), list_length(parent.new_node));
-  if (length != 0) {
-    plan_list(first, last, parent, length, context);
-  } else {
-    plan_by_label(first, last, parent, context);
-  }
+  const std::size_t length = std::max(list_length(old_node), list_length(new_node));
+  if (length == 0) misplaced_child();
+  plan_list(parent, length, context);
 }
 
-// Draws the label line and change lines of the Node item `context.items[at]`.
-[[gnu::noinline]] DrawnNode draw_node(std::size_t at, std::uint64_t depth,
-                                      const Ancestors& ancestors, bool is_last,
-                                      RenderContext& context, Lines& lines) {
-  const RenderItem& item = context.items[at];
-  DrawnNode drawn{item.index, 0, context.nodes.size(), item.where, false};
+// Draws the label line and change lines of the Node item `context.items[at]`; returns the node
+// whose children come next (the end of a compact chain).
+[[gnu::noinline]] std::size_t draw_node(std::size_t at, std::uint64_t depth,
+                                        const Ancestors& ancestors, bool is_last,
+                                        const RenderContext& context, Lines& lines) {
+  std::size_t end = context.items[at].index;
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
   if (context.options.compact) {
-    compact_chain(drawn, context, line);
+    end = compact_chain(end, context, line);
   } else {
-    append_segment_label(line, context.nodes[drawn.end].segment);
+    append_segment_label(line, *context.tree.node(end).position);
   }
-  const PrettyNode& end = context.nodes[drawn.end];
-  for (std::size_t change = end.first; change < end.split; ++change) {
-    const PendingChange& pending = context.tree.change(change);
-    const Located where =
-        settle(pending, drawn.where, context.t1, context.t2, context.tree.path(change));
-    append_change_lines(lines, depth, ancestors, !is_last, resolve(pending, where),
+  for (std::size_t change = context.tree.node(end).first_change; change != kNone;
+       change = context.tree.next_change(change)) {
+    append_change_lines(lines, depth, ancestors, !is_last, resolve(context.tree.change(change)),
                         context.options.no_color);
   }
-  return drawn;
+  return end;
 }
 
 constexpr std::size_t kNotDescending = SIZE_MAX;
 
-// Draws the Node row `context.items[at]` and, unless the depth limit stops it there (drawing a
-// "..." line in place of its children), reads its children. Returns where they start in
-// RenderContext::nodes, or kNotDescending; `below` is where the drawn node leads. Kept out of
-// the recursive functions so that their frames stay small.
+// Draws the Node row `context.items[at]` and returns the node whose children are drawn next,
+// or kNotDescending where the depth limit stops it (drawing a "..." line in place of its
+// children). Kept out of the recursive functions so that their frames stay small.
 [[gnu::noinline]] std::size_t draw_row(std::size_t at, std::uint64_t depth, Ancestors& ancestors,
-                                       bool is_last, RenderContext& context, Lines& lines,
-                                       Located& below) {
-  const DrawnNode drawn = draw_node(at, depth, ancestors, is_last, context, lines);
-  below = drawn.where;
+                                       bool is_last, const RenderContext& context, Lines& lines) {
+  const std::size_t end = draw_node(at, depth, ancestors, is_last, context, lines);
   // The top level draws no guide of its own, so its children add no ancestor flag.
   if (depth != 0) ancestors.push_back(!is_last);
   if (context.options.max_depth <= depth) {
-    const bool has_children = drawn.expanded ? context.nodes.size() > drawn.children_from
-                                             : context.nodes[drawn.end].has_children();
-    if (has_children) append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
+    if (context.tree.node(end).has_children()) {
+      append_node_line(lines, depth + 1, ancestors, true, kGapLabel);
+    }
     return kNotDescending;
   }
-  if (drawn.expanded) return drawn.children_from;
-  const PrettyNode end = context.nodes[drawn.end];  // a copy: expanding grows the vector
-  const std::size_t children_from = context.nodes.size();
-  context.tree.expand(end, context.nodes);
-  return children_from;
-}
-
-// Undoes what draw_row pushed: the nodes of the row and its ancestor flag.
-[[gnu::noinline]] void finish_row(std::size_t restore, std::uint64_t depth, Ancestors& ancestors,
-                                  RenderContext& context) {
-  context.nodes.erase(context.nodes.begin() + static_cast<std::ptrdiff_t>(restore),
-                      context.nodes.end());
-  if (depth != 0) ancestors.pop_back();
+  return end;
 }
 
 [[gnu::noinline]] void draw_context(std::uint64_t position, std::uint64_t depth,
-                                    const Ancestors& ancestors, bool is_last, Located parent,
-                                    Lines& lines) {
-  const engine::PathStep step{engine::PathSegment::Kind::Index, position, {}};
+                                    const Ancestors& ancestors, bool is_last,
+                                    const engine::Position& parent, Lines& lines) {
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
-  append_segment_label(line, step);
-  Located element = descend(parent, step);
-  const value::Node* shown = element.new_node != nullptr ? element.new_node : element.old_node;
+  engine::append_index_segment(line, position);
+  const value::Node* shown = nullptr;
+  if (position < list_length(parent.new_node)) {
+    shown = &parent.new_node->items[position];
+  } else if (position < list_length(parent.old_node)) {
+    shown = &parent.old_node->items[position];
+  }
   append_context_line(lines, depth, ancestors, !is_last, shown != nullptr ? *shown : value::Node{});
 }
 
 }  // namespace
 
-void compact_chain(DrawnNode& drawn, RenderContext& context, std::string& label) {
-  append_compact_segment(label, context.nodes[drawn.end].segment, true);
+std::size_t compact_chain(std::size_t end, const RenderContext& context, std::string& label) {
+  append_compact_segment(label, *context.tree.node(end).position, true);
   for (;;) {
     value::poll_interrupt();
-    const PrettyNode end = context.nodes[drawn.end];  // a copy: expanding grows the vector
-    if (end.has_changes() || !end.has_children()) return;
-    const std::size_t children_from = context.nodes.size();
-    context.tree.expand(end, context.nodes);
-    if (context.nodes.size() - children_from != 1) {
-      drawn.expanded = true;
-      drawn.children_from = children_from;
-      return;
-    }
-    drawn.end = children_from;
-    const engine::PathStep& step = context.nodes[drawn.end].segment;
-    append_compact_segment(label, step, false);
-    drawn.where = descend(drawn.where, step);
+    const PrettyNode& node = context.tree.node(end);
+    if (node.has_changes() || !node.has_one_child()) return end;
+    end = node.first_child;
+    append_compact_segment(label, *context.tree.node(end).position, false);
   }
 }
 
-void render_children(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
-                     Located parent, RenderContext& context, Lines& lines) {
-  if (first == last) return;
+void render_children(std::size_t parent, std::uint64_t depth, Ancestors& ancestors,
+                     RenderContext& context, Lines& lines) {
+  if (!context.tree.node(parent).has_children()) return;
   value::check_stack(value::kWhileRendering);
   const std::size_t items_from = context.items.size();
-  plan_children(first, last, parent, context);
-  render_entries(items_from, context.items.size(), depth, ancestors, parent, context, lines);
+  plan_children(parent, context);
+  render_entries(items_from, context.items.size(), parent, depth, ancestors, context, lines);
   context.items.resize(items_from);
 }
 
-void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, Ancestors& ancestors,
-                    Located parent, RenderContext& context, Lines& lines) {
+void render_entries(std::size_t first, std::size_t last, std::size_t parent, std::uint64_t depth,
+                    Ancestors& ancestors, RenderContext& context, Lines& lines) {
   for (std::size_t at = first; at < last; ++at) {
     value::poll_interrupt();
     const bool is_last = at + 1 == last;
@@ -363,18 +298,13 @@ void render_entries(std::size_t first, std::size_t last, std::uint64_t depth, An
       continue;
     }
     if (kind == RenderItem::Kind::Context) {
-      draw_context(context.items[at].index, depth, ancestors, is_last, parent, lines);
+      draw_context(context.items[at].index, depth, ancestors, is_last,
+                   *context.tree.node(parent).position, lines);
       continue;
     }
-    const std::size_t restore = context.nodes.size();
-    Located below;
-    const std::size_t children_from =
-        draw_row(at, depth, ancestors, is_last, context, lines, below);
-    if (children_from != kNotDescending) {
-      render_children(children_from, context.nodes.size(), depth + 1, ancestors, below, context,
-                      lines);
-    }
-    finish_row(restore, depth, ancestors, context);
+    const std::size_t below = draw_row(at, depth, ancestors, is_last, context, lines);
+    if (below != kNotDescending) render_children(below, depth + 1, ancestors, context, lines);
+    if (depth != 0) ancestors.pop_back();
   }
 }
 

@@ -246,24 +246,11 @@ void append_node_line(Lines& lines, std::uint64_t depth, const Ancestors& ancest
   line += label;
 }
 
-std::string format_node_line(std::uint64_t depth, const Ancestors& ancestors, bool is_last,
-                             std::string_view label) {
-  Lines lines;
-  append_node_line(lines, depth, ancestors, is_last, label);
-  return lines.take();
-}
-
 void append_branch_indent(std::string& out, std::uint64_t depth, const Ancestors& ancestors,
                           bool more_siblings) {
   append_guides(out, ancestors);
   // The top level always continues its guide, so its change lines read as belonging to it.
   out += (depth == 0 || more_siblings) ? kVerticalGuide : kBlankGuide;
-}
-
-std::string branch_indent(std::uint64_t depth, const Ancestors& ancestors, bool more_siblings) {
-  std::string prefix;
-  append_branch_indent(prefix, depth, ancestors, more_siblings);
-  return prefix;
 }
 
 void append_change_lines(Lines& lines, std::uint64_t depth, const Ancestors& ancestors,

@@ -11,8 +11,8 @@
 
 namespace hexalume::pretty {
 
-// The payloads of one change. Nodes are views into the report, t1 or t2, and type names views
-// into the report or static text: all of them must outlive the change.
+// The payloads of one change. Nodes are views into the compared trees and type names static
+// text: all of them must outlive the change.
 struct Changed {
   value::Node old_value;
   value::Node new_value;
@@ -77,8 +77,6 @@ void append_value_text(std::string& out, const value::Node& node);
 
 // The label line of a node: the label alone at depth 0, else the ancestor guides, a branch or
 // last connector, and the label.
-std::string format_node_line(std::uint64_t depth, const Ancestors& ancestors, bool is_last,
-                             std::string_view label);
 void append_node_line(Lines& lines, std::uint64_t depth, const Ancestors& ancestors, bool is_last,
                       std::string_view label);
 // The part of a node line before its label: nothing at depth 0.
@@ -86,7 +84,6 @@ void append_node_prefix(std::string& out, std::uint64_t depth, const Ancestors& 
                         bool is_last);
 
 // The prefix of the lines drawn under a node (change and context value lines).
-std::string branch_indent(std::uint64_t depth, const Ancestors& ancestors, bool more_siblings);
 void append_branch_indent(std::string& out, std::uint64_t depth, const Ancestors& ancestors,
                           bool more_siblings);
 

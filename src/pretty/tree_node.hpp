@@ -1,104 +1,60 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <string_view>
+#include <limits>
 #include <vector>
 
-#include "engine/path.hpp"
+#include "engine/change.hpp"
 #include "pretty/lines.hpp"
-#include "pretty/lookup.hpp"
-#include "value/value.hpp"
 
 namespace hexalume::pretty {
 
-// A change as one report entry gives it, as views into the report. A value the entry does not
-// carry (nullptr) is the value at the entry's own position in t1 (old) or t2 (new).
-struct PendingChange {
-  enum class Kind : std::uint8_t { Changed, TypeChanged, Added, Removed };
-  Kind kind = Kind::Changed;
-  const value::Node* old_value = nullptr;
-  const value::Node* new_value = nullptr;
-  const value::Node* types = nullptr;  // TypeChanged: the entry holding "old_type", "new_type"
+inline constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-  // Whether drawing it needs the values at its position: a value it shows but does not carry.
-  bool needs_lookup() const {
-    switch (kind) {
-      case Kind::Added:
-        return new_value == nullptr;
-      case Kind::Removed:
-        return old_value == nullptr;
-      default:
-        return old_value == nullptr || new_value == nullptr;
-    }
-  }
-};
-
-// The change to draw, given where the entry's path leads. A value that is neither carried nor
-// found is null for Changed / TypeChanged and absent (a placeholder) for Added / Removed; a type
-// name that is missing or not a string is "unknown".
-ChangeKind resolve(const PendingChange& change, Located here);
-
-// Where a change's values are, given where its path (`path`, the text after "root") led by its
-// first reading: `here` itself, unless the change needs a lookup and the path may name another
-// position; then the one position that the path can name for that change, or none.
-Located settle(const PendingChange& change, Located here, const value::Node& t1,
-               const value::Node& t2, std::string_view path);
-
-// One report entry: its path text after "root" and its change.
-struct ReportEntry {
-  std::string_view path;
-  PendingChange change;
-  std::size_t cursor = 0;  // where the next unread segment of `path` starts
-};
-
-// One position of the tree of changes: the entries whose paths pass through it or end at it,
-// as a range of the tree's entry order. A node exists because some entry's path reaches it.
+// One drawn position: its children (in order of first appearance among the records) and its
+// own records (in the order the report sections are read), as chains of indices.
 struct PrettyNode {
-  engine::PathStep segment;  // the step from the parent; unused for the root
-  std::size_t first = 0;     // entries [first, split) end here: its changes, in report order
-  std::size_t split = 0;     // entries [split, last) continue below, in report order
-  std::size_t last = 0;
+  const engine::Position* position = nullptr;
+  std::size_t first_child = kNone;  // into ChangeTree::node
+  std::size_t last_child = kNone;
+  std::size_t next_sibling = kNone;
+  std::size_t first_change = kNone;  // into ChangeTree::change
+  std::size_t last_change = kNone;
 
-  bool has_changes() const { return first != split; }
-  bool has_children() const { return split != last; }
+  bool has_changes() const { return first_change != kNone; }
+  bool has_children() const { return first_child != kNone; }
+  // Exactly one child: a compact chain goes on through it.
+  bool has_one_child() const { return first_child != kNone && first_child == last_child; }
 };
 
-// The tree of changes, built only as far as it is looked at: `expand` reads one more path
-// segment of each entry below a node. Nothing below the drawn levels is ever parsed.
+// The tree of the positions that hold records or lead to them, with the records gathered
+// section by section: "values_changed", "type_changes", "dictionary_item_added",
+// "dictionary_item_removed", "iterable_item_added", "iterable_item_removed", each in report
+// order. Node 0 is the root, present whenever there is a record.
 class ChangeTree {
  public:
-  // Takes the entries in report order. An entry whose path cannot be read within its first
-  // `checked_segments` segments is dropped; deeper segments are read only when expanded, and an
-  // entry whose path turns out unreadable there is dropped from that level on.
-  ChangeTree(std::vector<ReportEntry> entries, std::uint64_t checked_segments);
+  explicit ChangeTree(const engine::ChangeLog& log);
 
-  const PrettyNode& root() const { return root_; }
-  bool empty() const { return root_.first == root_.last; }
+  bool empty() const { return nodes_.empty(); }
+  const PrettyNode& node(std::size_t at) const { return nodes_[at]; }
+  const PrettyNode& root() const { return nodes_.front(); }
 
-  // Appends the children of `node` to `out`, in order of first appearance in the report, no two
-  // with equal segments. Each child's entries keep report order. Call once per node, after its
-  // parent was expanded. Costs one segment scan per entry below `node`.
-  void expand(const PrettyNode& node, std::vector<PrettyNode>& out);
-
-  const PendingChange& change(std::size_t at) const { return entries_[order_[at]].change; }
-  std::string_view path(std::size_t at) const { return entries_[order_[at]].path; }
+  // The records in gathering order, and the next record at the same node (kNone after the last).
+  std::size_t change_count() const { return changes_.size(); }
+  const engine::ChangeRecord& change(std::size_t at) const { return *changes_[at]; }
+  std::size_t next_change(std::size_t at) const { return next_change_[at]; }
 
  private:
-  std::size_t child_for(const engine::PathStep& step, std::vector<PrettyNode>& out,
-                        std::size_t base);
+  std::size_t node_for(const engine::Position* position, std::vector<std::size_t>& node_of);
 
-  std::vector<ReportEntry> entries_;
-  std::vector<std::size_t> order_;  // entry indices; every node's entries are one range of it
-  PrettyNode root_;
-  // Scratch of `expand`, kept for the whole rendering so that a level allocates nothing.
-  std::vector<std::size_t> placed_;
-  std::vector<std::size_t> child_of_;  // per entry of the expanded range: its child and a flag
-  std::vector<std::size_t> by_index_;  // child + 1 by list position below direct_limit_, 0 free
-  std::size_t direct_limit_ = 0;
-  std::vector<std::size_t> slots_;  // open-addressing index of many children: child + 1, 0 free
-  std::vector<std::size_t> write_end_;
-  std::vector<std::size_t> write_continue_;
+  std::vector<PrettyNode> nodes_;
+  std::vector<const engine::ChangeRecord*> changes_;
+  std::vector<std::size_t> next_change_;
+  std::vector<const engine::Position*> missing_;  // scratch of node_for
 };
+
+// The change a record shows: its position's old and new nodes, and for a type change the type
+// names of both.
+ChangeKind resolve(const engine::ChangeRecord& record);
 
 }  // namespace hexalume::pretty

@@ -88,8 +88,7 @@ PyRef pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject
       return {};
     }
   }
-  const std::string text =
-      pretty::render_pretty(comparison.report.root(), comparison.t1(), comparison.t2(), options);
+  const std::string text = pretty::render_pretty(comparison.changes, options);
   return PyRef::steal(
       PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }

@@ -1,29 +1,43 @@
 #pragma once
 
-#include <ostream>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/path.hpp"
-
-namespace hexalume::engine {
-
-// Readable failure output for segment lists: Key "a" prints as 'a', Index 3 as #3.
-inline void PrintTo(const engine::PathSegment& segment, std::ostream* out) {
-  if (segment.is_key()) {
-    *out << "'" << segment.key << "'";
-  } else {
-    *out << "#" << segment.index;
-  }
-}
-
-}  // namespace hexalume::engine
+#include "engine/change.hpp"
+#include "value/value.hpp"
 
 namespace hexalume::testing {
 
-inline engine::PathSegment key(std::string text) { return engine::PathSegment::make_key(text); }
-inline engine::PathSegment index(std::uint64_t position) {
-  return engine::PathSegment::make_index(position);
+// One step of a path written in a test: an object key or a list position.
+struct Segment {
+  bool is_key = false;
+  std::string key;
+  std::uint64_t index = 0;
+};
+
+inline Segment key(std::string text) { return {true, std::move(text), 0}; }
+inline Segment index(std::uint64_t position) { return {false, {}, position}; }
+
+// The positions of a path from the root down, one per segment after the root; keys live in
+// `arena`. No nodes are attached.
+inline std::vector<engine::Position> positions_of(const std::vector<Segment>& segments,
+                                                  value::Arena& arena) {
+  std::vector<engine::Position> chain(segments.size() + 1);
+  value::Node* keys = arena.allocate_nodes(segments.size());
+  for (std::size_t at = 0; at < segments.size(); ++at) {
+    engine::Position& position = chain[at + 1];
+    position.parent = &chain[at];
+    if (segments[at].is_key) {
+      position.step = engine::StepKind::Member;
+      keys[at] = value::make_string(arena, segments[at].key);
+      position.key = &keys[at];
+    } else {
+      position.step = engine::StepKind::Index;
+      position.index = segments[at].index;
+    }
+  }
+  return chain;
 }
 
 // Lines joined by line feeds, to write expected renderings one line per argument.

@@ -14,7 +14,6 @@
 namespace hexalume {
 namespace {
 
-using engine::PathSegment;
 using testing::index;
 using testing::key;
 using testing::literal;
@@ -40,23 +39,20 @@ INSTANTIATE_TEST_SUITE_P(
                       IdentifierCase{std::string("a\0", 2), false}));
 
 struct CompactCase {
-  std::vector<engine::PathSegment> segments;
+  std::vector<testing::Segment> segments;
   std::string text;
 };
 
 class compact_text : public ::testing::TestWithParam<CompactCase> {};
 
-// Views of owned segments, as the renderer reads them from a path.
-std::vector<engine::PathStep> steps_of(const std::vector<engine::PathSegment>& segments) {
-  std::vector<engine::PathStep> steps;
-  for (const engine::PathSegment& segment : segments) {
-    steps.push_back({segment.kind, segment.index, segment.key});
-  }
-  return steps;
-}
-
 TEST_P(compact_text, formats) {
-  EXPECT_EQ(pretty::format_compact_segments(steps_of(GetParam().segments)), GetParam().text);
+  value::Arena arena;
+  const std::vector<engine::Position> chain = testing::positions_of(GetParam().segments, arena);
+  std::string text;
+  for (std::size_t at = 0; at < chain.size(); ++at) {
+    pretty::append_compact_segment(text, chain[at], at <= 1);
+  }
+  EXPECT_EQ(text, GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(compact, compact_text,
