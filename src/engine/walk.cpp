@@ -1,5 +1,7 @@
 #include "engine/walk.hpp"
 
+#include <string>
+
 #include "engine/numbers.hpp"
 #include "engine/path.hpp"
 #include "engine/unordered.hpp"
