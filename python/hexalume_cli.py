@@ -23,6 +23,7 @@ from types import ModuleType
 from typing import IO, Any, NamedTuple, NoReturn
 
 import hexalume
+import hexalume_patch
 
 PROG = "hexalume"
 EXIT_EQUAL = 0
@@ -191,6 +192,18 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="N",
         type=_count(_UINT8_MAX),
         help="0 lists changed values by path only (shows with --json); default 1",
+    )
+
+    patches = parser.add_argument_group("JSON Patch (RFC 6902)")
+    patches.add_argument(
+        "--patch",
+        action="store_true",
+        help="print the patch that turns OLD into NEW, as JSON",
+    )
+    patches.add_argument(
+        "--apply",
+        action="store_true",
+        help="read OLD as a patch, apply it to the document NEW and print the result as JSON",
     )
 
     output = parser.add_argument_group("output")
@@ -629,6 +642,8 @@ def run(
             _warn(stderr, f"{label}: duplicate key {path}; its last value is compared")
         documents.append(document.data)
     old, new = documents
+    if args.patch or args.apply:
+        return _run_patch(args, old, new, stdout)
     try:
         diff = hexalume.Vesperon(old, new, **_comparison_options(args))
     except (KeyboardInterrupt, SystemExit):
@@ -641,6 +656,37 @@ def run(
 
     try:
         _write_result(args, diff, stdout)
+    except BrokenPipeError:
+        raise _ReaderGone(status) from None
+    return status
+
+
+def _run_patch(args: argparse.Namespace, first: Any, second: Any, stdout: IO[str] | None) -> int:
+    """--patch OLD NEW prints the patch from OLD to NEW; --apply PATCH DOC prints DOC patched."""
+    if args.patch and args.apply:
+        raise CliError("--patch and --apply cannot be used together")
+    mode = "--patch" if args.patch else "--apply"
+    if _comparison_options(args):
+        raise CliError(f"{mode} takes no comparison options")
+    try:
+        if args.patch:
+            result = hexalume_patch.make_patch(first, second)
+            status = EXIT_DIFFERENT if result else EXIT_EQUAL
+        else:
+            result = hexalume_patch.apply_patch(second, first)
+            status = EXIT_EQUAL
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as exc:
+        reason = _one_line(str(exc)) or type(exc).__name__
+        action = "make the patch" if args.patch else "apply the patch"
+        raise CliError(f"cannot {action}: {reason}") from None
+    try:
+        text = json.dumps(result, indent=2, ensure_ascii=False)
+    except RecursionError:
+        raise CliError("the result is nested too deeply to write as JSON") from None
+    try:
+        _write(stdout, text + "\n")
     except BrokenPipeError:
         raise _ReaderGone(status) from None
     return status

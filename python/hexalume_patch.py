@@ -78,7 +78,7 @@ class _Operation:
         self.name = operation["op"]
         if not isinstance(self.name, str) or self.name not in _OPERATIONS:
             self.fail(f"unknown op {self.name!r}")
-        self.context = f"operation {index} ({self.name}"
+        self.context = f"operation {index} ({self.name})"
         self.path = self.pointer(operation, "path")
         self.context = f'operation {index} ({self.name} "{self.path}")'
         self.tokens = self.parse(self.path)
