@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "python/integers.hpp"
@@ -15,60 +16,14 @@ namespace {
 
 constexpr char kWhileReading[] = " while reading a JSON document";
 
-enum class JsonType : std::uint8_t { Null, Bool, Int, Float, Str, List, Tuple, Dict, Other };
-
-[[gnu::cold]] JsonType classify_subclass(PyObject* object) {
-  if (PyLong_Check(object)) return JsonType::Int;  // bool cannot be subclassed
-  if (PyFloat_Check(object)) return JsonType::Float;
-  if (PyUnicode_Check(object)) return JsonType::Str;
-  if (PyDict_Check(object)) return JsonType::Dict;
-  if (PyList_Check(object)) return JsonType::List;
-  if (PyTuple_Check(object)) return JsonType::Tuple;
-  return JsonType::Other;
-}
-
-// Exact built-in types by one pointer compare each; subclasses on the cold path.
-inline JsonType classify(PyObject* object) {
-  PyTypeObject* type = Py_TYPE(object);
-  if (type == &PyUnicode_Type) return JsonType::Str;
-  if (type == &PyDict_Type) return JsonType::Dict;
-  if (type == &PyLong_Type) return JsonType::Int;
-  if (type == &PyFloat_Type) return JsonType::Float;
-  if (type == &PyList_Type) return JsonType::List;
-  if (type == &PyBool_Type) return JsonType::Bool;
-  if (object == Py_None) return JsonType::Null;
-  if (type == &PyTuple_Type) return JsonType::Tuple;
-  return classify_subclass(object);
-}
-
-// The way from the document's root to the object being read, for error messages only: the
-// keys are borrowed from dicts that hold them while the walk is below them.
-struct TrailStep {
-  PyObject* key;  // nullptr for a list index
-  Py_ssize_t index;
-};
-
 class JsonWalk {
  public:
-  explicit JsonWalk(const char* label) : label_(label) {}
+  JsonWalk(const char* label, const Trail& at) : label_(label), trail_(at) {}
 
  protected:
   std::string pointer() const {
     std::string text;
-    for (const TrailStep& step : trail_) {
-      if (step.key == nullptr) {
-        text.push_back('/');
-        text.append(std::to_string(step.index));
-      } else {
-        const std::optional<std::string_view> key = utf8_from_py(step.key);
-        if (!key) {
-          PyErr_Clear();  // keys on the trail were read as UTF-8 already
-          text.append("/?");
-        } else {
-          engine::append_pointer_token(text, *key);
-        }
-      }
-    }
+    append_pointer(text, trail_);
     return text;
   }
 
@@ -109,7 +64,8 @@ class JsonWalk {
 
 class JsonReader : JsonWalk {
  public:
-  JsonReader(const char* label, value::Arena& arena) : JsonWalk(label), arena_(arena) {}
+  JsonReader(const char* label, const Trail& at, value::Arena& arena)
+      : JsonWalk(label, at), arena_(arena) {}
 
   bool read(PyObject* object, value::Node& out) {
     value::poll_interrupt();
@@ -121,6 +77,8 @@ class JsonReader : JsonWalk {
         out = value::make_bool(object == Py_True);
         return true;
       case JsonType::Int:
+        // The digits of a subclass are read through its own methods.
+        if (!PyLong_CheckExact(object)) note_python_code();
         return integer_from_py(object, arena_, out);
       case JsonType::Float: {
         const std::optional<double> number = finite_float(object);
@@ -167,17 +125,17 @@ class JsonReader : JsonWalk {
   bool read_dict(PyObject* dict, value::Node& out) {
     RecursionGuard guard(depth_, kWhileReading);
     if (!guard) return false;
-    DictEntries entries(dict);
+    DictReader entries(dict);
     value::Member* members = arena_.allocate_members(static_cast<std::size_t>(entries.size()));
     std::size_t count = 0;
-    PyRef key;
-    PyRef item;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
     while (entries.next(key, item)) {
-      const std::optional<std::string_view> text = key_text(key.get());
+      const std::optional<std::string_view> text = key_text(key);
       if (!text) return false;
-      trail_.push_back({key.get(), 0});
+      trail_.push_back({key, 0});
       members[count].key = value::make_string(arena_, *text);
-      if (!read(item.get(), members[count].value)) return false;
+      if (!read(item, members[count].value)) return false;
       trail_.pop_back();
       ++count;
     }
@@ -231,21 +189,23 @@ class JsonCopier : JsonWalk {
   }
 
  private:
+  // A container is copied whole first (one shallow copy, no growth), then the items that are
+  // not immutable scalars of exact type are replaced by their own copies.
   PyRef copy_sequence(PyObject* sequence) {
     RecursionGuard guard(depth_, kWhileReading);
     if (!guard) return {};
-    const bool is_list = PyList_Check(sequence);
-    const Py_ssize_t size = is_list ? PyList_Size(sequence) : PyTuple_Size(sequence);
-    PyRef result = PyRef::steal(PyList_New(size));
+    PyRef result = PyRef::steal(PySequence_List(sequence));
     if (!result) return {};
     trail_.push_back({nullptr, 0});
+    const Py_ssize_t size = PyList_Size(result.get());
     for (Py_ssize_t i = 0; i < size; ++i) {
-      trail_.back().index = i;
-      PyObject* item = is_list ? PyList_GetItem(sequence, i) : PyTuple_GetItem(sequence, i);
+      PyObject* item = PyList_GetItem(result.get(), i);
       if (item == nullptr) return {};
+      if (kept_as_is(item)) continue;
+      trail_.back().index = i;
       PyRef copied = copy(item);
       if (!copied) return {};
-      PyList_SetItem(result.get(), i, copied.release());  // steals the reference
+      PyList_SetItem(result.get(), i, copied.release());  // steals; releases the original
     }
     trail_.pop_back();
     return result;
@@ -255,63 +215,127 @@ class JsonCopier : JsonWalk {
     RecursionGuard guard(depth_, kWhileReading);
     if (!guard) return {};
     PyRef result = PyRef::steal(PyDict_New());
-    if (!result) return {};
-    DictEntries entries(dict);
-    PyRef key;
-    PyRef item;
-    while (entries.next(key, item)) {
-      const std::optional<std::string_view> text = key_text(key.get());
+    if (!result || PyDict_Update(result.get(), dict) != 0) return {};
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    std::vector<std::pair<PyRef, PyRef>> replaced;
+    // `result` is private to this call and nothing below runs Python code that could see it.
+    while (PyDict_Next(result.get(), &position, &key, &item)) {
+      const std::optional<std::string_view> text = key_text(key);
       if (!text) return {};
-      PyRef plain_key = PyUnicode_CheckExact(key.get())
-                            ? PyRef::borrow(key.get())
-                            : PyRef::steal(PyUnicode_FromStringAndSize(
-                                  text->data(), static_cast<Py_ssize_t>(text->size())));
-      if (!plain_key) return {};
-      trail_.push_back({key.get(), 0});
-      PyRef copied = copy(item.get());
-      if (!copied) return {};
+      if (!PyUnicode_CheckExact(key)) {
+        replaced.emplace_back(PyRef::borrow(key), PyRef());
+      } else if (kept_as_is(item)) {
+        continue;
+      }
+      trail_.push_back({key, 0});
+      PyRef copied = copy(item);
       trail_.pop_back();
-      if (PyDict_SetItem(result.get(), plain_key.get(), copied.get()) != 0) return {};
+      if (!copied) return {};
+      if (!PyUnicode_CheckExact(key)) {
+        replaced.back().second = std::move(copied);
+      } else if (PyDict_SetItem(result.get(), key, copied.get()) != 0) {
+        return {};  // an existing key: the dict does not change size
+      }
     }
-    if (PyDict_Size(result.get()) != entries.size()) {
-      raise_duplicate_key(label_, pointer());
-      return {};
-    }
+    // Keys of str subclasses become plain str, in their place in the key order.
+    if (!replaced.empty() && !plain_keys(result, replaced)) return {};
     return result;
+  }
+
+  // True for an object the copy may share: an exact str, int, float (finite), bool or None.
+  bool kept_as_is(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyUnicode_Type) {
+      if (utf8_from_py(object)) return true;
+      PyErr_Clear();  // copy() reports the lone surrogate with its position
+      return false;
+    }
+    if (type == &PyLong_Type || type == &PyBool_Type || object == Py_None) return true;
+    return type == &PyFloat_Type && std::isfinite(PyFloat_AsDouble(object));
+  }
+
+  bool plain_keys(PyRef& result, std::vector<std::pair<PyRef, PyRef>>& replaced) {
+    PyRef rebuilt = PyRef::steal(PyDict_New());
+    if (!rebuilt) return false;
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    std::size_t next = 0;
+    while (PyDict_Next(result.get(), &position, &key, &item)) {
+      if (next < replaced.size() && key == replaced[next].first.get()) {
+        const std::optional<std::string_view> text = utf8_from_py(key);
+        if (!text) return false;
+        PyRef plain = PyRef::steal(
+            PyUnicode_FromStringAndSize(text->data(), static_cast<Py_ssize_t>(text->size())));
+        if (!plain ||
+            PyDict_SetItem(rebuilt.get(), plain.get(), replaced[next].second.get()) != 0) {
+          return false;
+        }
+        ++next;
+      } else if (PyDict_SetItem(rebuilt.get(), key, item) != 0) {
+        return false;
+      }
+    }
+    if (PyDict_Size(rebuilt.get()) != PyDict_Size(result.get())) {
+      raise_duplicate_key(label_, pointer());
+      return false;
+    }
+    result = std::move(rebuilt);
+    return true;
   }
 };
 
 }  // namespace
 
-bool json_from_py(PyObject* object, const char* label, value::Arena& arena, value::Node& out) {
-  return JsonReader(label, arena).read(object, out);
+JsonType classify_subclass(PyObject* object) {
+  if (PyLong_Check(object)) return JsonType::Int;  // bool cannot be subclassed
+  if (PyFloat_Check(object)) return JsonType::Float;
+  if (PyUnicode_Check(object)) return JsonType::Str;
+  if (PyDict_Check(object)) return JsonType::Dict;
+  if (PyList_Check(object)) return JsonType::List;
+  if (PyTuple_Check(object)) return JsonType::Tuple;
+  return JsonType::Other;
 }
 
-PyRef json_copy(PyObject* object, const char* label) { return JsonCopier(label).copy(object); }
-
-PyRef json_child(PyObject* root, std::span<const engine::PatchStep> steps) {
-  PyRef at = PyRef::borrow(root);
-  for (const engine::PatchStep& step : steps) {
-    PyObject* child = nullptr;
-    if (step.key != nullptr && PyDict_Check(at.get())) {
-      const std::string_view text = step.key->string();
-      PyRef key = PyRef::steal(
-          PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-      if (!key) return {};
-      child = PyDict_GetItemWithError(at.get(), key.get());
-      if (child == nullptr && PyErr_Occurred()) return {};
-    } else if (step.key == nullptr && PyList_Check(at.get())) {
-      child = PyList_GetItem(at.get(), static_cast<Py_ssize_t>(step.index));
-    } else if (step.key == nullptr && PyTuple_Check(at.get())) {
-      child = PyTuple_GetItem(at.get(), static_cast<Py_ssize_t>(step.index));
+void append_pointer_token(std::string& pointer, std::string_view key) {
+  pointer.push_back('/');
+  for (const char c : key) {
+    if (c == '~') {
+      pointer.append("~0");
+    } else if (c == '/') {
+      pointer.append("~1");
+    } else {
+      pointer.push_back(c);
     }
-    if (child == nullptr) {
-      PyErr_Clear();
-      throw value::InternalError("a document changed while a patch was made from it");
-    }
-    at = PyRef::borrow(child);
   }
-  return at;
+}
+
+void append_pointer(std::string& pointer, const Trail& trail) {
+  for (const TrailStep& step : trail) {
+    if (step.key == nullptr) {
+      pointer.push_back('/');
+      pointer.append(std::to_string(step.index));
+      continue;
+    }
+    const std::optional<std::string_view> key = utf8_from_py(step.key);
+    if (key) {
+      append_pointer_token(pointer, *key);
+    } else {
+      PyErr_Clear();  // only a key that is being refused for it is not UTF-8
+      pointer.append("/?");
+    }
+  }
+}
+
+bool json_from_py(PyObject* object, const char* label, const Trail& at, value::Arena& arena,
+                  value::Node& out) {
+  return JsonReader(label, at, arena).read(object, out);
+}
+
+PyRef json_copy(PyObject* object, const char* label, const Trail& at) {
+  return JsonCopier(label, at).copy(object);
 }
 
 }  // namespace hexalume::python::patch

@@ -2,50 +2,15 @@
 
 #include "python/boundary.hpp"
 
-#include <vector>
-
-#include "engine/patch.hpp"
 #include "python/cancel_hook.hpp"
 #include "python/gc_pause.hpp"
 #include "python/patch/json_tree.hpp"
+#include "python/patch/patch_walk.hpp"
 #include "value/value.hpp"
 
 namespace hexalume::python::patch {
 
 namespace {
-
-const char* op_name(engine::PatchOpKind kind) {
-  switch (kind) {
-    case engine::PatchOpKind::Add:
-      return "add";
-    case engine::PatchOpKind::Remove:
-      return "remove";
-    case engine::PatchOpKind::Replace:
-      return "replace";
-    case engine::PatchOpKind::Test:
-      return "test";
-  }
-  throw value::InternalError("unknown patch operation");
-}
-
-// {"op": ..., "path": ..., "value": ...}, the value a fresh copy of the object the op points at.
-PyRef op_to_py(const engine::PatchOp& op, PyObject* old_object, PyObject* new_object) {
-  PyRef entry = PyRef::steal(PyDict_New());
-  if (!entry) return {};
-  PyRef name = PyRef::steal(PyUnicode_FromString(op_name(op.kind)));
-  PyRef path = PyRef::steal(
-      PyUnicode_DecodeUTF8(op.path.data(), static_cast<Py_ssize_t>(op.path.size()), "strict"));
-  if (!name || !path || PyDict_SetItemString(entry.get(), "op", name.get()) != 0 ||
-      PyDict_SetItemString(entry.get(), "path", path.get()) != 0) {
-    return {};
-  }
-  if (op.value == nullptr) return entry;
-  PyRef source = json_child(op.source.from_new ? new_object : old_object, op.source.steps);
-  if (!source) return {};
-  PyRef copied = json_copy(source.get(), op.source.from_new ? "new" : "old");
-  if (!copied || PyDict_SetItemString(entry.get(), "value", copied.get()) != 0) return {};
-  return entry;
-}
 
 PyObject* make_patch(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"old", "new", "test", nullptr};
@@ -59,24 +24,7 @@ PyObject* make_patch(PyObject*, PyObject* args, PyObject* kwargs) {
   // The walk and the copies create no cycles and must see the inputs unchanged: no collection
   // (and so no finaliser) runs in between.
   const GcPause pause;
-  value::Value old_tree;
-  value::Value new_tree;
-  value::Node old_root;
-  value::Node new_root;
-  if (!json_from_py(old_object, "old", old_tree.arena(), old_root) ||
-      !json_from_py(new_object, "new", new_tree.arena(), new_root)) {
-    return nullptr;
-  }
-  const std::vector<engine::PatchOp> ops =
-      engine::make_patch_ops(old_root, new_root, with_tests != 0);
-  PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ops.size())));
-  if (!result) return nullptr;
-  for (std::size_t i = 0; i < ops.size(); ++i) {
-    PyRef entry = op_to_py(ops[i], old_object, new_object);
-    if (!entry) return nullptr;
-    PyList_SetItem(result.get(), static_cast<Py_ssize_t>(i), entry.release());
-  }
-  return result.release();
+  return make_patch_from_py(old_object, new_object, with_tests != 0).release();
 }
 
 PyObject* copy_document(PyObject*, PyObject* args) {
@@ -84,7 +32,7 @@ PyObject* copy_document(PyObject*, PyObject* args) {
   const char* label = nullptr;
   if (!PyArg_ParseTuple(args, "Os:copy_document", &object, &label)) return nullptr;
   const GcPause pause;
-  return json_copy(object, label).release();
+  return json_copy(object, label, {}).release();
 }
 
 PyObject* equal_documents(PyObject*, PyObject* args) {
@@ -100,8 +48,8 @@ PyObject* equal_documents(PyObject*, PyObject* args) {
   value::Value right_tree;
   value::Node left_root;
   value::Node right_root;
-  if (!json_from_py(left, left_label, left_tree.arena(), left_root) ||
-      !json_from_py(right, right_label, right_tree.arena(), right_root)) {
+  if (!json_from_py(left, left_label, {}, left_tree.arena(), left_root) ||
+      !json_from_py(right, right_label, {}, right_tree.arena(), right_root)) {
     return nullptr;
   }
   return PyBool_FromLong(value::equal(left_root, right_root) ? 1 : 0);
