@@ -2,16 +2,13 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <unordered_map>
+#include <vector>
 
-#include "value/hash.hpp"
 #include "value/interrupt.hpp"
 
 namespace hexalume::engine {
 
 namespace {
-
-using value::Node;
 
 // Short lists align exactly whatever their shape: 16384 steps take well under a millisecond.
 constexpr std::size_t kBudgetFloor = std::size_t{1} << 14;
@@ -22,33 +19,12 @@ constexpr std::size_t kShortGap = 32;
 
 class Aligner {
  public:
-  Aligner(std::span<const Node> old_items, std::span<const Node> new_items, std::size_t budget)
-      : old_(old_items), new_(new_items), budget_(budget) {}
+  Aligner(std::span<const std::uint64_t> old_hashes, std::span<const std::uint64_t> new_hashes,
+          const std::function<bool(std::size_t, std::size_t)>& same, std::size_t budget)
+      : old_hash_(old_hashes), new_hash_(new_hashes), equal_(same), budget_(budget) {}
 
   std::optional<std::vector<EditRun>> run() {
-    std::size_t old_end = old_.size();
-    std::size_t new_end = new_.size();
-    std::size_t prefix = 0;
-    while (prefix < old_end && prefix < new_end && spend(1) &&
-           value::equal(old_[prefix], new_[prefix])) {
-      ++prefix;
-    }
-    std::size_t suffix = 0;
-    while (prefix + suffix < old_end && prefix + suffix < new_end && spend(1) &&
-           value::equal(old_[old_end - 1 - suffix], new_[new_end - 1 - suffix])) {
-      ++suffix;
-    }
-    if (exhausted_) return std::nullopt;
-    old_end -= suffix;
-    new_end -= suffix;
-    old_hash_.resize(old_end);
-    new_hash_.resize(new_end);
-    for (std::size_t i = prefix; i < old_end; ++i) old_hash_[i] = value::structural_hash(old_[i]);
-    for (std::size_t j = prefix; j < new_end; ++j) new_hash_[j] = value::structural_hash(new_[j]);
-    value::poll_interrupt(old_end + new_end - 2 * prefix);
-    emit(EditKind::Keep, prefix);
-    align_gap(prefix, old_end, prefix, new_end, 0);
-    emit(EditKind::Keep, suffix);
+    align_gap(0, old_hash_.size(), 0, new_hash_.size(), 0);
     if (exhausted_) return std::nullopt;
     return std::move(runs_);
   }
@@ -63,8 +39,7 @@ class Aligner {
   }
 
   bool same(std::size_t old_index, std::size_t new_index) {
-    return spend(1) && old_hash_[old_index] == new_hash_[new_index] &&
-           value::equal(old_[old_index], new_[new_index]);
+    return spend(1) && old_hash_[old_index] == new_hash_[new_index] && equal_(old_index, new_index);
   }
 
   void emit(EditKind kind, std::size_t count) {
@@ -105,16 +80,29 @@ class Aligner {
     emit(EditKind::Keep, suffix);
   }
 
-  struct Occurrences {
-    std::size_t old_count = 0;
-    std::size_t new_count = 0;
-    std::size_t old_index = 0;
-    std::size_t new_index = 0;
-  };
   struct Anchor {
     std::size_t old_index;
     std::size_t new_index;
   };
+
+  // How often a hash occurs in each range, and where it occurred last. A slot is free while
+  // old_count is 0: only hashes of the old range are entered.
+  struct Occurrences {
+    std::uint64_t hash;
+    std::uint32_t old_count;
+    std::uint32_t new_count;
+    std::size_t old_index;
+    std::size_t new_index;
+  };
+
+  // Open addressing with linear probing in a table at most half full: one cache line per
+  // lookup, where a node-based map costs an allocation per entry and a miss per step.
+  static Occurrences& slot_of(std::vector<Occurrences>& table, std::uint64_t hash) {
+    const std::size_t mask = table.size() - 1;
+    std::size_t at = static_cast<std::size_t>(hash) & mask;
+    while (table[at].old_count != 0 && table[at].hash != hash) at = (at + 1) & mask;
+    return table[at];
+  }
 
   // Pairs the items that occur once in each range, keeps the longest chain of pairs in the
   // same order in both, and aligns the gaps between them. False (nothing emitted) when no
@@ -122,22 +110,24 @@ class Aligner {
   bool align_by_anchors(std::size_t old_begin, std::size_t old_end, std::size_t new_begin,
                         std::size_t new_end, unsigned level) {
     if (!spend(old_end - old_begin + new_end - new_begin)) return true;
-    std::unordered_map<std::uint64_t, Occurrences> seen;
-    seen.reserve(old_end - old_begin);
+    std::size_t capacity = 16;
+    while (capacity < 2 * (old_end - old_begin)) capacity *= 2;
+    std::vector<Occurrences> table(capacity, Occurrences{0, 0, 0, 0, 0});
     for (std::size_t i = old_begin; i < old_end; ++i) {
-      Occurrences& slot = seen[old_hash_[i]];
-      ++slot.old_count;
+      Occurrences& slot = slot_of(table, old_hash_[i]);
+      slot.hash = old_hash_[i];
+      slot.old_count += slot.old_count < 2 ? 1 : 0;
       slot.old_index = i;
     }
     for (std::size_t j = new_begin; j < new_end; ++j) {
-      const auto found = seen.find(new_hash_[j]);
-      if (found == seen.end()) continue;
-      ++found->second.new_count;
-      found->second.new_index = j;
+      Occurrences& slot = slot_of(table, new_hash_[j]);
+      if (slot.old_count == 0) continue;
+      slot.new_count += slot.new_count < 2 ? 1 : 0;
+      slot.new_index = j;
     }
     std::vector<Anchor> candidates;
     for (std::size_t i = old_begin; i < old_end; ++i) {
-      const Occurrences& slot = seen.find(old_hash_[i])->second;
+      const Occurrences& slot = slot_of(table, old_hash_[i]);
       if (slot.old_count == 1 && slot.new_count == 1 && same(i, slot.new_index)) {
         candidates.push_back({i, slot.new_index});
       }
@@ -242,13 +232,12 @@ class Aligner {
     for (auto step = steps.rbegin(); step != steps.rend(); ++step) emit(*step, 1);
   }
 
-  std::span<const Node> old_;
-  std::span<const Node> new_;
+  std::span<const std::uint64_t> old_hash_;
+  std::span<const std::uint64_t> new_hash_;
+  const std::function<bool(std::size_t, std::size_t)>& equal_;
   std::size_t budget_;
   std::size_t used_ = 0;
   bool exhausted_ = false;
-  std::vector<std::uint64_t> old_hash_;
-  std::vector<std::uint64_t> new_hash_;
   std::vector<EditRun> runs_;
 };
 
@@ -258,10 +247,10 @@ std::size_t alignment_budget(std::size_t old_count, std::size_t new_count) {
   return kBudgetFloor + 8 * (old_count + new_count);
 }
 
-std::optional<std::vector<EditRun>> align_items(std::span<const Node> old_items,
-                                                std::span<const Node> new_items,
-                                                std::size_t budget) {
-  return Aligner(old_items, new_items, budget).run();
+std::optional<std::vector<EditRun>> align_items(
+    std::span<const std::uint64_t> old_hashes, std::span<const std::uint64_t> new_hashes,
+    const std::function<bool(std::size_t, std::size_t)>& same, std::size_t budget) {
+  return Aligner(old_hashes, new_hashes, same, budget).run();
 }
 
 }  // namespace hexalume::engine

@@ -2,11 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
-
-#include "value/value.hpp"
 
 namespace hexalume::engine {
 
@@ -23,13 +22,14 @@ struct EditRun {
 // that short lists are always aligned exactly.
 std::size_t alignment_budget(std::size_t old_count, std::size_t new_count);
 
-// Aligns two lists so that as few items as practical are removed and inserted: the common
-// prefix and suffix are kept, items that occur once in each list anchor the rest, and the gaps
-// are aligned by the greedy shortest-edit-script search over item hashes, each match confirmed
-// by equality. Adjacent runs never share a kind. nullopt when the search would take more than
-// `budget` steps; the caller then pairs the items position by position.
-std::optional<std::vector<EditRun>> align_items(std::span<const value::Node> old_items,
-                                                std::span<const value::Node> new_items,
-                                                std::size_t budget);
+// Aligns two lists given as item hashes, so that as few items as practical are removed and
+// inserted: the common prefix and suffix are kept, items that occur once in each list anchor the
+// rest, and the gaps are aligned by the greedy shortest-edit-script search. `same(i, j)` says
+// whether old item i equals new item j; it is asked only when their hashes agree (equal items
+// must hash alike). Adjacent runs never share a kind. nullopt when the search would take more
+// than `budget` steps; the caller then pairs the items position by position.
+std::optional<std::vector<EditRun>> align_items(
+    std::span<const std::uint64_t> old_hashes, std::span<const std::uint64_t> new_hashes,
+    const std::function<bool(std::size_t, std::size_t)>& same, std::size_t budget);
 
 }  // namespace hexalume::engine

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -222,17 +224,9 @@ class PatchWalk {
     const Middle old_middle{old_list, prefix, old_size - suffix};
     const Middle new_middle{new_list, prefix, new_size - suffix};
     if (old_middle.size() == 0 && new_middle.size() == 0) return true;
-    // The middle is read into trees, hashed and aligned.
-    value::Arena arena;
-    std::vector<value::Node> old_items;
-    std::vector<value::Node> new_items;
-    if (!read_items(old_middle, "old", old_trail_, arena, old_items) ||
-        !read_items(new_middle, "new", new_trail_, arena, new_items)) {
-      return false;
-    }
-    std::optional<std::vector<engine::EditRun>> runs = engine::align_items(
-        old_items, new_items, engine::alignment_budget(old_items.size(), new_items.size()));
-    if (!runs) runs = by_position(old_items.size(), new_items.size());
+    std::optional<std::vector<engine::EditRun>> runs = edited_in_place(old_middle, new_middle);
+    if (!runs) runs = align(old_middle, new_middle);
+    if (!runs) return refuse();
     Gap gap{old_middle.begin, new_middle.begin, prefix, 0, 0};
     for (const engine::EditRun& run : *runs) {
       if (run.kind == engine::EditKind::Keep) {
@@ -255,21 +249,171 @@ class PatchWalk {
     Py_ssize_t begin;
     Py_ssize_t end;
     std::size_t size() const { return static_cast<std::size_t>(end - begin); }
+    PyObject* item(std::size_t offset) const {
+      return sequence_item(list, begin + static_cast<Py_ssize_t>(offset));
+    }
   };
 
-  bool read_items(const Middle& middle, const char* label, Trail& trail, value::Arena& arena,
-                  std::vector<value::Node>& items) {
-    items.resize(middle.size());
-    trail.push_back({nullptr, 0});
-    for (Py_ssize_t i = middle.begin; i < middle.end; ++i) {
-      trail.back().index = i;
-      if (!json_from_py(sequence_item(middle.list, i), label, trail, arena,
-                        items[static_cast<std::size_t>(i - middle.begin)])) {
-        return false;
+  // The runs that pair the items by position, when the two middles are as long as each other
+  // and their items differ only in place: no differing item equals its neighbour on the other
+  // side, which is what a shift looks like. nullopt otherwise (also when something is not JSON:
+  // the alignment finds it).
+  std::optional<std::vector<engine::EditRun>> edited_in_place(const Middle& old_middle,
+                                                              const Middle& new_middle) {
+    if (old_middle.size() != new_middle.size()) return std::nullopt;
+    std::vector<engine::EditRun> runs;
+    for (Py_ssize_t i = old_middle.begin; i < old_middle.end; ++i) {
+      const Same result =
+          same(sequence_item(old_middle.list, i), sequence_item(new_middle.list, i));
+      if (result == Same::NotJson) return std::nullopt;
+      if (result == Same::Yes) {
+        add_run(runs, engine::EditKind::Keep);
+        continue;
       }
+      if ((i + 1 < old_middle.end && (same(sequence_item(old_middle.list, i),
+                                           sequence_item(new_middle.list, i + 1)) != Same::No ||
+                                      same(sequence_item(old_middle.list, i + 1),
+                                           sequence_item(new_middle.list, i)) != Same::No))) {
+        return std::nullopt;
+      }
+      add_run(runs, engine::EditKind::Remove);
+      add_run(runs, engine::EditKind::Insert);
     }
-    trail.pop_back();
-    return true;
+    return runs;
+  }
+
+  static void add_run(std::vector<engine::EditRun>& runs, engine::EditKind kind) {
+    if (!runs.empty() && runs.back().kind == kind && kind == engine::EditKind::Keep) {
+      ++runs.back().count;
+    } else {
+      runs.push_back({kind, 1});
+    }
+  }
+
+  // Aligns the middles by their items' hashes (by position when that runs over its budget).
+  // nullopt when an item is not JSON.
+  std::optional<std::vector<engine::EditRun>> align(const Middle& old_middle,
+                                                    const Middle& new_middle) {
+    std::vector<std::uint64_t> old_hashes(old_middle.size());
+    std::vector<std::uint64_t> new_hashes(new_middle.size());
+    for (std::size_t i = 0; i < old_hashes.size(); ++i) {
+      if (!hash_of(old_middle.item(i), old_hashes[i])) return std::nullopt;
+    }
+    for (std::size_t j = 0; j < new_hashes.size(); ++j) {
+      if (!hash_of(new_middle.item(j), new_hashes[j])) return std::nullopt;
+    }
+    const std::function<bool(std::size_t, std::size_t)> equal = [&](std::size_t i, std::size_t j) {
+      return same(old_middle.item(i), new_middle.item(j)) == Same::Yes;
+    };
+    std::optional<std::vector<engine::EditRun>> runs =
+        engine::align_items(old_hashes, new_hashes, equal,
+                            engine::alignment_budget(old_hashes.size(), new_hashes.size()));
+    if (!runs) runs = by_position(old_hashes.size(), new_hashes.size());
+    return runs;
+  }
+
+  // A hash that values same() finds equal share: kinds apart, dict key order ignored. False
+  // when something in `object` is not JSON.
+  bool hash_of(PyObject* object, std::uint64_t& out) {
+    value::poll_interrupt();
+    switch (classify(object)) {
+      case JsonType::Null:
+        out = mix(1);
+        return true;
+      case JsonType::Bool:
+        out = mix(object == Py_True ? 2 : 3);
+        return true;
+      case JsonType::Int: {
+        // A subclass hashes as the plain int of its value, as it compares.
+        if (!PyLong_CheckExact(object)) note_python_code();
+        const PyRef plain = PyLong_CheckExact(object) ? PyRef::borrow(object)
+                                                      : PyRef::steal(PyNumber_Index(object));
+        if (!plain) throw_pending();
+        out = mix(python_hash(plain.get()) ^ kIntKind);
+        return true;
+      }
+      case JsonType::Float: {
+        double number = PyFloat_AsDouble(object);
+        if (!std::isfinite(number)) return false;
+        if (number == 0) number = 0;  // -0.0 equals 0.0
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &number, sizeof bits);
+        out = mix(bits ^ kFloatKind);
+        return true;
+      }
+      case JsonType::Str: {
+        const std::optional<std::string_view> text = text_of(object);
+        if (!text) return false;
+        out = mix(text_hash(object, *text) ^ kStrKind);
+        return true;
+      }
+      case JsonType::List:
+      case JsonType::Tuple: {
+        RecursionGuard guard(depth_, kWhilePatching);
+        if (!guard) throw_pending();
+        const Py_ssize_t size = sequence_size(object);
+        std::uint64_t hash = mix(kListKind ^ static_cast<std::uint64_t>(size));
+        for (Py_ssize_t i = 0; i < size; ++i) {
+          std::uint64_t item = 0;
+          if (!hash_of(sequence_item(object, i), item)) return false;
+          hash = mix(hash ^ item);
+        }
+        out = hash;
+        return true;
+      }
+      case JsonType::Dict: {
+        RecursionGuard guard(depth_, kWhilePatching);
+        if (!guard) throw_pending();
+        std::uint64_t sum = 0;
+        DictReader entries(object);
+        PyObject* key = nullptr;
+        PyObject* item = nullptr;
+        while (entries.next(key, item)) {
+          if (!PyUnicode_Check(key)) return false;
+          const std::optional<std::string_view> text = text_of(key);
+          std::uint64_t item_hash = 0;
+          if (!text || !hash_of(item, item_hash)) return false;
+          sum += mix(text_hash(key, *text) + 0x9e3779b97f4a7c15 * item_hash);
+        }
+        out = mix(sum ^ kDictKind ^ static_cast<std::uint64_t>(entries.size()));
+        return true;
+      }
+      case JsonType::Other:
+        break;
+    }
+    return false;
+  }
+
+  static constexpr std::uint64_t kIntKind = 0x1000;
+  static constexpr std::uint64_t kFloatKind = 0x2000;
+  static constexpr std::uint64_t kStrKind = 0x3000;
+  static constexpr std::uint64_t kListKind = 0x4000;
+  static constexpr std::uint64_t kDictKind = 0x5000;
+
+  // The finaliser of splitmix64 (Steele, Lea and Flood 2014): every input bit moves every
+  // output bit.
+  static constexpr std::uint64_t mix(std::uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111eb;
+    x ^= x >> 31;
+    return x;
+  }
+
+  static std::uint64_t python_hash(PyObject* object) {
+    const Py_hash_t hash = PyObject_Hash(object);
+    if (hash == -1 && PyErr_Occurred()) throw_pending();
+    return static_cast<std::uint64_t>(hash);
+  }
+
+  // The interpreter's (cached) hash of an exact str; a subclass by its text, as it compares.
+  static std::uint64_t text_hash(PyObject* text_object, std::string_view text) {
+    if (PyUnicode_CheckExact(text_object)) return python_hash(text_object);
+    const PyRef plain = PyRef::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!plain) throw_pending();
+    return python_hash(plain.get());
   }
 
   // Over the budget: items paired by position, then the longer list's tail.
