@@ -46,7 +46,7 @@ def same(old, new):
     if isinstance(old, dict):
         return old.keys() == new.keys() and all(same(old[k], new[k]) for k in old)
     if isinstance(old, list):
-        return len(old) == len(new) and all(same(a, b) for a, b in zip(old, new))
+        return len(old) == len(new) and all(same(a, b) for a, b in zip(old, new, strict=True))
     return old == new
 
 
@@ -77,7 +77,9 @@ def plain_make_patch(old, new, path="", ops=None):
 def plain_apply_patch(doc, patch):
     doc = copy.deepcopy(doc)
     for op in patch:
-        *parents, last = [t.replace("~1", "/").replace("~0", "~") for t in op["path"][1:].split("/")]
+        *parents, last = [
+            t.replace("~1", "/").replace("~0", "~") for t in op["path"][1:].split("/")
+        ]
         node = doc
         for token in parents:
             node = node[int(token)] if isinstance(node, list) else node[token]
@@ -153,18 +155,26 @@ def main():
         )
         if name == "equal":
             vesperon, _ = best(args.repeat, lambda: hexalume.Vesperon(old, new))
-            print(f"{'  Vesperon, same inputs':<28}{vesperon * 1e3:>10.1f}ms"
-                  f"{'':>12}{ours / vesperon:>7.2f}x of make_patch")
+            print(
+                f"{'  Vesperon, same inputs':<28}{vesperon * 1e3:>10.1f}ms"
+                f"{'':>12}{ours / vesperon:>7.2f}x of make_patch"
+            )
     rng = random.Random(SEED)
-    doc, changed = next((old, new) for name, old, new in cases(args.records) if name == "few leaves")
+    doc, changed = next(
+        (old, new) for name, old, new in cases(args.records) if name == "few leaves"
+    )
     patch = make_patch(doc, changed)[:10]
-    patch += [{"op": "add", "path": f"/records/{rng.randrange(args.records)}/x", "value": 1}
-              for _ in range(10 - len(patch))]
+    patch += [
+        {"op": "add", "path": f"/records/{rng.randrange(args.records)}/x", "value": 1}
+        for _ in range(10 - len(patch))
+    ]
     ours, result = best(args.repeat, lambda: apply_patch(doc, patch))
     plain, expected = best(args.repeat, lambda: plain_apply_patch(doc, patch))
     assert result == expected
-    print(f"{'apply 10 ops, not in place':<28}{ours * 1e3:>10.1f}ms{plain * 1e3:>10.1f}ms"
-          f"{plain / ours:>7.1f}x")
+    print(
+        f"{'apply 10 ops, not in place':<28}{ours * 1e3:>10.1f}ms{plain * 1e3:>10.1f}ms"
+        f"{plain / ours:>7.1f}x"
+    )
     return 0
 
 

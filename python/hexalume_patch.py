@@ -9,9 +9,9 @@ finite float, bool and None.
 from __future__ import annotations
 
 import re
-from typing import Any
+from typing import Any, NoReturn
 
-import _hexalume_patch as _native
+import _hexalume_patch as _native  # type: ignore[import-not-found]
 
 __all__ = ["apply_patch", "make_patch"]
 
@@ -30,7 +30,8 @@ def make_patch(old: Any, new: Any, *, test: bool = False) -> list[dict[str, Any]
     TypeError (ValueError for NaN and infinities) naming the position of anything that is not
     JSON.
     """
-    return _native.make_patch(old, new, test=bool(test))
+    patch: list[dict[str, Any]] = _native.make_patch(old, new, test=bool(test))
+    return patch
 
 
 def apply_patch(doc: Any, patch: list[dict[str, Any]], *, in_place: bool = False) -> Any:
@@ -90,7 +91,7 @@ class _Operation:
             self.source = self.pointer(operation, "from")
             self.source_tokens = self.parse(self.source)
 
-    def fail(self, reason: str) -> Any:
+    def fail(self, reason: str) -> NoReturn:
         raise ValueError(f"{self.context}: {reason}")
 
     def pointer(self, operation: dict[str, Any], field: str) -> str:
@@ -121,7 +122,9 @@ class _Operation:
             self.fail(f'"{token}" is not an index of the list at "{where}"')
         position = int(token) if len(token) < 20 else len(items) + 1
         if position > len(items) or (position == len(items) and not end):
-            self.fail(f'index {token} is out of range: the list at "{where}" has {len(items)} items')
+            self.fail(
+                f'index {token} is out of range: the list at "{where}" has {len(items)} items'
+            )
         return position
 
     def child(self, node: Any, token: str, where: str) -> Any:

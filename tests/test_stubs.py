@@ -51,6 +51,10 @@ def mypy_env(tmp_path_factory):
             pytest.fail("the hexalume-stubs package is not installed next to the module")
         stub_dir = tmp_path_factory.mktemp("stubs")
         shutil.copy(STUB_SOURCE, stub_dir / "hexalume.pyi")
+        shutil.copy(
+            REPO / "stubs" / "hexalume_patch-stubs" / "__init__.pyi",
+            stub_dir / "hexalume_patch.pyi",
+        )
         env["MYPYPATH"] = str(stub_dir)
     return env
 

@@ -1,0 +1,6 @@
+from typing import Any
+
+__all__ = ["apply_patch", "make_patch"]
+
+def make_patch(old: Any, new: Any, *, test: bool = False) -> list[dict[str, Any]]: ...
+def apply_patch(doc: Any, patch: list[dict[str, Any]], *, in_place: bool = False) -> Any: ...
