@@ -3,6 +3,9 @@ and two positions never silently share one report entry."""
 
 from __future__ import annotations
 
+import decimal
+import math
+import random
 import sys
 
 import pytest
@@ -45,10 +48,28 @@ def changed(old, new, path="root"):
         # the numeric rules see true values (each rule's edges: tests/cpp/engine_walk_test.cpp)
         (2**60, 2**60 + 1, {"atol": 0.5}, changed(2**60, 2**60 + 1)),
         (10**400, 10**400 + 1, {"atol": 1e308}, {}),
+        # one object met three times, against an equal int that is another object
+        ([BIG**2] * 3, [BIG**2, BIG**2 + 1, BIG**2], {}, changed(BIG**2, BIG**2 + 1, "root[1]")),
     ],
 )
 def test_integers_keep_their_value(t1, t2, options, expected):
     assert report(t1, t2, **options) == expected
+
+
+class LyingInt(int):
+    """An int whose methods lie about its value: only the value itself may be read."""
+
+    def to_bytes(self, *args, **kwargs):
+        return b"\x01"
+
+    def bit_length(self):
+        return 1
+
+    def __neg__(self):
+        return 1
+
+    def __abs__(self):
+        return 1
 
 
 @pytest.mark.parametrize(
@@ -59,29 +80,57 @@ def test_integers_keep_their_value(t1, t2, options, expected):
         10**400,
         -(10**5000) - 7,
         2**20000 + 1,
+        LyingInt(-(2**100) - 3),
     ],
-    ids=["2**64", "-2**63-1", "10**400", "-(10**5000)-7", "2**20000+1"],
+    ids=["2**64", "-2**63-1", "10**400", "-(10**5000)-7", "2**20000+1", "subclass"],
 )
 def test_integers_come_back_exactly(value):
-    outcome(lambda: converted(value), value)
+    outcome(lambda: converted(value), int(value))
 
 
 @pytest.mark.skipif(not hasattr(sys, "set_int_max_str_digits"), reason="no int/str digit limit")
-def test_the_interpreter_digit_limit_does_not_apply():
+@pytest.mark.parametrize("value", [10**1000 + 1, -(3**60000) - 1], ids=["1001 digits", "28628"])
+def test_the_interpreter_digit_limit_does_not_apply(value):
     limit = sys.get_int_max_str_digits()
+    sys.set_int_max_str_digits(0)
+    text = str(value)
     sys.set_int_max_str_digits(640)
     try:
-        value = 10**1000 + 1
         assert converted(value) == value
         diff = Vesperon([value], [value + 1]).to_dict()
         assert diff == changed(value, value + 1, "root[0]")
         # repr() writes the digits itself, as pretty() does, rather than failing on the limit.
         assert repr(Vesperon([value], [])) == (
-            "Vesperon({'iterable_item_removed': {'root[0]': 1" + "0" * 999 + "1}})"
+            "Vesperon({'iterable_item_removed': {'root[0]': " + text + "}})"
         )
-        assert pretty_text_ends(Vesperon([value], [value + 1]), "1" + "0" * 999 + "2")
+        assert pretty_text_ends(Vesperon([value + 1], [value]), text)
     finally:
         sys.set_int_max_str_digits(limit)
+
+
+@pytest.mark.parametrize("digits", range(1, 26))
+def test_significant_digits_round_exact_values(digits):
+    """Each value is rounded half up on its exact decimal value, at every digit count: pairs of
+    neighbouring doubles, values near a rounding half and values a few units apart."""
+    rounding = decimal.Context(prec=digits, rounding=decimal.ROUND_HALF_UP)
+    exact = decimal.Context(prec=2000)
+    epsilon = decimal.Decimal(2.0**-52)
+    generator = random.Random(digits)
+    for _ in range(60):
+        a = generator.uniform(-10, 10) * 10.0 ** generator.randint(-25, 25)
+        unit = decimal.Decimal(1).scaleb(rounding.plus(decimal.Decimal(a)).adjusted() - digits + 1)
+        half = exact.add(rounding.plus(decimal.Decimal(a)), unit / 2)
+        for b in (
+            math.nextafter(a, math.inf),
+            float(half),
+            math.nextafter(float(half), -math.inf),
+            a * (1 + generator.uniform(-3, 3) * 10.0**-digits),
+        ):
+            difference = exact.subtract(
+                rounding.plus(decimal.Decimal(a)), rounding.plus(decimal.Decimal(b))
+            )
+            expected = {} if abs(difference) <= epsilon else changed(a, b)
+            assert Vesperon(a, b, significant_digits=digits).to_dict() == expected, (a, b)
 
 
 def test_index_objects_and_text():

@@ -16,36 +16,6 @@ using value::NumberRep;
 // The 64-bit float epsilon, 2^-52.
 constexpr double kFloatEpsilon = 0x1p-52;
 
-double power_of_ten(std::int64_t exponent) { return std::pow(10.0, static_cast<double>(exponent)); }
-
-// x rounded to `digits` significant digits: round(x * 10^k) / 10^k with k = digits - 1 - e and
-// e the decimal exponent of x. Where 10^k or x * 10^k leaves the float range (tiny x, or a huge
-// digit count) the same rounding is reached without overflowing: a double needs at most 17
-// significant digits, so rounding to 17 or more returns x, and below that the scale is applied
-// in two halves, each of which stays finite.
-double round_to_digits(double x, std::uint32_t digits) {
-  auto exponent = static_cast<std::int64_t>(std::floor(std::log10(std::fabs(x))));
-  std::int64_t k = static_cast<std::int64_t>(digits) - 1 - exponent;
-  double scale = power_of_ten(k);
-  if (std::isfinite(scale) && scale != 0.0 && std::isfinite(x * scale)) {
-    return std::round(x * scale) / scale;
-  }
-  if (digits >= 17) return x;
-  double first = power_of_ten(k / 2);
-  double second = power_of_ten(k - k / 2);
-  return std::round(x * first * second) / first / second;
-}
-
-bool equal_to_digits(double a, double b, std::uint32_t digits) {
-  if (a == 0.0 || b == 0.0) {
-    return std::fabs(a - b) <= std::pow(10.0, -static_cast<double>(digits));
-  }
-  const double rounded_a = round_to_digits(a, digits);
-  const double rounded_b = round_to_digits(b, digits);
-  // Two numbers next to the largest float may both round past it, to the same infinity.
-  return rounded_a == rounded_b || std::fabs(rounded_a - rounded_b) <= kFloatEpsilon;
-}
-
 // Integers in the numeric rules. A literal reading converts both numbers to doubles, which
 // rounds integers beyond 2^53 (2^60 and 2^60 + 1 become the same double) and rounds the
 // difference of two integers. Instead, any pair that holds an integer is decided on exact
@@ -54,10 +24,13 @@ bool equal_to_digits(double a, double b, std::uint32_t digits) {
 
 using Wide = unsigned __int128;
 
-std::uint64_t magnitude_of(const Node& number) {
-  if (number.rep == NumberRep::Unsigned) return number.unsigned_int;
-  return number.signed_int < 0 ? 0 - static_cast<std::uint64_t>(number.signed_int)
-                               : static_cast<std::uint64_t>(number.signed_int);
+// The magnitude of an integer of at most 64 bits.
+Wide magnitude_of(const value::IntegerParts& parts) {
+  Wide magnitude = 0;
+  for (std::size_t i = parts.magnitude.size(); i-- > 0;) {
+    magnitude = (magnitude << 32) | parts.magnitude[i];
+  }
+  return magnitude;
 }
 
 unsigned bit_length(Wide value) {
@@ -103,12 +76,14 @@ bool within_relative(Wide difference, double relative, Wide larger) {
 // The first two rules for two 64-bit integers: 128-bit arithmetic is exact for them.
 bool integers_within(const Node& t1, const Node& t2, const VesperonOptions& options,
                      double absolute, double relative, bool tolerance) {
-  const bool negative1 = t1.rep == NumberRep::Signed && t1.signed_int < 0;
-  const bool negative2 = t2.rep == NumberRep::Signed && t2.signed_int < 0;
-  const Wide magnitude1 = magnitude_of(t1);
-  const Wide magnitude2 = magnitude_of(t2);
+  std::uint32_t buffer1[2];
+  std::uint32_t buffer2[2];
+  const value::IntegerParts parts1 = value::integer_parts(t1, buffer1);
+  const value::IntegerParts parts2 = value::integer_parts(t2, buffer2);
+  const Wide magnitude1 = magnitude_of(parts1);
+  const Wide magnitude2 = magnitude_of(parts2);
   Wide difference;
-  if (negative1 != negative2) {
+  if (parts1.negative != parts2.negative) {
     difference = magnitude1 + magnitude2;
   } else {
     difference = magnitude1 > magnitude2 ? magnitude1 - magnitude2 : magnitude2 - magnitude1;
@@ -145,38 +120,33 @@ bool exact_within(const Node& t1, const Node& t2, const VesperonOptions& options
   return value::compare_magnitudes(difference, value::exact_value(relative) * larger) <= 0;
 }
 
-// True when the number's double is the number itself. A Big is taken as never so, which only
-// sends it down the exact path.
-bool converts_exactly(const Node& number) {
-  switch (number.rep) {
-    case NumberRep::Float:
-      return true;
-    case NumberRep::Unsigned: {
-      const double converted = static_cast<double>(number.unsigned_int);
-      // 2^64 is the one double a uint64 can round up to that does not convert back.
-      return converted < 0x1p64 && static_cast<std::uint64_t>(converted) == number.unsigned_int;
-    }
-    case NumberRep::Signed: {
-      const double converted = static_cast<double>(number.signed_int);
-      return converted < 0x1p63 && static_cast<std::int64_t>(converted) == number.signed_int;
-    }
-    case NumberRep::Big:
-      return false;
-  }
-  return false;
+bool is_zero(const Node& number) {
+  if (number.rep == NumberRep::Float) return number.floating == 0.0;
+  std::uint32_t buffer[2];
+  return value::integer_parts(number, buffer).magnitude.empty();
 }
 
-// Significant digits on exact decimal values, for pairs where an integer has no exact double:
-// each number rounded to `digits` significant digits (halves away from zero), then equal when
-// the rounded values differ by at most 2^-52.
-bool equal_to_digits_exact(const Node& t1, const Node& t2, std::uint32_t digits) {
-  value::DecimalNumber a = value::exact_decimal(t1);
-  value::DecimalNumber b = value::exact_decimal(t2);
-  // Only an integer beyond 2^53 lacks an exact double, so one side is at least 2^53 away from
-  // zero: against a zero, |a - b| <= 10^-d (at most 1) cannot hold.
-  if (a.digits.empty() || b.digits.empty()) return false;
-  return value::within_float_epsilon(value::round_to_significant_digits(a, digits),
-                                     value::round_to_significant_digits(b, digits));
+// Significant digits, on exact values: each number's exact decimal value rounded to `digits`
+// significant digits (halves away from zero), then equal when the rounded values differ by at
+// most 2^-52. Against a zero, equal when the other is within 10^-digits.
+bool equal_to_digits(const Node& t1, const Node& t2, std::uint32_t digits) {
+  const bool zero1 = is_zero(t1);
+  const bool zero2 = is_zero(t2);
+  if (zero1 || zero2) {
+    const Node& other = zero1 ? t2 : t1;
+    if (other.rep != NumberRep::Float) {
+      // A non-zero integer is within 10^-digits of zero only when it is 1 or -1 and digits is 0;
+      // deciding so spares a long integer its decimal text.
+      std::uint32_t buffer[2];
+      const value::IntegerParts parts = value::integer_parts(other, buffer);
+      return parts.magnitude.empty() ||
+             (digits == 0 && parts.magnitude.size() == 1 && parts.magnitude[0] == 1);
+    }
+    return value::within_power_of_ten(value::exact_decimal(other),
+                                      -static_cast<std::int64_t>(digits));
+  }
+  return value::within_float_epsilon(value::round_to_significant_digits(t1, digits),
+                                     value::round_to_significant_digits(t2, digits));
 }
 
 }  // namespace
@@ -196,7 +166,7 @@ bool numbers_equal(const Node& t1, const Node& t2, const VesperonOptions& option
       const double bound = std::fmax(absolute, relative * std::fmax(std::fabs(a), std::fabs(b)));
       if (difference <= bound) return true;
     }
-    if (options.significant_digits) return equal_to_digits(a, b, *options.significant_digits);
+    if (options.significant_digits) return equal_to_digits(t1, t2, *options.significant_digits);
     return a == b;
   }
 
@@ -208,13 +178,7 @@ bool numbers_equal(const Node& t1, const Node& t2, const VesperonOptions& option
       return true;
     }
   }
-  if (options.significant_digits) {
-    // Numbers whose doubles are exact go through the rule's own float arithmetic, as floats do.
-    if (converts_exactly(t1) && converts_exactly(t2)) {
-      return equal_to_digits(t1.as_double(), t2.as_double(), *options.significant_digits);
-    }
-    return equal_to_digits_exact(t1, t2, *options.significant_digits);
-  }
+  if (options.significant_digits) return equal_to_digits(t1, t2, *options.significant_digits);
   return value::equal(t1, t2);
 }
 

@@ -201,8 +201,7 @@ class Converter {
     }
     if (type == &PyLong_Type && base.kind == value::Kind::Number) {
       if (!convert(object, out)) return false;
-      if (out.rep == value::NumberRep::Big && base.rep == value::NumberRep::Big &&
-          out.digits() == base.digits()) {
+      if (out.rep == value::NumberRep::Big && value::equal(out, base)) {
         out = base;
         ++shared_;
       }
@@ -454,7 +453,7 @@ class Converter {
   // A Python int (or subclass) as a number node, exactly, whatever its size: 64-bit when it fits,
   // else a Big node.
   Attempt integer_to_node(PyObject* integer, Node& out) {
-    return done(integer_from_py(integer, arena_, out));
+    return done(big_integers_.convert(integer, arena_, out));
   }
 
   bool finite_float_to_node(double number, Node& out) {
@@ -902,6 +901,7 @@ class Converter {
   std::uint64_t shared_ = 0;   // texts and containers taken from a base so far
   KeyShapes key_shapes_;
   NumpyTypes numpy_types_;
+  BigIntegers big_integers_;
 };
 
 }  // namespace

@@ -19,6 +19,160 @@ int hex_digit(char c) {
   return -1;
 }
 
+// Numbers in base 10^9, least significant chunk first: decimal text is written from them.
+using Decimal = std::vector<std::uint32_t>;
+using Chunks = std::span<const std::uint32_t>;
+
+// Below this many chunks a product is computed by schoolbook; above, Karatsuba's three half-size
+// products win.
+constexpr std::size_t kKaratsubaMin = 40;
+// Below this many limbs binary becomes decimal by repeated division by 10^9.
+constexpr std::size_t kDirectLimbs = 64;
+
+// out[offset..] += addend; out is long enough for the carry.
+void add_chunks(Decimal& out, std::size_t offset, Chunks addend) {
+  std::uint32_t carry = 0;
+  std::size_t i = 0;
+  for (; i < addend.size(); ++i) {
+    std::uint32_t sum = out[offset + i] + addend[i] + carry;
+    carry = sum >= kDecimalChunk ? 1 : 0;
+    out[offset + i] = sum - carry * kDecimalChunk;
+  }
+  for (std::size_t at = offset + i; carry != 0; ++at) {
+    std::uint32_t sum = out[at] + carry;
+    carry = sum >= kDecimalChunk ? 1 : 0;
+    out[at] = sum - carry * kDecimalChunk;
+  }
+}
+
+// from -= subtrahend; requires from >= subtrahend.
+void subtract_chunks(Decimal& from, Chunks subtrahend) {
+  std::uint32_t borrow = 0;
+  for (std::size_t i = 0; i < from.size() && (i < subtrahend.size() || borrow != 0); ++i) {
+    const std::uint32_t take = (i < subtrahend.size() ? subtrahend[i] : 0) + borrow;
+    borrow = from[i] < take ? 1 : 0;
+    from[i] = from[i] + borrow * kDecimalChunk - take;
+  }
+  if (borrow != 0) throw InternalError("decimal subtraction below zero");
+}
+
+// out = left * right; out holds left.size() + right.size() chunks, zero on entry.
+void multiply_chunks(Chunks left, Chunks right, std::uint32_t* out);
+
+// Column by column: a column's products are summed in 128 bits and divided by 10^9 once, so
+// the inner loop is multiply-adds without a carry chain.
+void multiply_schoolbook(Chunks left, Chunks right, std::uint32_t* out) {
+  const std::size_t columns = left.size() + right.size() - 1;
+  unsigned __int128 carry = 0;
+  for (std::size_t k = 0; k < columns; ++k) {
+    unsigned __int128 sum = carry;
+    const std::size_t first = k >= right.size() ? k - right.size() + 1 : 0;
+    const std::size_t last = std::min(k, left.size() - 1);
+    for (std::size_t i = first; i <= last; ++i) sum += std::uint64_t{left[i]} * right[k - i];
+    out[k] = static_cast<std::uint32_t>(sum % kDecimalChunk);
+    carry = sum / kDecimalChunk;
+  }
+  out[columns] = static_cast<std::uint32_t>(carry);
+  poll_interrupt(left.size() * right.size() / 64 + 1);
+}
+
+Decimal sum_of_halves(Chunks number, std::size_t half) {
+  Decimal sum(std::max(half, number.size() - half) + 1, 0);
+  std::copy(number.begin(), number.begin() + static_cast<std::ptrdiff_t>(half), sum.begin());
+  add_chunks(sum, 0, number.subspan(half));
+  return sum;
+}
+
+void multiply_chunks(Chunks left, Chunks right, std::uint32_t* out) {
+  if (left.size() < right.size()) std::swap(left, right);
+  if (right.size() < kKaratsubaMin) {
+    multiply_schoolbook(left, right, out);
+    return;
+  }
+  const std::size_t total = left.size() + right.size();
+  if (right.size() <= left.size() / 2) {
+    // Unbalanced: left in slices as long as right, each product added in its place.
+    Decimal sum(total + 1, 0);
+    for (std::size_t at = 0; at < left.size(); at += right.size()) {
+      const Chunks slice = left.subspan(at, std::min(right.size(), left.size() - at));
+      Decimal product(slice.size() + right.size(), 0);
+      multiply_chunks(slice, right, product.data());
+      add_chunks(sum, at, product);
+    }
+    std::copy(sum.begin(), sum.begin() + static_cast<std::ptrdiff_t>(total), out);
+    return;
+  }
+  // left = l1 * B^half + l0 and right likewise: left * right = z2 B^2half + z1 B^half + z0 with
+  // z1 = (l0 + l1)(r0 + r1) - z0 - z2.
+  const std::size_t half = left.size() / 2;
+  Decimal low(2 * half, 0);
+  multiply_chunks(left.first(half), right.first(half), low.data());
+  Decimal high(total - 2 * half, 0);
+  multiply_chunks(left.subspan(half), right.subspan(half), high.data());
+  const Decimal left_sum = sum_of_halves(left, half);
+  const Decimal right_sum = sum_of_halves(right, half);
+  Decimal middle(left_sum.size() + right_sum.size(), 0);
+  multiply_chunks(left_sum, right_sum, middle.data());
+  subtract_chunks(middle, low);
+  subtract_chunks(middle, high);
+  Decimal sum(total + 1, 0);
+  std::copy(low.begin(), low.end(), sum.begin());
+  std::copy(high.begin(), high.end(), sum.begin() + static_cast<std::ptrdiff_t>(2 * half));
+  std::size_t used = middle.size();
+  while (used > 0 && middle[used - 1] == 0) --used;
+  add_chunks(sum, half, Chunks(middle).first(used));
+  std::copy(sum.begin(), sum.begin() + static_cast<std::ptrdiff_t>(total), out);
+}
+
+Decimal product_of(Chunks left, Chunks right) {
+  Decimal product(left.size() + right.size(), 0);
+  multiply_chunks(left, right, product.data());
+  while (product.size() > 1 && product.back() == 0) product.pop_back();
+  return product;
+}
+
+// 2^(32 * 2^k) in base 10^9, made on first use, each the square of the one before.
+class PowersOfTwo {
+ public:
+  const Decimal& at(std::size_t k) {
+    if (powers_.empty()) powers_.push_back({294967296, 4});  // 2^32
+    while (powers_.size() <= k) powers_.push_back(product_of(powers_.back(), powers_.back()));
+    return powers_[k];
+  }
+
+ private:
+  std::vector<Decimal> powers_;
+};
+
+// Binary limbs to base 10^9, by splitting at a power-of-two number of limbs: for n limbs,
+// high * 2^(32m) + low, where both halves convert recursively and the one product is Karatsuba's.
+Decimal decimal_of(std::span<const std::uint32_t> limbs, PowersOfTwo& powers) {
+  if (limbs.size() <= kDirectLimbs) {
+    BigUnsigned rest = BigUnsigned::from_limbs(limbs);
+    Decimal chunks;
+    while (!rest.is_zero()) chunks.push_back(rest.divide_small(kDecimalChunk));
+    poll_interrupt(limbs.size() * limbs.size() / 8 + 1);
+    if (chunks.empty()) chunks.push_back(0);
+    return chunks;
+  }
+  std::size_t k = 0;
+  while ((std::size_t{2} << k) < limbs.size()) ++k;
+  const std::size_t split = std::size_t{1} << k;
+  const Decimal high = decimal_of(limbs.subspan(split), powers);
+  Decimal result = product_of(high, powers.at(k));
+  const Decimal low = decimal_of(limbs.first(split), powers);
+  if (result.size() < low.size() + 1) result.resize(low.size() + 1, 0);
+  result.push_back(0);
+  add_chunks(result, 0, low);
+  while (result.size() > 1 && result.back() == 0) result.pop_back();
+  return result;
+}
+
+Decimal decimal_chunks(std::span<const std::uint32_t> limbs) {
+  PowersOfTwo powers;
+  return decimal_of(limbs, powers);
+}
+
 }  // namespace
 
 BigUnsigned::BigUnsigned(std::uint64_t value) {
@@ -26,6 +180,13 @@ BigUnsigned::BigUnsigned(std::uint64_t value) {
     limbs_.push_back(static_cast<std::uint32_t>(value));
     value >>= 32;
   }
+}
+
+BigUnsigned BigUnsigned::from_limbs(std::span<const std::uint32_t> limbs) {
+  BigUnsigned result;
+  result.limbs_.assign(limbs.begin(), limbs.end());
+  result.trim();
+  return result;
 }
 
 BigUnsigned BigUnsigned::from_decimal(std::string_view digits) {
@@ -95,16 +256,12 @@ void BigUnsigned::append_decimal(std::string& out) const {
     out.push_back('0');
     return;
   }
-  BigUnsigned rest = *this;
-  std::vector<std::uint32_t> chunks;  // base 10^9, least significant first
-  chunks.reserve(limbs_.size() * 32 / 29 + 1);
-  while (!rest.is_zero()) {
-    poll_interrupt(rest.limbs_.size());
-    chunks.push_back(rest.divide_small(kDecimalChunk));
-  }
-  std::string top = std::to_string(chunks.back());
-  out.append(top);
-  for (std::size_t i = chunks.size() - 1; i-- > 0;) {
+  const Decimal chunks = decimal_chunks(limbs_);
+  std::size_t top = chunks.size();
+  while (top > 1 && chunks[top - 1] == 0) --top;
+  out.append(std::to_string(chunks[top - 1]));
+  out.reserve(out.size() + (top - 1) * kDecimalChunkDigits);
+  for (std::size_t i = top - 1; i-- > 0;) {
     char buffer[kDecimalChunkDigits];
     std::uint32_t chunk = chunks[i];
     for (int k = kDecimalChunkDigits - 1; k >= 0; --k) {

@@ -47,10 +47,19 @@ BigUnsigned scaled_decimal(const DecimalNumber& number, std::int64_t to) {
   return result * BigUnsigned::power_of_ten(static_cast<std::uint64_t>(number.exponent - to));
 }
 
-std::string integer_digits(std::uint64_t magnitude) {
-  char buffer[24];
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, magnitude).ptr;
-  return std::string(buffer, end);
+DecimalNumber without_trailing_zeros(const DecimalNumber& number) {
+  DecimalNumber result = number;
+  const std::size_t last = result.digits.find_last_not_of('0');
+  const std::size_t size = last == std::string::npos ? 0 : last + 1;
+  if (size == 0) result.exponent = 0;
+  result.exponent += static_cast<std::int64_t>(result.digits.size() - size);
+  result.digits.resize(size);
+  return result;
+}
+
+// For a non-zero number, the power of ten just above it: |x| lies in [10^(top - 1), 10^top).
+std::int64_t top_of(const DecimalNumber& number) {
+  return static_cast<std::int64_t>(number.digits.size()) + number.exponent;
 }
 
 }  // namespace
@@ -73,29 +82,13 @@ ExactNumber exact_value(double number) {
 }
 
 ExactNumber exact_value(const Node& number) {
+  if (number.rep == NumberRep::Float) return exact_value(number.floating);
+  std::uint32_t buffer[2];
+  const IntegerParts parts = integer_parts(number, buffer);
   ExactNumber result;
-  switch (number.rep) {
-    case NumberRep::Unsigned:
-      result.magnitude = BigUnsigned(number.unsigned_int);
-      return result;
-    case NumberRep::Signed:
-      result.negative = number.signed_int < 0;
-      // The magnitude of INT64_MIN does not fit an int64, but does fit a uint64.
-      result.magnitude =
-          BigUnsigned(result.negative ? 0 - static_cast<std::uint64_t>(number.signed_int)
-                                      : static_cast<std::uint64_t>(number.signed_int));
-      return result;
-    case NumberRep::Float:
-      return exact_value(number.floating);
-    case NumberRep::Big: {
-      std::string_view digits = number.digits();
-      result.negative = !digits.empty() && digits.front() == '-';
-      if (result.negative) digits.remove_prefix(1);
-      result.magnitude = BigUnsigned::from_decimal(digits);
-      return result;
-    }
-  }
-  throw InternalError("number of unknown representation");
+  result.negative = parts.negative;
+  result.magnitude = BigUnsigned::from_limbs(parts.magnitude);
+  return result;
 }
 
 ExactNumber operator-(const ExactNumber& left, const ExactNumber& right) {
@@ -133,42 +126,19 @@ int compare_magnitudes(const ExactNumber& left, const ExactNumber& right) {
 
 DecimalNumber exact_decimal(const Node& number) {
   DecimalNumber result;
-  switch (number.rep) {
-    case NumberRep::Unsigned:
-      if (number.unsigned_int != 0) result.digits = integer_digits(number.unsigned_int);
-      return result;
-    case NumberRep::Signed:
-      result.negative = number.signed_int < 0;
-      result.digits =
-          integer_digits(result.negative ? 0 - static_cast<std::uint64_t>(number.signed_int)
-                                         : static_cast<std::uint64_t>(number.signed_int));
-      if (result.digits == "0") result.digits.clear();
-      return result;
-    case NumberRep::Big: {
-      std::string_view digits = number.digits();
-      result.negative = !digits.empty() && digits.front() == '-';
-      if (result.negative) digits.remove_prefix(1);
-      while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
-      result.digits.assign(digits);
-      return result;
-    }
-    case NumberRep::Float: {
-      ExactNumber exact = exact_value(number.floating);
-      result.negative = exact.negative;
-      if (exact.magnitude.is_zero()) return result;
-      if (exact.exponent >= 0) {
-        exact.magnitude <<= static_cast<std::uint64_t>(exact.exponent);
-      } else {
-        // m * 2^-k = m * 5^k * 10^-k
-        exact.magnitude = exact.magnitude *
-                          BigUnsigned::power_of_five(static_cast<std::uint64_t>(-exact.exponent));
-        result.exponent = exact.exponent;
-      }
-      exact.magnitude.append_decimal(result.digits);
-      return result;
-    }
+  ExactNumber exact = exact_value(number);
+  result.negative = exact.negative;
+  if (exact.magnitude.is_zero()) return result;
+  if (exact.exponent >= 0) {
+    exact.magnitude <<= static_cast<std::uint64_t>(exact.exponent);
+  } else {
+    // m * 2^-k = m * 5^k * 10^-k
+    exact.magnitude =
+        exact.magnitude * BigUnsigned::power_of_five(static_cast<std::uint64_t>(-exact.exponent));
+    result.exponent = exact.exponent;
   }
-  throw InternalError("number of unknown representation");
+  exact.magnitude.append_decimal(result.digits);
+  return result;
 }
 
 DecimalNumber round_to_significant_digits(const DecimalNumber& number, std::uint32_t digits) {
@@ -194,7 +164,67 @@ DecimalNumber round_to_significant_digits(const DecimalNumber& number, std::uint
   return result;
 }
 
-bool within_float_epsilon(const DecimalNumber& left, const DecimalNumber& right) {
+DecimalNumber round_to_significant_digits(const Node& number, std::uint32_t digits) {
+  // A double's exact value has at most 767 significant digits, so below this many digits the
+  // correctly rounded text of to_chars has room for two guard digits.
+  constexpr std::uint32_t kFloatDigits = 780;
+  if (number.rep != NumberRep::Float || digits >= kFloatDigits) {
+    return round_to_significant_digits(exact_decimal(number), digits);
+  }
+  // to_chars rounds the exact value to nearest at any precision. With two guard digits after
+  // the rounding digit, only a tail that reads 500 leaves open which side of the half the
+  // exact value lies on; every other tail decides as the exact value does.
+  char text[kFloatDigits + 16];
+  const int precision = static_cast<int>(digits) + 2;
+  const char* end = std::to_chars(text, text + sizeof text, std::fabs(number.floating),
+                                  std::chars_format::scientific, precision)
+                        .ptr;
+  DecimalNumber guarded;
+  guarded.negative = std::signbit(number.floating);
+  guarded.digits.push_back(text[0]);
+  const char* at = text + 1;
+  if (*at == '.') {
+    for (++at; *at != 'e'; ++at) guarded.digits.push_back(*at);
+  }
+  int exponent = 0;
+  std::from_chars(at + 1 + (at[1] == '+' ? 1 : 0), end, exponent);
+  if (guarded.digits.compare(digits, 3, "500") == 0) {
+    return round_to_significant_digits(exact_decimal(number), digits);
+  }
+  guarded.exponent = exponent - precision;
+  return round_to_significant_digits(guarded, digits);
+}
+
+bool within_power_of_ten(const DecimalNumber& number, std::int64_t exponent) {
+  const DecimalNumber trimmed = without_trailing_zeros(number);
+  if (trimmed.digits.empty()) return true;
+  const std::int64_t top = top_of(trimmed);
+  if (top - 1 != exponent) return top - 1 < exponent;
+  return trimmed.digits == "1";
+}
+
+bool within_float_epsilon(const DecimalNumber& left_number, const DecimalNumber& right_number) {
+  const DecimalNumber left = without_trailing_zeros(left_number);
+  const DecimalNumber right = without_trailing_zeros(right_number);
+  if (left.digits.empty() && right.digits.empty()) return true;
+  if (left.negative == right.negative && left.digits == right.digits &&
+      left.exponent == right.exponent) {
+    return true;
+  }
+  // Cheap answers before big arithmetic, so that long integers cost no more than their digits.
+  // Two different integers differ by at least 1.
+  if (std::min(left.exponent, right.exponent) >= 0) return false;
+  // |x| lies in [10^(top - 1), 10^top). A number of at least 10^-15 differs by more than 2^-52
+  // from zero, from any number of the other sign, and from one below a tenth of its lowest
+  // bound (the difference is then above 0.9 * 10^-15).
+  const bool left_larger =
+      right.digits.empty() || (!left.digits.empty() && top_of(left) >= top_of(right));
+  const DecimalNumber& larger = left_larger ? left : right;
+  const DecimalNumber& smaller = left_larger ? right : left;
+  if (top_of(larger) >= -14 && (smaller.digits.empty() || larger.negative != smaller.negative ||
+                                top_of(smaller) <= top_of(larger) - 2)) {
+    return false;
+  }
   // Both as integers times 10^lowest; then |difference| * 10^lowest <= 2^-52.
   std::int64_t lowest = std::min(left.exponent, right.exponent);
   BigUnsigned a = scaled_decimal(left, lowest);

@@ -42,7 +42,14 @@ DecimalNumber exact_decimal(const Node& number);
 // result is 0 or one unit of the power of ten just above the leading digit.
 DecimalNumber round_to_significant_digits(const DecimalNumber& number, std::uint32_t digits);
 
+// The exact value of a Number node rounded to `digits` significant digits, halves away from
+// zero (as above).
+DecimalNumber round_to_significant_digits(const Node& number, std::uint32_t digits);
+
 // |left - right| <= 2^-52, exactly.
 bool within_float_epsilon(const DecimalNumber& left, const DecimalNumber& right);
+
+// |number| <= 10^exponent, exactly.
+bool within_power_of_ten(const DecimalNumber& number, std::int64_t exponent);
 
 }  // namespace hexalume::value

@@ -103,7 +103,10 @@ class Hasher {
         return {bits, kFloat};
       }
       case NumberRep::Big:
-        return {hash_bytes(kBig, number.chars, number.size()), kBig};
+        // The sign word and the limbs.
+        return {hash_bytes(kBig, reinterpret_cast<const char*>(number.big),
+                           (number.size() + 1) * sizeof(std::uint32_t)),
+                kBig};
     }
     return {0, kBig};
   }

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "value/big_unsigned.hpp"
+
 namespace hexalume::value {
 
 namespace {
@@ -78,9 +80,13 @@ void append_number_text(std::string& out, const Node& number) {
     case NumberRep::Float:
       append_float_text(out, number.floating);
       return;
-    case NumberRep::Big:
-      out.append(number.digits());
+    case NumberRep::Big: {
+      std::uint32_t buffer[2];
+      const IntegerParts parts = integer_parts(number, buffer);
+      if (parts.negative) out.push_back('-');
+      BigUnsigned::from_limbs(parts.magnitude).append_decimal(out);
       return;
+    }
   }
 }
 

@@ -1,15 +1,14 @@
 #include "value/value.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 
+#include "value/big_unsigned.hpp"
 #include "value/internal_error.hpp"
-
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
 
@@ -235,29 +234,6 @@ void Arena::adopt(Arena&& other) {
   other.cursor_ = other.end_ = nullptr;
 }
 
-double Node::as_double() const {
-  switch (rep) {
-    case NumberRep::Unsigned:
-      return static_cast<double>(unsigned_int);
-    case NumberRep::Signed:
-      return static_cast<double>(signed_int);
-    case NumberRep::Float:
-      return floating;
-    case NumberRep::Big: {
-      // from_chars rounds to nearest; beyond the float range it reports the overflow instead.
-      std::string_view text = digits();
-      double result = 0.0;
-      auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
-      if (parsed.ec == std::errc::result_out_of_range) {
-        return text.front() == '-' ? -std::numeric_limits<double>::infinity()
-                                   : std::numeric_limits<double>::infinity();
-      }
-      return result;
-    }
-  }
-  return floating;
-}
-
 Node make_bool(bool value) {
   Node node;
   node.kind = Kind::Bool;
@@ -290,6 +266,30 @@ Node make_float(double value) {
   return node;
 }
 
+Node make_big_integer(Arena& arena, bool negative, std::span<const std::uint32_t> magnitude) {
+  while (!magnitude.empty() && magnitude.back() == 0)
+    magnitude = magnitude.first(magnitude.size() - 1);
+  if (magnitude.size() <= 2) {
+    const std::uint64_t value =
+        magnitude.empty()
+            ? 0
+            : (magnitude.size() == 2 ? std::uint64_t{magnitude[1]} << 32 : 0) | magnitude[0];
+    if (!negative || value == 0) return make_unsigned(value);
+    // The magnitude of INT64_MIN is one more than INT64_MAX.
+    if (value <= std::uint64_t{1} << 63) return make_signed(static_cast<std::int64_t>(0 - value));
+  }
+  auto* words = static_cast<std::uint32_t*>(
+      arena.allocate((magnitude.size() + 1) * sizeof(std::uint32_t), alignof(std::uint32_t)));
+  words[0] = negative ? 1 : 0;
+  std::memcpy(words + 1, magnitude.data(), magnitude.size() * sizeof(std::uint32_t));
+  Node node;
+  node.kind = Kind::Number;
+  node.rep = NumberRep::Big;
+  node.set_size(magnitude.size());
+  node.big = words;
+  return node;
+}
+
 Node make_big_integer(Arena& arena, std::string_view decimal_text) {
   std::string_view digits = decimal_text;
   const bool negative = !digits.empty() && digits.front() == '-';
@@ -297,33 +297,36 @@ Node make_big_integer(Arena& arena, std::string_view decimal_text) {
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
     throw InternalError("decimal integer text expected");
   }
-  while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
-  if (!negative || digits == "0") {
-    std::uint64_t value = 0;
-    auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (parsed.ec == std::errc()) return make_unsigned(value);
-  } else {
-    // The magnitude of INT64_MIN is one more than INT64_MAX: parse it as unsigned.
-    std::uint64_t magnitude = 0;
-    auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
-    if (parsed.ec == std::errc() && magnitude <= std::uint64_t{1} << 63) {
-      return make_signed(static_cast<std::int64_t>(0 - magnitude));
-    }
+  const BigUnsigned magnitude = BigUnsigned::from_decimal(digits);
+  return make_big_integer(arena, negative, magnitude.limbs());
+}
+
+IntegerParts integer_parts(const Node& number, std::uint32_t (&buffer)[2]) {
+  IntegerParts parts;
+  std::uint64_t magnitude = 0;
+  switch (number.rep) {
+    case NumberRep::Unsigned:
+      magnitude = number.unsigned_int;
+      break;
+    case NumberRep::Signed:
+      parts.negative = number.signed_int < 0;
+      magnitude = parts.negative ? 0 - static_cast<std::uint64_t>(number.signed_int)
+                                 : static_cast<std::uint64_t>(number.signed_int);
+      break;
+    case NumberRep::Big:
+      parts.magnitude = {number.big + 1, number.size()};
+      while (!parts.magnitude.empty() && parts.magnitude.back() == 0) {
+        parts.magnitude = parts.magnitude.first(parts.magnitude.size() - 1);
+      }
+      parts.negative = number.big[0] != 0 && !parts.magnitude.empty();
+      return parts;
+    case NumberRep::Float:
+      throw InternalError("integer node expected");
   }
-  // The digits are kept like string bytes (zero padded), with the sign in front.
-  Node node;
-  if (negative) {
-    std::string text;
-    text.reserve(digits.size() + 1);
-    text.push_back('-');
-    text.append(digits);
-    node = make_string(arena, text);
-  } else {
-    node = make_string(arena, digits);
-  }
-  node.kind = Kind::Number;
-  node.rep = NumberRep::Big;
-  return node;
+  buffer[0] = static_cast<std::uint32_t>(magnitude);
+  buffer[1] = static_cast<std::uint32_t>(magnitude >> 32);
+  parts.magnitude = {buffer, buffer[1] != 0 ? 2u : (buffer[0] != 0 ? 1u : 0u)};
+  return parts;
 }
 
 Node make_string(Arena& arena, std::string_view text) {
@@ -415,7 +418,12 @@ Node copy_node(const Node& node, Arena& arena) {
     case Kind::Bool:
       return node;
     case Kind::Number:
-      return node.rep == NumberRep::Big ? make_big_integer(arena, node.digits()) : node;
+      if (node.rep == NumberRep::Big) {
+        std::uint32_t buffer[2];
+        const IntegerParts parts = integer_parts(node, buffer);
+        return make_big_integer(arena, parts.negative, parts.magnitude);
+      }
+      return node;
     case Kind::String:
       return make_string(arena, node.string());
     case Kind::List: {
@@ -445,51 +453,15 @@ Node copy_node(const Node& node, Arena& arena) {
 
 namespace {
 
-// An integer's sign and decimal magnitude without leading zeros ("0" for zero, never negative):
-// one form per value, whatever representation holds it. `buffer` backs 64-bit values.
-struct IntegerDigits {
-  bool negative = false;
-  std::string_view magnitude;
-};
-
-IntegerDigits integer_digits(const Node& number, char (&buffer)[24]) {
-  IntegerDigits result;
-  std::uint64_t magnitude = 0;
-  switch (number.rep) {
-    case NumberRep::Unsigned:
-      magnitude = number.unsigned_int;
-      break;
-    case NumberRep::Signed:
-      result.negative = number.signed_int < 0;
-      magnitude = result.negative ? 0 - static_cast<std::uint64_t>(number.signed_int)
-                                  : static_cast<std::uint64_t>(number.signed_int);
-      break;
-    case NumberRep::Big:
-    case NumberRep::Float: {
-      std::string_view digits = number.digits();
-      result.negative = !digits.empty() && digits.front() == '-';
-      if (result.negative) digits.remove_prefix(1);
-      while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
-      if (digits == "0") result.negative = false;
-      result.magnitude = digits;
-      return result;
-    }
-  }
-  auto written = std::to_chars(buffer, buffer + sizeof buffer, magnitude);
-  result.magnitude = {buffer, static_cast<std::size_t>(written.ptr - buffer)};
-  return result;
-}
-
 // Integers of different representations, compared by value. make_big_integer keeps every Big
-// outside the 64-bit ranges and without leading zeros, so this only matters for nodes built by
-// hand (a non-negative Signed value, a Big with leading zeros): they still compare by value.
+// outside the 64-bit ranges, so this only matters for nodes built by hand.
 bool integers_equal(const Node& left, const Node& right) {
   if (left.rep == NumberRep::Float || right.rep == NumberRep::Float) return false;
-  char left_buffer[24];
-  char right_buffer[24];
-  IntegerDigits a = integer_digits(left, left_buffer);
-  IntegerDigits b = integer_digits(right, right_buffer);
-  return a.negative == b.negative && a.magnitude == b.magnitude;
+  std::uint32_t left_buffer[2];
+  std::uint32_t right_buffer[2];
+  const IntegerParts a = integer_parts(left, left_buffer);
+  const IntegerParts b = integer_parts(right, right_buffer);
+  return a.negative == b.negative && std::ranges::equal(a.magnitude, b.magnitude);
 }
 
 bool equal_to_depth(const Node& left, const Node& right, std::size_t levels);
@@ -524,7 +496,7 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
         case NumberRep::Float:
           return left.floating == right.floating;
         case NumberRep::Big:
-          return same_bytes(left, right) || integers_equal(left, right);
+          return integers_equal(left, right);
       }
       return false;
     case Kind::String:

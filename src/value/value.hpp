@@ -12,7 +12,8 @@ namespace hexalume::value {
 enum class Kind : std::uint8_t { Null, Bool, Number, String, List, Object };
 
 // Non-negative integers are always Unsigned, negative integers always Signed, and integers
-// outside both 64-bit ranges always Big (decimal digits in the arena); floats are finite.
+// outside both 64-bit ranges always Big (sign and binary magnitude in the arena); floats are
+// finite.
 enum class NumberRep : std::uint8_t { Unsigned, Signed, Float, Big };
 
 struct Member;
@@ -32,6 +33,7 @@ struct Node {
     std::int64_t signed_int;
     double floating;
     const char* chars;
+    const std::uint32_t* big;  // a Big number: a sign word (1: negative), then size() limbs
     const Node* items;
     const Member* members;
   };
@@ -44,13 +46,8 @@ struct Node {
     size_high = static_cast<std::uint16_t>(size >> 32);
   }
   std::string_view string() const { return {chars, size()}; }
-  // The decimal digits of a Big number, with a leading "-" when negative, no leading zeros.
-  std::string_view digits() const { return {chars, size()}; }
   std::span<const Node> list() const { return {items, size()}; }
   std::span<const Member> object() const;
-  // The number as a double: integers convert to the nearest float (a Big beyond the float range
-  // to an infinity).
-  double as_double() const;
 };
 static_assert(sizeof(Node) == 16);
 
@@ -137,10 +134,22 @@ Node make_unsigned(std::uint64_t value);
 // Stores a non-negative value as Unsigned, so callers need not check the sign.
 Node make_signed(std::int64_t value);
 Node make_float(double value);
-// An integer given as decimal digits with an optional leading "-" (leading zeros allowed): Unsigned
-// or Signed when it fits 64 bits, else a Big node whose digits are copied into the arena without
-// leading zeros. The only way to make a Big node. Throws InternalError on any other text.
+// An integer given by sign and magnitude (32-bit limbs, least significant first; zero limbs at
+// the top allowed): Unsigned or Signed when it fits 64 bits, else a Big node whose limbs are
+// copied into the arena without zero limbs at the top. The only way to make a Big node.
+Node make_big_integer(Arena& arena, bool negative, std::span<const std::uint32_t> magnitude);
+// The same from decimal digits with an optional leading "-" (leading zeros allowed). Quadratic
+// in the number of digits: for literals and tests. Throws InternalError on any other text.
 Node make_big_integer(Arena& arena, std::string_view decimal_text);
+
+// The sign and magnitude of an integer node (Unsigned, Signed or Big): one form per value,
+// whatever representation holds it (zero is never negative and has no limbs).
+struct IntegerParts {
+  bool negative = false;
+  std::span<const std::uint32_t> magnitude;  // least significant first, no zero limb at the top
+};
+// `buffer` backs the magnitude of a 64-bit value. Throws InternalError for a Float node.
+IntegerParts integer_parts(const Node& number, std::uint32_t (&buffer)[2]);
 Node make_string(Arena& arena, std::string_view text);
 // Container makers take arrays already allocated in the same arena and filled.
 Node make_list(const Node* items, std::size_t count);

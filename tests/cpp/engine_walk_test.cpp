@@ -92,6 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"-0.0004", "0.0", {.significant_digits = 3u}, true},
         NumberCase{"0", "0.9", {.significant_digits = 0u}, true},
         NumberCase{"0", "1.5", {.significant_digits = 0u}, false},
+        NumberCase{"0", "-1", {.significant_digits = 0u}, true},
+        NumberCase{"-18446744073709551617", "0", {.significant_digits = 0u}, false},
         NumberCase{"4", "0.3", {.significant_digits = 0u}, true},
         NumberCase{"5", "4", {.significant_digits = 0u}, false},  // a half rounds up
         NumberCase{"2", "2.0", {.significant_digits = 400u}, true},
