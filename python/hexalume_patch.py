@@ -143,8 +143,16 @@ class _Operation:
         for token in tokens[:-1]:
             node = self.child(node, token, where)
             where += "/" + token.replace("~", "~0").replace("/", "~1")
-        if not isinstance(node, (dict, list)):
+        if not isinstance(node, (dict, list, tuple)):
             self.fail(f'"{where}" is a {type(node).__name__}, which has no members')
+        return node, where
+
+    def changeable(self, doc: Any, tokens: list[str]) -> tuple[Any, str]:
+        """As parent(), for a container about to change (a tuple of a document changed in place
+        cannot)."""
+        node, where = self.parent(doc, tokens)
+        if isinstance(node, tuple):
+            self.fail(f'"{where}" is a tuple, which cannot be changed in place')
         return node, where
 
     def get(self, doc: Any, tokens: list[str]) -> Any:
@@ -163,7 +171,7 @@ class _Operation:
     def add(self, doc: Any, tokens: list[str], value: Any) -> Any:
         if not tokens:
             return self.replace_document(doc, value)
-        node, where = self.parent(doc, tokens)
+        node, where = self.changeable(doc, tokens)
         if isinstance(node, dict):
             self.save(node)
             node[tokens[-1]] = value
@@ -176,7 +184,7 @@ class _Operation:
     def remove(self, doc: Any, tokens: list[str]) -> Any:
         if not tokens:
             self.fail("the whole document cannot be removed")
-        node, where = self.parent(doc, tokens)
+        node, where = self.changeable(doc, tokens)
         key: Any = tokens[-1]
         if isinstance(node, dict):
             if key not in node:
@@ -190,7 +198,7 @@ class _Operation:
     def replace(self, doc: Any, tokens: list[str], value: Any) -> Any:
         if not tokens:
             return self.replace_document(doc, value)
-        node, where = self.parent(doc, tokens)
+        node, where = self.changeable(doc, tokens)
         key: Any = tokens[-1]
         if isinstance(node, dict):
             if key not in node:
@@ -211,8 +219,9 @@ class _Operation:
 
     def apply(self, doc: Any) -> Any:
         if self.name == "test":
+            target = self.get(doc, self.tokens)
             label = f"{self.context} value"
-            if not _native.equal_documents(self.get(doc, self.tokens), self.value, "doc", label):
+            if not _native.equal_documents(target, self.value, f"{self.context} target", label):
                 self.fail("the value differs")
             return doc
         if self.name == "remove":
@@ -222,7 +231,8 @@ class _Operation:
             return getattr(self, self.name)(doc, self.tokens, value)
         value = self.get(doc, self.source_tokens)
         if self.name == "copy":
-            return self.add(doc, self.tokens, _native.copy_document(value, "doc"))
+            copied = _native.copy_document(value, f'{self.context} from "{self.source}"')
+            return self.add(doc, self.tokens, copied)
         if self.path == self.source:
             return doc
         if self.path.startswith(self.source + "/"):
