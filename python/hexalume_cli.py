@@ -9,21 +9,22 @@ early (`hexalume a b | head -1`) ends the command quietly.
 
 from __future__ import annotations
 
+# Only what every run needs is imported here: the command starts in a few milliseconds, and the
+# modules for YAML, TOML, --version and the JSON module's error messages load when used.
 import argparse
 import contextlib
-import datetime
 import importlib
-import json
 import math
 import os
 import sys
-from collections.abc import Callable, Iterator, Sequence
-from pathlib import Path
-from types import ModuleType
-from typing import IO, Any, NamedTuple, NoReturn
 
 import hexalume
-import hexalume_patch
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterator, Sequence
+    from types import ModuleType
+    from typing import IO, Any, NoReturn
 
 PROG = "hexalume"
 EXIT_EQUAL = 0
@@ -34,6 +35,8 @@ _UINT8_MAX = 2**8 - 1
 _UINT32_MAX = 2**32 - 1
 _UINT64_MAX = 2**64 - 1
 _FORMATS = ("json", "yaml", "toml")
+_COLOR_CHOICES = ("auto", "always", "never")
+_MAX_INDENT = 16
 # File extensions, compared in lower case; any other file, and standard input, is read as JSON
 # unless --format says otherwise.
 _EXTENSIONS = {".json": "json", ".yaml": "yaml", ".yml": "yaml", ".toml": "toml"}
@@ -70,6 +73,24 @@ class _ArgumentParser(argparse.ArgumentParser):
                 _write(file, message)
             except BrokenPipeError:
                 raise _ReaderGone(EXIT_EQUAL) from None
+
+
+class _HelpFormatter(argparse.HelpFormatter):
+    """argparse's formatter, which it also makes for every option it adds, without the import of
+    shutil (and of the compression modules behind it) that reads the terminal's width: a tenth
+    of the command's start-up."""
+
+    def __init__(self, prog: str) -> None:
+        try:
+            columns = int(os.environ.get("COLUMNS", ""))
+        except ValueError:
+            columns = 0
+        if columns <= 0:
+            try:
+                columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
+            except (AttributeError, ValueError, OSError):
+                columns = 80
+        super().__init__(prog, width=max(columns, 40) - 2)
 
 
 def _count(limit: int) -> Callable[[str], int]:
@@ -114,11 +135,24 @@ def _version() -> str:
         return "(not installed)"
 
 
+class _VersionAction(argparse.Action):
+    """--version: the package metadata is read only when asked for (it takes longer to load
+    than the rest of the command)."""
+
+    def __init__(self, option_strings: list[str], dest: str, **kwargs: Any) -> None:
+        super().__init__(option_strings, dest, nargs=0, help="print the version and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, *args: Any) -> NoReturn:
+        parser._print_message(f"{parser.prog} {_version()}\n", sys.stdout)
+        parser.exit()
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _ArgumentParser(
         prog=PROG,
         # A script that says --comp would break the day another option starts with those letters.
         allow_abbrev=False,
+        formatter_class=_HelpFormatter,
         description=(
             "Compare two documents and print what changed, as a tree of the changed "
             "positions (or, with --json, as the report dictionary). Files are read by their "
@@ -129,7 +163,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("old", metavar="OLD", help="the old document (a file, or '-')")
     parser.add_argument("new", metavar="NEW", help="the new document (a file, or '-')")
-    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    parser.add_argument("--version", action=_VersionAction)
 
     reading = parser.add_argument_group("input")
     reading.add_argument(
@@ -208,7 +242,19 @@ def build_parser() -> argparse.ArgumentParser:
 
     output = parser.add_argument_group("output")
     output.add_argument(
+        "-q",
+        "--brief",
+        action="store_true",
+        help="print nothing; only the exit status tells whether the documents differ",
+    )
+    output.add_argument(
         "--json", action="store_true", help="print the report as JSON instead of the tree"
+    )
+    output.add_argument(
+        "--indent",
+        metavar="N",
+        type=_count(_MAX_INDENT),
+        help="indent the JSON report by N spaces (default 2); 0 writes it on one line",
     )
     output.add_argument(
         "--compact", action="store_true", help="collapse single-child chains into one label"
@@ -231,10 +277,14 @@ def build_parser() -> argparse.ArgumentParser:
         help="list each change under its path instead of drawing a tree",
     )
     output.add_argument(
-        "--no-color",
-        action="store_true",
-        help="never colour the output (colour is used only on a terminal, and not when "
-        "NO_COLOR is set)",
+        "--color",
+        choices=_COLOR_CHOICES,
+        default="auto",
+        help="colour the tree's changed values: auto (the default) on a terminal unless the "
+        "NO_COLOR environment variable is set and not empty, always, or never",
+    )
+    output.add_argument(
+        "--no-color", action="store_const", dest="color", const="never", help="--color never"
     )
     return parser
 
@@ -242,18 +292,65 @@ def build_parser() -> argparse.ArgumentParser:
 # --- reading documents ------------------------------------------------------------------------
 
 
-class Document(NamedTuple):
-    """A parsed document and the paths of the keys it writes twice (in document order)."""
+class Inexact:
+    """A number whose text the nearest double does not hold (1.00000000000000000000001 is read
+    as 1.0): the first one in document order, and how many numbers of the file are like it."""
 
-    data: Any
-    duplicate_keys: list[str]
+    __slots__ = ("path", "value", "text", "count")
+
+    def __init__(self, path: str, value: float, text: str, count: int) -> None:
+        self.path, self.value, self.text, self.count = path, value, text, count
 
 
-def _json_float(name: str) -> Callable[[str], float]:
+class Document:
+    """A parsed document, the paths of the keys it writes twice (in document order) and its
+    first inexact number, if any."""
+
+    __slots__ = ("data", "duplicate_keys", "inexact")
+
+    def __init__(
+        self, data: Any, duplicate_keys: list[str] | None = None, inexact: Inexact | None = None
+    ) -> None:
+        self.data = data
+        self.duplicate_keys = duplicate_keys or []
+        self.inexact = inexact
+
+
+def _reads_back(text: str, number: float) -> bool:
+    """Whether `text` is the value of the shortest text that reads back as `number` (1.50 and
+    15e-1 are 1.5; 0.10000000000000001 is not 0.1, though both read as the same double)."""
+    shortest = repr(number)
+    if shortest == text:
+        return True
+    from decimal import Decimal
+
+    return Decimal(text) == Decimal(shortest)
+
+
+class _InexactNumbers:
+    """Collects the numbers a parser reads inexactly: how many, and the first few objects (they
+    are found in the document by identity, to name a path; a key written twice may have dropped
+    the very first)."""
+
+    _KEEP = 16
+
+    def __init__(self) -> None:
+        self.count = 0
+        self.kept: list[tuple[float, str]] = []
+
+    def note(self, text: str, number: float) -> None:
+        if math.isfinite(number) and not _reads_back(text, number):
+            self.count += 1
+            if len(self.kept) < self._KEEP:
+                self.kept.append((number, text))
+
+
+def _json_float(name: str, inexact: _InexactNumbers) -> Callable[[str], float]:
     def parse(text: str) -> float:
         number = float(text)
         if not math.isfinite(number):
             raise CliError(f"{name}: the number {text} is too large to compare")
+        inexact.note(text, number)
         return number
 
     return parse
@@ -271,9 +368,14 @@ def _child_path(path: str, step: str | int) -> str:
     return f"{path}[{step}]" if isinstance(step, int) else f"{path}['{step}']"
 
 
-def _paths_of(document: Any, repeated: dict[int, list[str]]) -> list[str]:
-    """The paths of the keys listed in `repeated` (by the id of the dict that holds them)."""
+def _locate(
+    document: Any, repeated: dict[int, list[str]], numbers: list[tuple[float, str]]
+) -> tuple[list[str], tuple[str, float, str] | None]:
+    """The paths of the keys listed in `repeated` (by the id of the dict that holds them), and
+    the path, value and text of the first of `numbers` (by identity) met in document order."""
+    texts = {id(number): text for number, text in numbers}
     found: list[str] = []
+    first_number: tuple[str, float, str] | None = None
     stack: list[tuple[Any, str]] = [(document, "root")]
     while stack:
         node, path = stack.pop()
@@ -283,13 +385,68 @@ def _paths_of(document: Any, repeated: dict[int, list[str]]) -> list[str]:
         elif isinstance(node, list):
             children = [(item, _child_path(path, index)) for index, item in enumerate(node)]
         else:
+            if first_number is None and id(node) in texts:
+                first_number = (path, node, texts[id(node)])
+                if not repeated:
+                    break
             continue
         stack.extend(reversed(children))  # document order
-    return found
+    return found, first_number
 
 
-def _parse_json(data: bytes, name: str) -> Document:
+def _document(
+    data: Any,
+    repeated: dict[int, list[str]],
+    numbers: list[tuple[float, str]],
+    count: int,
+    path_of_first: str | None = None,
+) -> Document:
+    """A Document whose duplicate keys and first inexact number are found in `data`, unless
+    `path_of_first` already names the first of `numbers`."""
+    duplicates: list[str] = []
+    first: tuple[str, float, str] | None = None
+    if numbers and path_of_first is not None and not repeated:
+        first = (path_of_first, *numbers[0])
+    elif repeated or numbers:
+        duplicates, first = _locate(data, repeated, numbers)
+    inexact = None if first is None else Inexact(*first, count)
+    return Document(data, duplicates, inexact)
+
+
+def _parse_json(data: bytes, name: str, earlier: Any = None) -> Document:
+    """Reads a JSON document. Where it is equal to `earlier` (the other document) at the same
+    position, it holds earlier's objects: a copy that changed in a few places costs little memory
+    (the comparison's result is the same)."""
+    reader = _native_reader()
+    if reader is not None:
+        # Deeper documents are left to the json module, which decides where nesting ends.
+        result = reader.read(data, sys.getrecursionlimit() // 2, earlier)
+        if result is not None:
+            document, repeated_pairs, count, numbers, first_steps = result
+            repeated = {id(obj): keys for obj, keys in repeated_pairs}
+            first_path = None
+            if first_steps is not None:
+                first_path = "root"
+                for step in first_steps:
+                    first_path = _child_path(first_path, step)
+            return _document(document, repeated, numbers, count, first_path)
+    # The native reader leaves to the json module what it does not read: invalid documents,
+    # whose errors are the module's, and lone surrogates and numbers beyond the double range.
+    return _parse_json_module(data, name)
+
+
+def _native_reader() -> Any:
+    try:
+        return importlib.import_module("_hexalume_json")
+    except ImportError:
+        return None
+
+
+def _parse_json_module(data: bytes, name: str) -> Document:
+    import json
+
     repeated: dict[int, list[str]] = {}
+    inexact = _InexactNumbers()
 
     def make_object(pairs: list[tuple[str, Any]]) -> dict[str, Any]:
         # As JSON readers do, a key written twice keeps its last value; it is noted for a warning.
@@ -308,7 +465,7 @@ def _parse_json(data: bytes, name: str) -> Document:
         document = json.loads(
             data,
             object_pairs_hook=make_object,
-            parse_float=_json_float(name),
+            parse_float=_json_float(name, inexact),
             parse_constant=_reject_constant(name),
         )
     except json.JSONDecodeError as exc:
@@ -317,7 +474,7 @@ def _parse_json(data: bytes, name: str) -> Document:
         ) from None
     except UnicodeDecodeError as exc:
         raise CliError(f"{name}: not valid UTF-8 text ({exc.reason} at byte {exc.start})") from None
-    return Document(document, _paths_of(document, repeated) if repeated else [])
+    return _document(document, repeated, inexact.kept, inexact.count)
 
 
 def _decode(data: bytes, name: str) -> str:
@@ -342,11 +499,19 @@ def _toml_module(name: str) -> ModuleType:
 def _parse_toml(data: bytes, name: str) -> Document:
     toml = _toml_module(name)
     text = _decode(data, name)
+    inexact = _InexactNumbers()
+
+    def parse_float(written: str) -> float:
+        number = float(written)
+        inexact.note(written.replace("_", ""), number)
+        return number
+
     try:
         # The TOML grammar itself forbids a key written twice.
-        return Document(_plain_data(toml.loads(text), name), [])
+        document = _plain_data(toml.loads(text, parse_float=parse_float), name)
     except toml.TOMLDecodeError as exc:
         raise CliError(f"{name}: invalid TOML: {exc}") from None
+    return _document(document, {}, inexact.kept, inexact.count)
 
 
 def _yaml_children(node: Any) -> list[Any]:
@@ -450,7 +615,7 @@ def _parse_yaml(data: bytes, name: str) -> Document:
         # yaml.load in steps: the node graph is checked before any value is built from it.
         root = loader.get_single_node()
         if root is None:  # an empty file
-            return Document(None, [])
+            return Document(None)
         mappings = _check_yaml_expansion(root, name)
         duplicates = _yaml_duplicate_keys(root, mappings, loader)
         return Document(_plain_data(loader.construct_document(root), name), duplicates)
@@ -465,21 +630,28 @@ def _parse_yaml(data: bytes, name: str) -> Document:
         loader.dispose()
 
 
-def _plain_data(node: Any, name: str) -> Any:
+def _plain_data(document: Any, name: str) -> Any:
     """TOML and YAML read dates and times as objects: compare them by their ISO 8601 text.
 
     Non-finite floats (TOML's nan and inf, YAML's .nan and .inf) cannot be compared and are
     reported here, where the file name is still known.
     """
-    if isinstance(node, dict):
-        return {key: _plain_data(value, name) for key, value in node.items()}
-    if isinstance(node, list):
-        return [_plain_data(item, name) for item in node]
-    if isinstance(node, (datetime.date, datetime.time)):  # datetime is a date
-        return node.isoformat()
-    if isinstance(node, float) and not math.isfinite(node):
-        raise CliError(f"{name}: holds the number {node}, which cannot be compared")
-    return node
+    import datetime
+
+    times = (datetime.date, datetime.time)  # datetime is a date
+
+    def plain(node: Any) -> Any:
+        if isinstance(node, dict):
+            return {key: plain(value) for key, value in node.items()}
+        if isinstance(node, list):
+            return [plain(item) for item in node]
+        if isinstance(node, times):
+            return node.isoformat()
+        if isinstance(node, float) and not math.isfinite(node):
+            raise CliError(f"{name}: holds the number {node}, which cannot be compared")
+        return node
+
+    return plain(document)
 
 
 _PARSERS: dict[str, Callable[[bytes, str], Document]] = {
@@ -495,11 +667,14 @@ def document_format(name: str, chosen: str | None) -> str:
         return chosen
     if name == "-":
         return "json"
-    return _EXTENSIONS.get(Path(name).suffix.lower(), "json")
+    return _EXTENSIONS.get(os.path.splitext(name)[1].lower(), "json")
 
 
-def load_document(name: str, stdin: IO[bytes] | None, chosen: str | None = None) -> Document:
-    """Reads and parses one document; `name` is a file path or '-' for standard input."""
+def load_document(
+    name: str, stdin: IO[bytes] | None, chosen: str | None = None, earlier: Any = None
+) -> Document:
+    """Reads and parses one document; `name` is a file path or '-' for standard input. A JSON
+    document shares the objects of `earlier` where it is equal to it."""
     if name == "-":
         if stdin is None:
             raise CliError("standard input is closed, so '-' cannot be read")
@@ -511,12 +686,15 @@ def load_document(name: str, stdin: IO[bytes] | None, chosen: str | None = None)
     else:
         label = name
         try:
-            data = Path(name).read_bytes()
+            with open(name, "rb") as file:
+                data = file.read()
         except OSError as exc:
             raise CliError(f"cannot read {name}: {exc.strerror or exc}") from None
-    parse = _PARSERS[document_format(name, chosen)]
+    chosen_format = document_format(name, chosen)
     try:
-        return parse(data, label)
+        if chosen_format == "json":
+            return _parse_json(data, label, earlier)
+        return _PARSERS[chosen_format](data, label)
     except RecursionError:
         raise CliError(f"{label}: nested too deeply to read") from None
 
@@ -567,7 +745,10 @@ def _comparison_options(args: argparse.Namespace) -> dict[str, Any]:
 
 
 def _use_color(args: argparse.Namespace, stdout: IO[str]) -> bool:
-    if args.no_color or "NO_COLOR" in os.environ:
+    if args.color != "auto":
+        return bool(args.color == "always")
+    # NO_COLOR set to an empty text does not count (as https://no-color.org/ defines it).
+    if os.environ.get("NO_COLOR"):
         return False
     isatty = getattr(stdout, "isatty", None)
     return bool(isatty is not None and isatty())
@@ -618,28 +799,20 @@ def run(
     args = parser.parse_args(argv)
     if args.old == "-" and args.new == "-":
         raise CliError("only one of OLD and NEW can be '-' (standard input)")
-    if args.json:
-        tree_only = [
-            flag
-            for flag, given in (
-                ("--compact", args.compact),
-                ("--max-depth", args.max_depth is not None),
-                ("--context", args.context is not None),
-                ("--path-header", args.path_header),
-            )
-            if given
-        ]
-        if tree_only:
-            raise CliError(f"{tree_only[0]} shapes the tree and cannot be used with --json")
+    _check_output_options(args)
 
     documents = []
     for name in (args.old, args.new):
-        document = load_document(name, stdin, args.format)
+        # A patch is applied to a document in place: the two must not share objects.
+        earlier = documents[0] if documents and not (args.patch or args.apply) else None
+        document = load_document(name, stdin, args.format, earlier)
         label = "<stdin>" if name == "-" else name
         for path in document.duplicate_keys:
             if args.strict:
                 raise CliError(f"{label}: duplicate key {path}")
             _warn(stderr, f"{label}: duplicate key {path}; its last value is compared")
+        if document.inexact is not None:
+            _warn(stderr, _inexact_warning(label, document.inexact))
         documents.append(document.data)
     old, new = documents
     if args.patch or args.apply:
@@ -653,6 +826,8 @@ def run(
         reason = _one_line(str(exc)) or type(exc).__name__
         raise CliError(f"cannot compare {args.old} with {args.new}: {reason}") from None
     status = EXIT_DIFFERENT if diff else EXIT_EQUAL
+    if args.brief:
+        return status
 
     try:
         _write_result(args, diff, stdout)
@@ -663,6 +838,10 @@ def run(
 
 def _run_patch(args: argparse.Namespace, first: Any, second: Any, stdout: IO[str] | None) -> int:
     """--patch OLD NEW prints the patch from OLD to NEW; --apply PATCH DOC prints DOC patched."""
+    import json
+
+    import hexalume_patch
+
     if args.patch and args.apply:
         raise CliError("--patch and --apply cannot be used together")
     mode = "--patch" if args.patch else "--apply"
@@ -692,12 +871,72 @@ def _run_patch(args: argparse.Namespace, first: Any, second: Any, stdout: IO[str
     return status
 
 
+def _check_output_options(args: argparse.Namespace) -> None:
+    """Refuses output options that the chosen output cannot honour."""
+    tree_only = [
+        flag
+        for flag, given in (
+            ("--compact", args.compact),
+            ("--max-depth", args.max_depth is not None),
+            ("--context", args.context is not None),
+            ("--path-header", args.path_header),
+        )
+        if given
+    ]
+    if args.brief:
+        outputs = [("--json", args.json), ("--indent", args.indent is not None)]
+        shaping = [flag for flag, given in outputs if given] + tree_only
+        if shaping:
+            raise CliError(f"{shaping[0]} shapes the output and cannot be used with --brief")
+    if args.json and tree_only:
+        raise CliError(f"{tree_only[0]} shapes the tree and cannot be used with --json")
+    if args.indent is not None and not args.json:
+        raise CliError("--indent shapes the JSON report and needs --json")
+
+
+@contextlib.contextmanager
+def _collector_paused() -> Iterator[None]:
+    """Pauses the cyclic garbage collector while the command runs: documents hold no cycles, and
+    its passes over millions of new containers would cost more than reading them."""
+    import gc
+
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
+def _inexact_warning(label: str, inexact: Inexact) -> str:
+    written = inexact.text if len(inexact.text) <= 60 else inexact.text[:57] + "..."
+    message = (
+        f"{label}: the number {written} at {inexact.path} is read as the nearest double, "
+        f"{inexact.value!r}"
+    )
+    more = inexact.count - 1
+    if more:
+        numbers = (
+            "1 more number in this file is"
+            if more == 1
+            else f"{more:,} more numbers in this file are"
+        )
+        message += f"; {numbers} not exact either"
+    return message
+
+
 def _write_result(
     args: argparse.Namespace, diff: hexalume.Vesperon, stdout: IO[str] | None
 ) -> None:
     if args.json:
+        import json
+
+        indent = 2 if args.indent is None else args.indent
+        # --indent 0 writes one line, without the spaces that only help a human reader.
+        layout: dict[str, Any] = {"indent": indent} if indent else {"separators": (",", ":")}
         try:
-            text = json.dumps(diff.to_dict(), indent=2, ensure_ascii=False)
+            text = json.dumps(diff.to_dict(), ensure_ascii=False, **layout)
         except RecursionError:
             raise CliError("the report is nested too deeply to write as JSON") from None
         _write(stdout, text + "\n")
@@ -705,7 +944,7 @@ def _write_result(
         pretty_options: dict[str, Any] = {
             "compact": args.compact,
             "path_header": args.path_header,
-            "no_color": not _use_color(args, stdout) if stdout is not None else True,
+            "no_color": stdout is None or not _use_color(args, stdout),
             # The library draws 5 levels by default; a command run in a script shows everything.
             "max_depth": _UINT64_MAX if args.max_depth is None else args.max_depth,
         }
@@ -742,7 +981,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     status = EXIT_ERROR
     try:
         stdin = getattr(sys.stdin, "buffer", None)  # sys.stdin is None when fd 0 is closed
-        with _integers_of_any_length():
+        with _integers_of_any_length(), _collector_paused():
             status = run(argv, stdin, sys.stdout, sys.stderr)
     except CliError as exc:
         try:
