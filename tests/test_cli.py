@@ -12,10 +12,11 @@ from importlib import metadata
 from pathlib import Path
 from typing import NamedTuple
 
+import _hexalume_json  # the command's JSON reader, installed beside hexalume
 import pytest
 
 import hexalume
-from helpers import INSTALLED, REPO, cli_module, command_env
+from helpers import INSTALLED, REPO, cli_module, command_env, typed
 
 hexalume_cli = cli_module()
 
@@ -195,6 +196,20 @@ ERRORS = [
     ),
     (["loop.yaml", "b.json"], "loop.yaml: an alias refers to a node that contains it"),
     (["twice.json", "b.json", "--strict"], "twice.json: duplicate key root['a']"),
+    (["huge.json", "b.json"], "huge.json: the number 1e400 is too large to compare"),
+    (
+        ["b.json", "b.json", "-q", "--json"],
+        "--json shapes the output and cannot be used with --brief",
+    ),
+    (
+        ["b.json", "b.json", "--brief", "--compact"],
+        "--compact shapes the output and cannot be used with --brief",
+    ),
+    (["b.json", "b.json", "--indent", "2"], "--indent shapes the JSON report and needs --json"),
+    (
+        ["b.json", "b.json", "--json", "--indent", "17"],
+        "argument --indent: expected a number from 0 to 16, got 17 (see 'hexalume --help')",
+    ),
 ]
 
 # 8 levels of 8 aliases each: 304 bytes that stand for more than 16 million strings.
@@ -212,6 +227,7 @@ def test_errors_are_one_line_with_status_2(cli, tmp_path, monkeypatch, args, mes
         "broken.json": '{\n  "a": 1\n  "b": 2\n}',
         "nan.json": '{"a": NaN}',
         "twice.json": '{"a": 1, "a": 2}',
+        "huge.json": '{"a": [1e400]}',
         "deep.json": "[" * 100000 + "]" * 100000,
         "inf.toml": "limit = inf\n",
         "broken.yaml": "key: [1, 2: 3\n",
@@ -286,19 +302,50 @@ PLAIN = "a\n│   - 1\n│   + 2\n"
 
 
 @pytest.mark.parametrize(
-    ("args", "env", "output"),
+    ("args", "env", "terminal", "pipe"),
     [
-        ([], {}, COLORED),
-        (["--no-color"], {}, PLAIN),
-        ([], {"NO_COLOR": "1"}, PLAIN),
+        ([], {}, COLORED, PLAIN),
+        (["--no-color"], {}, PLAIN, PLAIN),
+        ([], {"NO_COLOR": "1"}, PLAIN, PLAIN),
+        ([], {"NO_COLOR": ""}, COLORED, PLAIN),  # empty does not count
+        (["--color", "always"], {"NO_COLOR": "1"}, COLORED, COLORED),
+        (["--color", "always", "--color", "never"], {}, PLAIN, PLAIN),  # the last one holds
+        (["--color", "always", "--no-color"], {}, PLAIN, PLAIN),
     ],
-    ids=["terminal", "no-color-flag", "NO_COLOR"],
+    ids=["auto", "no-color-flag", "NO_COLOR", "empty-NO_COLOR", "always", "never", "no-color-last"],
 )
-def test_colour_only_on_a_terminal_without_no_color(tmp_path, args, env, output):
+def test_colour_on_a_terminal_unless_told_otherwise(tmp_path, args, env, terminal, pipe):
     old = write(tmp_path, "a.json", '{"a": 1}')
     new = write(tmp_path, "b.json", '{"a": 2}')
-    assert run_on_terminal(old, new, *args, **env) == (1, output)
-    assert run_process(old, new, *args, **env) == (1, PLAIN, "")  # a pipe never gets colour
+    assert run_on_terminal(old, new, *args, **env) == (1, terminal)
+    assert run_process(old, new, *args, **env) == (1, pipe, "")
+
+
+@pytest.mark.parametrize(
+    ("args", "result"),
+    [
+        (["-q"], (1, "")),
+        (["--brief", "--color", "always"], (1, "")),
+        (
+            ["--json", "--indent", "0"],
+            (1, '{"values_changed":{"root[\'a\']":{"new_value":2,"old_value":1}}}\n'),
+        ),
+        (
+            ["--json", "--indent", "4"],
+            (
+                1,
+                '{\n    "values_changed": {\n        "root[\'a\']": {\n            "new_value": 2,\n'
+                '            "old_value": 1\n        }\n    }\n}\n',
+            ),
+        ),
+    ],
+    ids=["q", "brief", "indent-0", "indent-4"],
+)
+def test_brief_and_indent(cli, tmp_path, args, result):
+    old = write(tmp_path, "a.json", '{"a": 1}')
+    new = write(tmp_path, "b.json", '{"a": 2}')
+    assert cli(old, new, *args) == (*result, "")
+    assert cli(old, old, *args) == (0, "{}\n" if "--json" in args else "", "")
 
 
 def test_a_closed_pipe_ends_quietly(tmp_path):
@@ -531,3 +578,110 @@ deployment
         "",
     )
     assert cli(old, new, "--max-depth", "1") == (1, "deployment\n╰── template\n    ╰── ...\n", "")
+
+
+# --- the JSON reader: what json.loads reads, in one pass, or nothing ------------------------------
+
+READ_AS_JSON_DOES = [
+    b'{"a": [1, -0, 2.5, -0.0, 1E5, 1e-5, "x", null, true, false, {}, []], "": {"b": 0}}',
+    b'"\\u00e9\\ud83d\\ude00\\n\\"\\\\\\/\\b\\f\\r\\t\\u0000 caf\xc3\xa9 \xf0\x9f\x98\x80"',
+    b"[999999999999999999, 1000000000000000000, -9223372036854775809, 123456789012345678901234]",
+    b'\xef\xbb\xbf {"k": 1, "k": [2], "j": {"k": 3, "k": 4}} ',
+    b"[0.1, 1.00000000000000000000001, 5e-324, 1.7976931348623157e308, -1.5E+3]",
+]
+LEFT_TO_THE_JSON_MODULE = [
+    b"",
+    b"[1,]",
+    b'{"a": 1,}',
+    b"01",
+    b"1.",
+    b"-",
+    b"[NaN]",
+    b"[1e400]",
+    b"[-1e400]",
+    b'"\\ud800"',
+    b'"\\udc00\\ud800"',
+    b'"\t"',
+    b'"\\x"',
+    b'"\xff"',
+    b'"\xed\xa0\x80"',
+    "[1]".encode("utf-16"),
+    b"[] []",
+    b'"open',
+    b"[1 2]",
+    b'{"a" 1}',
+    b"tru",
+    b"[" * 600 + b"]" * 600,
+]
+
+
+@pytest.mark.parametrize("data", READ_AS_JSON_DOES)
+def test_the_reader_reads_what_json_loads_reads(data):
+    document = _hexalume_json.read(data, 500)[0]
+    assert repr(typed(document)) == repr(typed(json.loads(data)))  # repr tells -0.0 from 0.0
+
+
+@pytest.mark.parametrize("data", LEFT_TO_THE_JSON_MODULE)
+def test_the_reader_leaves_the_rest_to_the_json_module(data):
+    assert _hexalume_json.read(data, 500) is None
+
+
+def test_the_reader_shares_only_equal_values_of_the_earlier_document():
+    earlier = json.loads('{"a": {"b": [1, "x"]}, "c": [0.0, 1, 2, true, "y"], "d": {"e": 1}}')
+    text = '{"a": {"b": [1, "x"]}, "c": [-0.0, 1.0, true, 2, "y"], "d": {"e": 1, "f": 2}}'
+    document = _hexalume_json.read(text.encode(), 500, earlier)[0]
+    assert repr(typed(document)) == repr(typed(json.loads(text)))
+    assert document["a"] is earlier["a"] and document["c"][4] is earlier["c"][4]
+    assert not any(new is old for new, old in zip(document["c"][:4], earlier["c"][:4], strict=True))
+    assert document["d"] is not earlier["d"]
+
+
+DROPPED = "duplicate key root['a']; its last value is compared"
+
+
+@pytest.mark.parametrize(
+    ("name", "text", "warnings"),
+    [
+        (
+            "a.json",
+            '{"a": [1.5, 0.10000000000000001], "b": 1.00000000000000000000001}',
+            [
+                "the number 0.10000000000000001 at root['a'][1] is read as the nearest double, "
+                "0.1; 1 more number in this file is not exact either"
+            ],
+        ),
+        # UTF-16 leaves the file to the json module, which warns the same way.
+        (
+            "utf-16.json",
+            '{"a": [1.5, 1e-400], "b": 2e-400, "c": 3e-400}',
+            [
+                "the number 1e-400 at root['a'][1] is read as the nearest double, 0.0; "
+                "2 more numbers in this file are not exact either"
+            ],
+        ),
+        # The first inexact number was dropped with the key's first value.
+        (
+            "a.json",
+            '{"a": 1.00000000000000000000001, "a": 1, "b": {"c": 2.00000000000000000001}}',
+            [
+                DROPPED,
+                "the number 2.00000000000000000001 at root['b']['c'] is read as the nearest "
+                "double, 2.0; 1 more number in this file is not exact either",
+            ],
+        ),
+        (
+            "a.toml",
+            "[t]\nx = 1.5\ny = 1.000_000_000_000_000_000_01\n",
+            [
+                "the number 1.00000000000000000001 at root['t']['y'] is read as the nearest "
+                "double, 1.0"
+            ],
+        ),
+    ],
+    ids=["json", "json-module", "duplicate-key", "toml"],
+)
+def test_an_inexact_number_warns_once_per_file(cli, tmp_path, name, text, warnings):
+    path = tmp_path / name
+    path.write_text(text, encoding="utf-16" if name == "utf-16.json" else "utf-8")
+    expected = "".join(f"hexalume: warning: {path}: {warning}\n" for warning in warnings)
+    assert cli(str(path), str(path)) == (0, "", expected * 2)
