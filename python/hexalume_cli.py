@@ -86,10 +86,10 @@ class _HelpFormatter(argparse.HelpFormatter):
         except ValueError:
             columns = 0
         if columns <= 0:
-            try:
-                columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
-            except (AttributeError, ValueError, OSError):
-                columns = 80
+            columns = 80
+            if sys.__stdout__ is not None:
+                with contextlib.suppress(ValueError, OSError):
+                    columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
         super().__init__(prog, width=max(columns, 40) - 2)
 
 
@@ -801,7 +801,7 @@ def run(
         raise CliError("only one of OLD and NEW can be '-' (standard input)")
     _check_output_options(args)
 
-    documents = []
+    documents: list[Any] = []
     for name in (args.old, args.new):
         # A patch is applied to a document in place: the two must not share objects.
         earlier = documents[0] if documents and not (args.patch or args.apply) else None
