@@ -52,17 +52,24 @@ void prefetch_children(const Node& node) {
 template <typename T>
 class SlotTable {
  public:
-  explicit SlotTable(std::size_t count) : count_(count) {
-    const std::size_t bytes = count * sizeof(T);
-    memory_ = bytes >= value::kHugePageBytes ? value::allocate_huge_pages(bytes)
-                                             : std::malloc(bytes > 0 ? bytes : 1);
-    if (memory_ == nullptr) throw std::bad_alloc();
+  explicit SlotTable(std::size_t count) : count_(count), bytes_(count * sizeof(T)) {
+    if (bytes_ >= value::kHugePageBytes) {
+      bytes_ = (bytes_ + value::kHugePageBytes - 1) & ~(value::kHugePageBytes - 1);
+      memory_ = value::map_pages(bytes_);
+    } else {
+      memory_ = std::malloc(bytes_ > 0 ? bytes_ : 1);
+      if (memory_ == nullptr) throw std::bad_alloc();
+    }
     data_ = static_cast<T*>(memory_);
     std::uninitialized_value_construct_n(data_, count);
   }
   ~SlotTable() {
     std::destroy_n(data_, count_);
-    std::free(memory_);
+    if (bytes_ >= value::kHugePageBytes) {
+      value::unmap_pages(memory_, bytes_);
+    } else {
+      std::free(memory_);
+    }
   }
   SlotTable(const SlotTable&) = delete;
   SlotTable& operator=(const SlotTable&) = delete;
@@ -77,6 +84,7 @@ class SlotTable {
 
  private:
   std::size_t count_;
+  std::size_t bytes_;
   void* memory_ = nullptr;
   T* data_ = nullptr;
 };

@@ -526,14 +526,14 @@ class Converter {
     // Taken before sorting: the sort polls for signals, and a handler may shorten the list.
     std::uint64_t runs = python_code_runs();
     const auto count = static_cast<std::size_t>(size);
-    std::vector<value::Placed> placed(count);
+    auto address = [&](std::size_t i) {
+      return reinterpret_cast<std::uintptr_t>(PyList_GetItem(list, static_cast<Py_ssize_t>(i)));
+    };
     std::size_t descents = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      placed[i] = {
-          reinterpret_cast<std::uintptr_t>(PyList_GetItem(list, static_cast<Py_ssize_t>(i))), i};
-      descents += i > 0 && placed[i].address < placed[i - 1].address;
-    }
+    for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1);
     if (descents < count / 4) return Scattered::InOrder;
+    std::vector<value::Placed> placed(count);
+    for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
     value::sort_by_address(placed);
     const Arena::Mark mark = arena_.mark();
     Node* items = arena_.allocate_nodes(count);

@@ -1,9 +1,12 @@
 #include "value/value.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -11,10 +14,6 @@
 #include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace hexalume::value {
 
@@ -36,50 +35,70 @@ char* align_up(char* pointer, std::size_t alignment) {
   return reinterpret_cast<char*>(address);
 }
 
-// Huge blocks released on this thread, kept for the next trees instead of going back to the
+// Blocks from this size on are mapped from the system directly and unmapped when released, not
+// taken from the C library's heap: freeing large heap chunks raises the library's threshold for
+// mapping, after which large allocations stay in heaps that are never trimmed, and the memory of
+// a comparison would stay with the process after the comparison is gone.
+constexpr std::size_t kMappedBlockBytes = std::size_t{128} << 10;
+
+// Huge blocks released by any thread, kept for the next trees instead of going back to the
 // system: a fresh block costs the kernel's zeroing and faults of all its pages (a tenth of the
-// time of converting a large document), and comparisons come in series. At most kPooledBlocks stay
-// (32 MiB); each thread has its own, so no lock is needed, and what is left is freed when the
-// thread ends. Plain data, so that it stays usable (as "closed") after the thread's destructors
-// have run.
+// time of converting a large document), and comparisons come in series. At most kPooledBlocks
+// (32 MiB) stay, for the whole process; blocks beyond that are unmapped at once.
 constexpr unsigned kPooledBlocks = 16;
 
 struct BlockPool {
+  std::mutex lock;
   void* blocks[kPooledBlocks];
-  unsigned count;
-  bool closed;
-};
-thread_local BlockPool block_pool = {};
-
-// Frees the pooled blocks when its thread ends and closes the pool, so a tree released later
-// on the same thread frees its blocks directly.
-struct BlockPoolCloser {
-  BlockPoolCloser() = default;
-  BlockPoolCloser(const BlockPoolCloser&) = delete;
-  BlockPoolCloser& operator=(const BlockPoolCloser&) = delete;
-  ~BlockPoolCloser() {
-    block_pool.closed = true;
-    while (block_pool.count > 0) std::free(block_pool.blocks[--block_pool.count]);
-  }
+  unsigned count = 0;
 };
 
-// Keeps `block` (a huge block) for reuse; false when the pool is full or closed.
+// Never destroyed: a tree released while the process exits still finds it.
+BlockPool& block_pool() {
+  static BlockPool* pool = new BlockPool;
+  return *pool;
+}
+
+// Keeps `block` (a huge block) for reuse; false when the pool is full.
 bool pool_block(void* block) {
-  if (block_pool.closed || block_pool.count == kPooledBlocks) return false;
-  // The first block pooled on a thread registers the closer for that thread's end.
-  thread_local BlockPoolCloser closer;
-  block_pool.blocks[block_pool.count++] = block;
+  BlockPool& pool = block_pool();
+  const std::lock_guard<std::mutex> held(pool.lock);
+  if (pool.count == kPooledBlocks) return false;
+  pool.blocks[pool.count++] = block;
   return true;
 }
 
+void* pooled_block() {
+  BlockPool& pool = block_pool();
+  const std::lock_guard<std::mutex> held(pool.lock);
+  return pool.count > 0 ? pool.blocks[--pool.count] : nullptr;
+}
+
+// Whole pages from kMappedBlockBytes on (the rounding is usable), else the heap's bytes.
+std::size_t block_bytes(std::size_t bytes) {
+  if (bytes < kMappedBlockBytes) return bytes;
+  return bytes >= kHugePageBytes ? (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1)
+                                 : (bytes + kPageBytes - 1) & ~(kPageBytes - 1);
+}
+
+// `bytes` as block_bytes gives them.
 void* allocate_block_memory(std::size_t bytes) {
   if (bytes == kHugeBlockBytes) {
-    if (block_pool.count > 0) return block_pool.blocks[--block_pool.count];
-    return allocate_huge_pages(kHugeBlockBytes);
+    if (void* block = pooled_block()) return block;
   }
+  if (bytes >= kMappedBlockBytes) return map_pages(bytes);
   void* memory = std::malloc(bytes);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
+}
+
+void release_block_memory(void* block, std::size_t bytes) {
+  if (bytes == kHugeBlockBytes && pool_block(block)) return;
+  if (bytes >= kMappedBlockBytes) {
+    unmap_pages(block, bytes);
+  } else {
+    std::free(block);
+  }
 }
 
 std::uint64_t load64(const unsigned char* bytes) {
@@ -183,7 +202,7 @@ Arena& Arena::operator=(Arena&& other) noexcept {
 Arena::~Arena() {
   for (Block* block = head_; block != nullptr;) {
     Block* next = block->next;
-    if (sizeof(Block) + block->size != kHugeBlockBytes || !pool_block(block)) std::free(block);
+    release_block_memory(block, sizeof(Block) + block->size);
     block = next;
   }
 }
@@ -192,7 +211,7 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   // Small trees stay small (a recorded scalar string costs one small block); large ones grow
   // geometrically up to one huge page per block, so the number of blocks stays small.
   if (next_block_size_ < kFirstBlockSize) next_block_size_ = kFirstBlockSize;
-  std::size_t total = std::max(next_block_size_, sizeof(Block) + bytes + alignment);
+  std::size_t total = block_bytes(std::max(next_block_size_, sizeof(Block) + bytes + alignment));
   next_block_size_ = std::min(next_block_size_ * 2, kHugeBlockBytes);
   auto* block = static_cast<Block*>(allocate_block_memory(total));
   std::size_t usable = total - sizeof(Block);
@@ -206,18 +225,34 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   return start;
 }
 
-std::size_t Arena::pooled_blocks() { return block_pool.count; }
-
-void* allocate_huge_pages(std::size_t bytes) {
-  const std::size_t rounded = (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
-  void* memory = std::aligned_alloc(kHugePageBytes, rounded);
-  if (memory == nullptr) throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  // Advice only: where transparent huge pages are off this changes nothing.
-  madvise(memory, rounded, MADV_HUGEPAGE);
-#endif
-  return memory;
+std::size_t Arena::pooled_blocks() {
+  BlockPool& pool = block_pool();
+  const std::lock_guard<std::mutex> held(pool.lock);
+  return pool.count;
 }
+
+void* map_pages(std::size_t bytes) {
+  const bool huge = bytes >= kHugePageBytes;
+  // A huge-page multiple starts on a huge-page boundary: one huge page more is mapped, and the
+  // ends around the aligned part are unmapped again.
+  const std::size_t mapped = huge ? bytes + kHugePageBytes : bytes;
+  void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  if (!huge) return memory;
+  const auto start = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t aligned =
+      (start + kHugePageBytes - 1) & ~(std::uintptr_t{kHugePageBytes} - 1);
+  if (aligned > start) munmap(memory, aligned - start);
+  const std::uintptr_t end = aligned + bytes;
+  if (start + mapped > end) munmap(reinterpret_cast<void*>(end), start + mapped - end);
+#if defined(MADV_HUGEPAGE)
+  // Advice only: where transparent huge pages are off this changes nothing.
+  madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(aligned);
+}
+
+void unmap_pages(void* memory, std::size_t bytes) { munmap(memory, bytes); }
 
 void Arena::adopt(Arena&& other) {
   if (other.head_ == nullptr) return;

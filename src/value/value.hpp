@@ -61,9 +61,9 @@ struct Member {
 inline std::span<const Member> Node::object() const { return {members, size()}; }
 
 // Bump allocator for the nodes and bytes of one tree. Memory is released only with the arena.
-// Large trees fill blocks of one huge page each; a released huge block is kept by the releasing
-// thread (a few of them at most) for the next arena that needs one, and freed when that thread
-// ends.
+// Large trees fill blocks of one huge page each, mapped from the system; a released huge block
+// is kept for the next arena that needs one (16 of them at most in the whole process, whichever
+// thread releases them), and every other large block goes back to the system at once.
 class Arena {
  public:
   Arena() = default;
@@ -105,7 +105,7 @@ class Arena {
     if (mark.block == head_ && mark.block != nullptr) cursor_ = mark.cursor;
   }
 
-  // How many released huge blocks the calling thread holds for reuse (for tests and tuning).
+  // How many released huge blocks the process holds for reuse (for tests and tuning).
   static std::size_t pooled_blocks();
 
  private:
@@ -118,13 +118,16 @@ class Arena {
   std::size_t next_block_size_ = 0;  // bytes of the next block, header included
 };
 
-// The size of one huge page on x86-64 and arm64 Linux.
+// The size of one huge page on x86-64 and arm64 Linux, and of the pages mapped in any case.
 inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+inline constexpr std::size_t kPageBytes = std::size_t{4} << 10;
 
-// Memory for a large table or block that is read at random: `bytes` rounded up to whole huge
-// pages, aligned to one, and backed by huge pages where the system grants them (advice only), so
-// one TLB entry covers 2 MiB instead of 4 KiB. Release with std::free. Throws std::bad_alloc.
-void* allocate_huge_pages(std::size_t bytes);
+// `bytes` of zeroed memory mapped from the system, to be given back with unmap_pages(memory,
+// bytes). From one huge page on, `bytes` must be whole huge pages: the memory is then aligned
+// to one and backed by huge pages where the system grants them (advice only), so that memory
+// read at random takes one TLB entry per 2 MiB instead of per 4 KiB. Throws std::bad_alloc.
+void* map_pages(std::size_t bytes);
+void unmap_pages(void* memory, std::size_t bytes);
 
 // Scalar node makers. Strings copy their bytes into the arena; make_string is the only way to
 // make a String node.
