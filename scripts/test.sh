@@ -55,7 +55,7 @@ with tarfile.open(sdist) as archive:
 if missing := sorted(tracked - packed):
     sys.exit(f"{sdist} lacks {', '.join(missing)}")
 names = zipfile.ZipFile(wheel).namelist()
-for needed in ("hexalume_cli.py", "hexalume-stubs/__init__.pyi"):
+for needed in ("hexalume_cli.py", "hexalume_pytest.py", "hexalume-stubs/__init__.pyi"):
     if needed not in names:
         sys.exit(f"{wheel} lacks {needed}")
 if not any(n.startswith("hexalume.") and n.endswith(".abi3.so") for n in names):
