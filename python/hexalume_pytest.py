@@ -14,7 +14,7 @@ from __future__ import annotations
 
 import re
 import sys
-from typing import NamedTuple
+from typing import Any, NamedTuple
 
 import pytest
 
@@ -94,6 +94,85 @@ def _natural(path: str) -> list[str | int]:
     return [int(part) if part.isdigit() else part for part in re.split(r"(\d+)", path)]
 
 
+# Children that differ are narrowed in turn while there are at most this many of them; beyond,
+# they are handed to Vesperon whole, which is faster than narrowing them here.
+_NARROWED_CHILDREN = 16
+_SLICE = 256
+
+
+def _differing(left: list[Any], right: list[Any], differ: bool) -> list[int]:
+    """Positions below the shorter length whose items == finds different; `differ` says that the
+    two lists differ under ==. Long lists are compared in full slices by the lists' own == (in
+    C), and item by item only within slices that differ."""
+    if differ and len(left) == len(right) == 1:
+        return [0]
+    found = []
+    common = min(len(left), len(right))
+    for start in range(0, common, _SLICE):
+        stop = min(start + _SLICE, common)
+        if stop - start == _SLICE and left[start:stop] == right[start:stop]:
+            continue
+        for index in range(start, stop):
+            # With the identity shortcut of the lists' own ==.
+            if left[index] is not right[index] and not left[index] == right[index]:
+                found.append(index)
+    return found
+
+
+def _narrowed(left: object, right: object, context: int) -> tuple[object, object]:
+    """For two values that differ under ==: when they are containers of the same built-in type,
+    copies of them in which every part that == finds equal on both sides is None on both, keys
+    and positions kept, and list items within `context` of a difference kept for the tree to
+    show. The comparison then converts and walks only what differs, and finds the same changes
+    at the same paths, save differences that == does not see (1 against 1.0): those are not why
+    the assertion failed."""
+    kind = type(left)
+    if kind is not type(right) or kind not in (dict, list, tuple):
+        return left, right
+    if kind is dict:
+        shared = [key for key in left if key in right]
+        differing = _differing(
+            [left[key] for key in shared],
+            [right[key] for key in shared],
+            len(shared) == len(left) == len(right),
+        )
+        pairs = _pairs(left, right, [shared[i] for i in differing], context)
+        return (
+            {
+                key: pairs[key][0] if key in pairs else None if key in right else value
+                for key, value in left.items()
+            },
+            {
+                key: pairs[key][1] if key in pairs else None if key in left else value
+                for key, value in right.items()
+            },
+        )
+    items = (list(left), list(right))
+    indexes = _differing(*items, differ=True)
+    pairs = _pairs(left, right, indexes, context)
+    shown = set(range(min(map(len, items)), max(map(len, items))))
+    for index in [*indexes, *shown]:
+        shown.update(range(max(index - context, 0), index + context + 1))
+    copies: list[list[Any]] = [[None] * len(left), [None] * len(right)]
+    for side in (0, 1):
+        for i in shown:
+            if i < len(items[side]):
+                copies[side][i] = items[side][i]
+        for i, pair in pairs.items():
+            copies[side][i] = pair[side]
+    return kind(copies[0]), kind(copies[1])
+
+
+def _pairs(left: Any, right: Any, places: list[Any], context: int) -> dict[Any, tuple[Any, Any]]:
+    narrow = len(places) <= _NARROWED_CHILDREN
+    return {
+        place: _narrowed(left[place], right[place], context)
+        if narrow
+        else (left[place], right[place])
+        for place in places
+    }
+
+
 def _explain(config: pytest.Config, left: object, right: object) -> list[str] | None:
     from _pytest._io.saferepr import saferepr
 
@@ -101,17 +180,23 @@ def _explain(config: pytest.Config, left: object, right: object) -> list[str] | 
 
     settings = config.stash[_SETTINGS]
     # Sets have no order; comparing their sorted items by position would report shifted
-    # neighbours instead of the members added and removed.
+    # neighbours instead of the members added and removed. Neighbours by position mean nothing
+    # where order does not count.
     unordered = settings.ignore_order or isinstance(left, (set, frozenset))
-    diff = Vesperon(left, right, ignore_order=unordered)
+    context = 0 if unordered else settings.context
+    try:
+        narrow_left, narrow_right = _narrowed(left, right, context)
+    except Exception:  # noqa: BLE001
+        # An == that raised or nesting too deep for Python code: compare the operands whole.
+        narrow_left, narrow_right = left, right
+    diff = Vesperon(narrow_left, narrow_right, ignore_order=unordered)
     if not diff:
         # Equal under hexalume's rules although == was false (a tuple against a list, the key 1
         # against '1'): only pytest's explanation can say why.
         return None
     tree = diff.pretty(
         max_depth=settings.max_depth,
-        # Neighbours by position mean nothing where order does not count.
-        context=0 if unordered else settings.context,
+        context=context,
         no_color=not config.get_terminal_writer().hasmarkup,
     )
     # The operands cut to the width pytest gives them at its default verbosity, at -vv as well:

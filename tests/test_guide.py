@@ -112,7 +112,7 @@ def test_the_guide_has_examples_of_every_part():
         'What "..." means in `pretty()`',
         "Dictionary keys that are not strings",
         "Rounding and very small numbers",
-        "Using it in tests",
+        "In your tests",
         "Performance and memory",
         "The command-line tool",
         "Command options",

@@ -73,8 +73,9 @@ def explanations(lines: list[str]) -> list[list[str]]:
     ("assertion", "expected"),
     [
         (
-            'assert {"a": {"b": [1, 2, 3]}, "c": 1} == {"a": {"b": [1, 5, 3]}, "c": 1, "d": None}',
-            """hexalume: 2 changes (- left, + right)
+            # 1 == 1.0: not why the assertion failed, so not shown.
+            'assert {"a": {"b": [1, 2, 3]}, "c": 1} == {"a": {"b": [1, 5, 3, 4]}, "c": 1.0, "d": 0}',
+            """hexalume: 3 changes (- left, + right)
 a
 ╰── b
     ├── [0]
@@ -82,13 +83,16 @@ a
     ├── [1]
     │   - 2
     │   + 5
-    ╰── [2]
-        = 3
+    ├── [2]
+    │   = 3
+    ╰── [3]
+        + 4
 ...
 d
-│   + None
+│   + 0
 paths in the report:
   root['a']['b'][1]
+  root['a']['b'][3]
   root['d']""",
         ),
         (
