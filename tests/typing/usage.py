@@ -18,8 +18,7 @@ def changed_paths(old: object, new: object) -> list[str]:
     paths += report.get("iterable_item_added", {}).keys()
     paths += report.get("iterable_item_removed", {}).keys()
     paths += report.get("type_changes", {}).keys()
-    changed = report.get("values_changed", [])
-    paths += changed if isinstance(changed, list) else changed.keys()
+    paths += report.get("values_changed", [])
     return sorted(paths)
 
 
@@ -33,9 +32,13 @@ def type_changes(old: object, new: object) -> list[tuple[str, str, str]]:
 
 def new_values(old: object, new: object) -> dict[str, object]:
     changed = Vesperon(old, new).to_dict().get("values_changed", {})
-    if isinstance(changed, list):
-        return {}
     return {path: entry["new_value"] for path, entry in changed.items()}
+
+
+def changed_count(old: object, new: object, verbose_level: int) -> int:
+    # A level known only at run time: either form.
+    changed = Vesperon(old, new, verbose_level=verbose_level).to_dict().get("values_changed", [])
+    return len(changed)
 
 
 def with_every_option(old: object, new: object) -> Vesperon:
@@ -70,3 +73,8 @@ def as_json(diff: Vesperon) -> str:
 
 
 EXPORTED: list[str] = hexalume.__all__
+
+
+def render_paths_only(old: object, new: object) -> str:
+    # A bare `Vesperon` annotation accepts a comparison of any verbose_level.
+    return render(Vesperon(old, new, verbose_level=0))
