@@ -86,6 +86,7 @@ class PatchWalk {
       }
       case JsonType::Str: {
         const std::optional<std::string_view> left_text = text_of(left);
+        if (left == right) return left_text ? Same::Yes : Same::NotJson;
         const std::optional<std::string_view> right_text = text_of(right);
         if (!left_text || !right_text) return Same::NotJson;
         return *left_text == *right_text ? Same::Yes : Same::No;
@@ -117,6 +118,7 @@ class PatchWalk {
   }
 
   Same same_ints(PyObject* left, PyObject* right) {
+    if (left == right) return Same::Yes;
     if (!PyLong_CheckExact(left) || !PyLong_CheckExact(right)) note_python_code();
     const int equal = PyObject_RichCompareBool(left, right, Py_EQ);
     if (equal < 0) throw_pending();
