@@ -49,19 +49,32 @@ with zipfile.ZipFile(out / f"{info.removesuffix('.dist-info')}-{tag}.whl", "w") 
     for path in [*files, record]:
         wheel.write(path, path.relative_to(stage).as_posix())
 PY
-# The test dependencies are those scripts/setup.sh installed for python3, which may itself run in
-# a virtual environment: its site-packages come after the new environment's own.
+# The wheel goes into the new environment while it is still empty, so that pip installs it
+# whatever is installed elsewhere (the calling environment may hold a release build of hexalume).
 "$python" -m venv "$venv"
+"$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --no-index \
+  "$dir"/wheel/hexalume-*.whl
+# Only then are the test dependencies that scripts/setup.sh installed for python3 (which may
+# itself run in a virtual environment) made visible: its package folders go after the new
+# environment's own, as plain path entries whose .pth files are not run, so neither a copy of
+# hexalume there nor an import hook of an editable install can take the place of this build.
 "$python" - "$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')" <<'PY'
-import sys, sysconfig
+import site, sys, sysconfig
 from pathlib import Path
 
 folders = sorted({sysconfig.get_path("purelib"), sysconfig.get_path("platlib")})
-lines = [f"import site; site.addsitedir({folder!r})\n" for folder in folders]
-Path(sys.argv[1], "outer_environment.pth").write_text("".join(lines))
+if site.ENABLE_USER_SITE:
+    folders.append(site.getusersitepackages())
+Path(sys.argv[1], "outer_environment.pth").write_text("".join(f"{folder}\n" for folder in folders))
 PY
-"$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --no-index \
-  "$dir"/wheel/hexalume-*.whl
+# The interpreter under test must load exactly the module built here.
+# (Found, not imported: the module loads only with the sanitizer runtime preloaded.)
+installed=$(env -u PYTHONPATH "$venv/bin/python" -c \
+  'import importlib.util; print(importlib.util.find_spec("hexalume").origin)')
+if ! cmp -s "$installed" "$dir/stage/$(basename "$installed")"; then
+  echo "the sanitizer environment imports $installed, not the module built in $dir" >&2
+  exit 1
+fi
 
 # The runtimes the extension was linked against, asked of the compiler that built it.
 cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
