@@ -54,6 +54,7 @@ class _AnyReport(_Sections, total=False):
     values_changed: ReadOnly[dict[str, _ValueChange] | list[str]]
 
 _R = TypeVar("_R", covariant=True, bound=_AnyReport, default=_AnyReport)
+# fmt: off
 _NonZeroLevel: TypeAlias = Literal[
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
     26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48,
@@ -69,6 +70,7 @@ _NonZeroLevel: TypeAlias = Literal[
     222, 223, 224, 225, 226, 227, 228, 229, 230, 231, 232, 233, 234, 235, 236, 237, 238, 239,
     240, 241, 242, 243, 244, 245, 246, 247, 248, 249, 250, 251, 252, 253, 254, 255
 ]
+# fmt: on
 
 @final
 class Vesperon(Generic[_R]):
