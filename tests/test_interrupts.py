@@ -100,6 +100,13 @@ WORKLOADS = {
         def call():
             return comparison.to_dict()
     """,
+    "the command's JSON reader": """
+        import json, _hexalume_json
+        data = json.dumps([[i, str(i), {"k": i / 3}] for i in range(600_000)]).encode()
+        inputs = (data,)
+        def call():
+            return _hexalume_json.read(data, 500)
+    """,
     "repr of a large report": """
         removed = [[i, str(i), {"k": [i / 3]}] for i in range(200_000)]
         comparison = Vesperon([removed], [])
