@@ -4,14 +4,15 @@ Run from the repository root: python3 bench/bench_pretty.py (with hexalume impor
 PYTHONPATH=build/<dir>). Two parts:
 
 - Wide reports of 100,000 changes (one list, one dict, 10,000 records of 10 fields, and
-  ignore_order on 50,000 records) in every layout mode: the median time of pretty(...) over a few
+  ignore_order on 50,000 records), and the report of bench_compare's one-million-node document
+  against its copy with 1% of the leaves changed (about 10,000 changes), in every layout mode: the median time of pretty(...) over a few
   runs, the changes drawn per second, and the ratio to to_dict() on the same report.
 - A chain of nested dicts with a change at every level, at three depths: time and peak memory of
   pretty() with the default depth limit, with compact=True and with path_header=True, the size of
   the text, and the growth factor per doubling of the depth. The default and compact texts do not
-  grow with the depth: only the first levels of each path are read, so the cost is one short read
-  per report entry (a cache miss each, as the paths lie far apart). The path_header text grows
-  fourfold per doubling (every header names its whole path), and so may its cost, no more.
+  grow with the depth: only the first levels are drawn, and the tree of changed positions costs
+  one node per position, so the cost grows linearly. The path_header text grows fourfold per
+  doubling (every header names its whole path), and so may its cost, no more.
 
 The ratios and growth factors are what to compare between changes; nothing is asserted.
 """
@@ -73,11 +74,18 @@ def unordered_records() -> Vesperon:
     return Vesperon(before, after, ignore_order=True)
 
 
+def large_one_percent() -> Vesperon:
+    from bench_compare import build
+
+    return Vesperon(build(1_000_000)[0], build(1_000_000, change_rate=0.01)[0])
+
+
 CASES: dict[str, Callable[[], Vesperon]] = {
     "one list, 100k items": one_wide_list,
     "one dict, 100k keys": one_wide_dict,
     "10k records x 10 fields": nested_records,
     "ignore_order, 50k x 2": unordered_records,
+    "large 1% (bench_compare)": large_one_percent,
 }
 
 VARIANTS: dict[str, dict[str, Any]] = {

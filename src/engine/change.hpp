@@ -11,13 +11,15 @@
 // on changes (the report, the renderer, patches). Walk a ChangeLog section by section; within a
 // section the records come in the order of the report's entries. A record's position leads up
 // through `parent` to the root, one step per level:
-//   Member     an object member, `key` being its key node;
+//   Member     an object member, `key` being its key;
 //   Index      a list item compared by position, `index` in both lists;
 //   SetMember  an item of a list compared as a multiset (ignore_order), `index` being its place
 //              in the list of its own side; a removed and an added item at one index share it.
 // `old_node` / `new_node` are the nodes at the position in t1 / t2, nullptr on a side where it
-// does not exist, so a parent's nodes are the containers its children's steps lead through. All
-// nodes are views into the compared inputs, which the comparison owns as long as the log.
+// does not exist, so a parent's nodes are the containers its children's steps lead through; they
+// are views into the compared inputs, which the comparison owns as long as the log. A record
+// carries copies of the values it shows, and a position its key, in the log's own arena: the
+// report and the renderer read them in record order instead of all over the inputs.
 
 namespace hexalume::engine {
 
@@ -29,21 +31,20 @@ struct Position {
   const Position* parent = nullptr;  // nullptr at the root only
   const value::Node* old_node = nullptr;
   const value::Node* new_node = nullptr;
-  const value::Node* key = nullptr;  // Member only: a String node of t1 or t2
-  std::uint64_t index = 0;           // Index and SetMember only
-  std::size_t id = 0;                // 0, 1, 2, ... in the order positions were interned
+  value::Node key;          // Member only: the key, a String node
+  std::uint64_t index = 0;  // Index and SetMember only
+  std::size_t id = 0;       // 0, 1, 2, ... in the order positions were interned
   StepKind step = StepKind::Root;
 };
 
-// One difference at `position`. Changed and TypeChanged show both nodes of the position, Added
-// its new node, Removed its old one.
+// One difference at `position`, with copies of the values it shows: Changed and TypeChanged
+// both nodes of the position, Added its new node, Removed its old one (the other stays null).
 struct ChangeRecord {
   enum class Kind : std::uint8_t { Changed, TypeChanged, Added, Removed };
   const Position* position = nullptr;
   Kind kind = Kind::Changed;
-
-  const value::Node& old_value() const { return *position->old_node; }
-  const value::Node& new_value() const { return *position->new_node; }
+  value::Node old_value;
+  value::Node new_value;
 };
 
 // The report sections, in the order the renderer reads them.

@@ -13,7 +13,7 @@ Vesperon with_options(value::Value inputs, options::VesperonOptions options) {
   std::optional<PathCollision> collision;
   ChangeLog changes;
   value::Value report =
-      into_value(std::move(accumulator), options.verbose_level, &collision, &changes);
+      into_value(std::move(accumulator), options.verbose_level, &collision, changes);
   return Vesperon{std::move(report), std::move(changes), std::move(inputs), std::move(collision)};
 }
 

@@ -23,7 +23,7 @@ void append_step(std::string& path, const Position& position) {
     case StepKind::Root:
       return;
     case StepKind::Member:
-      append_key_segment(path, position.key->string());
+      append_key_segment(path, position.key.string());
       return;
     case StepKind::Index:
     case StepKind::SetMember:

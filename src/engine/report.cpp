@@ -125,23 +125,23 @@ Node entry_value(const ChangeRecord& record, Names& names, Arena& arena) {
     case ChangeRecord::Kind::Changed: {
       // Members in key byte order: "new_value" < "old_value".
       Member* members = arena.allocate_members(2);
-      members[0] = {names.new_value, record.new_value()};
-      members[1] = {names.old_value, record.old_value()};
+      members[0] = {names.new_value, record.new_value};
+      members[1] = {names.old_value, record.old_value};
       return value::make_object(members, 2);
     }
     case ChangeRecord::Kind::TypeChanged: {
       // Members in key byte order: "new_type" < "new_value" < "old_type" < "old_value".
       Member* members = arena.allocate_members(4);
-      members[0] = {names.new_type, names.type_of(record.new_value())};
-      members[1] = {names.new_value, record.new_value()};
-      members[2] = {names.old_type, names.type_of(record.old_value())};
-      members[3] = {names.old_value, record.old_value()};
+      members[0] = {names.new_type, names.type_of(record.new_value)};
+      members[1] = {names.new_value, record.new_value};
+      members[2] = {names.old_type, names.type_of(record.old_value)};
+      members[3] = {names.old_value, record.old_value};
       return value::make_object(members, 4);
     }
     case ChangeRecord::Kind::Added:
-      return record.new_value();
+      return record.new_value;
     case ChangeRecord::Kind::Removed:
-      return record.old_value();
+      return record.old_value;
   }
   return Node{};
 }
@@ -164,18 +164,20 @@ Node path_list_section(const std::vector<Entry>& entries, Arena& arena) {
 
 const Position* DiffAccumulator::intern(PendingPosition& at) {
   if (at.interned != nullptr) return at.interned;
-  // The pending ancestors, nearest first; a long chain is interned without recursion.
-  std::vector<PendingPosition*> pending;
-  PendingPosition* top = &at;
-  while (top->interned == nullptr) {
-    pending.push_back(top);
-    if (top->parent == nullptr) break;
-    top = top->parent;
+  if (at.parent == nullptr || at.parent->interned != nullptr) {
+    at.interned = add_position(at.parent != nullptr ? at.parent->interned : nullptr, at.here);
+    return at.interned;
   }
-  for (auto level = pending.rbegin(); level != pending.rend(); ++level) {
+  // The pending ancestors, nearest first; a long chain is interned without recursion.
+  pending_.clear();
+  for (PendingPosition* level = &at; level != nullptr && level->interned == nullptr;
+       level = level->parent) {
+    pending_.push_back(level);
+  }
+  for (auto level = pending_.rbegin(); level != pending_.rend(); ++level) {
     PendingPosition& here = **level;
-    const Position* parent = here.parent != nullptr ? here.parent->interned : nullptr;
-    here.interned = add_position(parent, here.here);
+    here.interned =
+        add_position(here.parent != nullptr ? here.parent->interned : nullptr, here.here);
   }
   return at.interned;
 }
@@ -185,12 +187,21 @@ Position* DiffAccumulator::add_position(const Position* parent, const Position& 
       static_cast<Position*>(log_.positions.allocate(sizeof(Position), alignof(Position)));
   *position = fields;
   position->parent = parent;
+  if (fields.step == StepKind::Member) {
+    position->key = value::make_string(log_.positions, fields.key.string());
+  }
   position->id = log_.position_count++;
   return position;
 }
 
 void DiffAccumulator::record(const Position* at, ChangeRecord::Kind kind) {
-  const ChangeRecord record{at, kind};
+  ChangeRecord record{at, kind, {}, {}};
+  if (kind != ChangeRecord::Kind::Added) {
+    record.old_value = value::copy_node(*at->old_node, log_.positions);
+  }
+  if (kind != ChangeRecord::Kind::Removed) {
+    record.new_value = value::copy_node(*at->new_node, log_.positions);
+  }
   log_.sections[static_cast<std::size_t>(section_of(record))].push_back(record);
 }
 
@@ -202,10 +213,10 @@ bool DiffAccumulator::empty() const {
 }
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                        std::optional<PathCollision>* collision, ChangeLog* changes) {
+                        std::optional<PathCollision>* collision, ChangeLog& changes) {
   ChangeLog& log = accumulator.log_;
   if (accumulator.empty()) {
-    if (changes != nullptr) *changes = std::move(log);
+    changes = std::move(log);
     return value::Value(value::make_object(nullptr, 0));
   }
   auto arena = std::make_unique<Arena>();
@@ -242,7 +253,7 @@ value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_leve
   }
   Member* members = count == 0 ? nullptr : arena->allocate_members(count);
   std::copy(sections, sections + count, members);
-  if (changes != nullptr) *changes = std::move(log);
+  changes = std::move(log);
   return value::Value(std::move(arena), value::make_object(members, count));
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/change.hpp"
 #include "options/record.hpp"
@@ -27,9 +28,10 @@ struct PendingPosition {
   const Position* interned = nullptr;
 };
 
-// Collects the differences of one walk as records at interned positions. Nothing of the
-// compared trees is copied: positions hold views into them, so the trees must outlive the
-// accumulator, the report and the log built from it.
+// Collects the differences of one walk as records at interned positions. Positions hold views
+// into the compared trees, so the trees must outlive the accumulator and the log built from it;
+// the values of records are copied into the log, and the report built from it holds views of
+// those copies, so the log must outlive the report.
 class DiffAccumulator {
  public:
   DiffAccumulator() = default;
@@ -49,23 +51,22 @@ class DiffAccumulator {
 
   bool empty() const;
 
-  // Consumes the accumulator and builds the report, whose entries are views into the compared
-  // trees. Sections are sorted by path bytes (stable); a later record under the same path
+  // Consumes the accumulator and builds the report, whose values are views of the records'
+  // copies. Sections are sorted by path bytes (stable); a later record under the same path
   // replaces an earlier one, and when `collision` is given the first such path (sections in
   // report key order, paths in byte order) is stored there. `verbose_level` 0 turns
   // "values_changed" into a sorted list of its paths. Empty sections are left out, so no
-  // difference gives {}. When `changes` is given, the records move there in report order, one
-  // per entry.
+  // difference gives {}. The records move into `changes`, in report order, one per entry.
   friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                                 std::optional<PathCollision>* collision, ChangeLog* changes);
+                                 std::optional<PathCollision>* collision, ChangeLog& changes);
 
  private:
   ChangeLog log_;
+  std::vector<PendingPosition*> pending_;  // scratch of `intern`
 };
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                        std::optional<PathCollision>* collision = nullptr,
-                        ChangeLog* changes = nullptr);
+                        std::optional<PathCollision>* collision, ChangeLog& changes);
 
 // The type name of a node as recorded in a type change: "null", "bool", "int", "float", "str",
 // "list" or "dict".

@@ -37,7 +37,7 @@ PendingPosition member_at(PendingPosition& parent, const value::Member* old_memb
                           const value::Member* new_member) {
   Position here;
   here.step = StepKind::Member;
-  here.key = old_member != nullptr ? &old_member->key : &new_member->key;
+  here.key = old_member != nullptr ? old_member->key : new_member->key;
   here.old_node = old_member != nullptr ? &old_member->value : nullptr;
   here.new_node = new_member != nullptr ? &new_member->value : nullptr;
   return {&parent, here, nullptr};

@@ -25,12 +25,13 @@ constexpr std::size_t kMostReserved = std::size_t{64} << 20;
 // The flat listing: one header per record, sorted by header bytes (stable).
 class FlatListing {
  public:
-  FlatListing(const ChangeTree& tree, const PrettyOptions& options)
-      : tree_(tree), options_(options) {}
+  FlatListing(const engine::ChangeLog& log, const PrettyOptions& options)
+      : records_(gather_records(log)), options_(options) {}
 
   std::string render() {
-    listed_.reserve(tree_.change_count());
-    for (std::size_t at = 0; at < tree_.change_count(); ++at) write_header(at);
+    if (records_.empty()) return {};
+    listed_.reserve(records_.size());
+    for (std::size_t at = 0; at < records_.size(); ++at) write_header(at);
     sort_by_header();
     Lines lines;
     lines.reserve(headers_.size() + listed_.size() * kChangeLinesGuess);
@@ -38,7 +39,7 @@ class FlatListing {
     for (const Listed& listed : listed_) {
       value::poll_interrupt();
       lines.add(header(listed));
-      append_change_lines(lines, 0, none, false, resolve(tree_.change(listed.change)),
+      append_change_lines(lines, 0, none, false, resolve(*records_[listed.change]),
                           options_.no_color);
     }
     return lines.take();
@@ -56,7 +57,7 @@ class FlatListing {
     value::poll_interrupt();
     const std::size_t header_from = headers_.size();
     chain_.clear();
-    for (const engine::Position* position = tree_.change(at).position; position->parent != nullptr;
+    for (const engine::Position* position = records_[at]->position; position->parent != nullptr;
          position = position->parent) {
       chain_.push_back(position);
     }
@@ -102,7 +103,7 @@ class FlatListing {
     }
   }
 
-  const ChangeTree& tree_;
+  const std::vector<const engine::ChangeRecord*> records_;
   const PrettyOptions& options_;
   std::string headers_;  // every header, one after the other
   std::vector<Listed> listed_;
@@ -112,9 +113,9 @@ class FlatListing {
 }  // namespace
 
 std::string render_pretty(const engine::ChangeLog& changes, const PrettyOptions& options) {
+  if (options.path_header) return FlatListing(changes, options).render();
   const ChangeTree tree(changes);
   if (tree.empty()) return {};
-  if (options.path_header) return FlatListing(tree, options).render();
 
   RenderContext context{options, tree, {}, {}, {}};
   Lines lines;

@@ -27,7 +27,7 @@ void append_compact_segment(std::string& out, const engine::Position& position, 
     engine::append_index_segment(out, position.index);
     return;
   }
-  const std::string_view key = position.key->string();
+  const std::string_view key = position.key.string();
   if (is_simple_identifier(key)) {
     if (!first) out.push_back('.');
     out += key;
@@ -40,7 +40,7 @@ void append_compact_segment(std::string& out, const engine::Position& position, 
 
 void append_segment_label(std::string& out, const engine::Position& position) {
   if (position.step == engine::StepKind::Member) {
-    append_label_text(out, position.key->string());
+    append_label_text(out, position.key.string());
   } else {
     engine::append_index_segment(out, position.index);
   }

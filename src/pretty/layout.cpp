@@ -116,7 +116,7 @@ void plan_object(std::size_t parent, const value::Node* old_object, const value:
     value::poll_interrupt();
     const engine::Position& position = *context.tree.node(child).position;
     if (position.step != engine::StepKind::Member) misplaced_child();
-    const std::string_view key = position.key->string();
+    const std::string_view key = position.key.string();
     const std::size_t new_at = new_object != nullptr ? member_position(*new_object, key) : 0;
     if (new_at < new_size) {
       ranked.push_back({new_at, child});

@@ -18,41 +18,43 @@ constexpr engine::Section kGatheringOrder[] = {
 ChangeKind resolve(const engine::ChangeRecord& record) {
   switch (record.kind) {
     case engine::ChangeRecord::Kind::Changed:
-      return Changed{record.old_value(), record.new_value()};
+      return Changed{record.old_value, record.new_value};
     case engine::ChangeRecord::Kind::TypeChanged:
-      return TypeChanged{engine::type_name(record.old_value()),
-                         engine::type_name(record.new_value()), record.old_value(),
-                         record.new_value()};
+      return TypeChanged{engine::type_name(record.old_value), engine::type_name(record.new_value),
+                         record.old_value, record.new_value};
     case engine::ChangeRecord::Kind::Added:
-      return Added{record.new_value()};
+      return Added{record.new_value};
     case engine::ChangeRecord::Kind::Removed:
-      return Removed{record.old_value()};
+      return Removed{record.old_value};
   }
   return Changed{};
 }
 
-ChangeTree::ChangeTree(const engine::ChangeLog& log) {
+std::vector<const engine::ChangeRecord*> gather_records(const engine::ChangeLog& log) {
   std::size_t count = 0;
   for (const auto& section : log.sections) count += section.size();
-  if (count == 0) return;
-  changes_.reserve(count);
-  next_change_.reserve(count);
+  std::vector<const engine::ChangeRecord*> records;
+  records.reserve(count);
+  for (engine::Section section : kGatheringOrder) {
+    for (const engine::ChangeRecord& record : log.section(section)) records.push_back(&record);
+  }
+  return records;
+}
+
+ChangeTree::ChangeTree(const engine::ChangeLog& log) : changes_(gather_records(log)) {
+  if (changes_.empty()) return;
+  next_change_.assign(changes_.size(), kNone);
   // The tree node of each position by its id; positions are few beyond the records themselves.
   std::vector<std::size_t> node_of(log.position_count, kNone);
-  for (engine::Section section : kGatheringOrder) {
-    for (const engine::ChangeRecord& record : log.section(section)) {
-      value::poll_interrupt();
-      const std::size_t at = changes_.size();
-      changes_.push_back(&record);
-      next_change_.push_back(kNone);
-      PrettyNode& node = nodes_[node_for(record.position, node_of)];
-      if (node.last_change == kNone) {
-        node.first_change = at;
-      } else {
-        next_change_[node.last_change] = at;
-      }
-      node.last_change = at;
+  for (std::size_t at = 0; at < changes_.size(); ++at) {
+    value::poll_interrupt();
+    PrettyNode& node = nodes_[node_for(changes_[at]->position, node_of)];
+    if (node.last_change == kNone) {
+      node.first_change = at;
+    } else {
+      next_change_[node.last_change] = at;
     }
+    node.last_change = at;
   }
 }
 

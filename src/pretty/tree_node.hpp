@@ -27,10 +27,8 @@ struct PrettyNode {
   bool has_one_child() const { return first_child != kNone && first_child == last_child; }
 };
 
-// The tree of the positions that hold records or lead to them, with the records gathered
-// section by section: "values_changed", "type_changes", "dictionary_item_added",
-// "dictionary_item_removed", "iterable_item_added", "iterable_item_removed", each in report
-// order. Node 0 is the root, present whenever there is a record.
+// The tree of the positions that hold records or lead to them, with the records in the order of
+// gather_records. Node 0 is the root, present whenever there is a record.
 class ChangeTree {
  public:
   explicit ChangeTree(const engine::ChangeLog& log);
@@ -52,6 +50,11 @@ class ChangeTree {
   std::vector<std::size_t> next_change_;
   std::vector<const engine::Position*> missing_;  // scratch of node_for
 };
+
+// Every record of the log in the order the report sections are read: "values_changed",
+// "type_changes", "dictionary_item_added", "dictionary_item_removed", "iterable_item_added",
+// "iterable_item_removed", each in report order.
+std::vector<const engine::ChangeRecord*> gather_records(const engine::ChangeLog& log);
 
 // The change a record shows: its position's old and new nodes, and for a type change the type
 // names of both.

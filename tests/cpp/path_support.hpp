@@ -24,14 +24,12 @@ inline Segment index(std::uint64_t position) { return {false, {}, position}; }
 inline std::vector<engine::Position> positions_of(const std::vector<Segment>& segments,
                                                   value::Arena& arena) {
   std::vector<engine::Position> chain(segments.size() + 1);
-  value::Node* keys = arena.allocate_nodes(segments.size());
   for (std::size_t at = 0; at < segments.size(); ++at) {
     engine::Position& position = chain[at + 1];
     position.parent = &chain[at];
     if (segments[at].is_key) {
       position.step = engine::StepKind::Member;
-      keys[at] = value::make_string(arena, segments[at].key);
-      position.key = &keys[at];
+      position.key = value::make_string(arena, segments[at].key);
     } else {
       position.step = engine::StepKind::Index;
       position.index = segments[at].index;

@@ -46,7 +46,7 @@ struct DeepChange {
       parent = accumulator.add_position(parent, at);
     }
     accumulator.record(parent, engine::ChangeRecord::Kind::Changed);
-    engine::into_value(std::move(accumulator), 1, nullptr, &changes);
+    engine::into_value(std::move(accumulator), 1, nullptr, changes);
   }
 };
 

@@ -57,13 +57,13 @@ TEST(render_pretty, very_deep_position) {
     const value::Member& old_member = at.old_node->members[0];
     at = {.old_node = &old_member.value,
           .new_node = &at.new_node->members[0].value,
-          .key = &old_member.key,
+          .key = old_member.key,
           .step = engine::StepKind::Member};
     parent = accumulator.add_position(parent, at);
   }
   accumulator.record(parent, engine::ChangeRecord::Kind::Changed);
   engine::ChangeLog changes;
-  engine::into_value(std::move(accumulator), 1, nullptr, &changes);
+  engine::into_value(std::move(accumulator), 1, nullptr, changes);
 
   std::vector<std::string> lines = {"k"};
   for (int level = 1; level <= 6; ++level) {
@@ -87,7 +87,7 @@ TEST(render_pretty, a_misplaced_record_is_an_internal_error) {
       root, {.new_node = &list.root().items[0], .index = 5, .step = engine::StepKind::Index});
   accumulator.record(beyond, engine::ChangeRecord::Kind::Added);
   engine::ChangeLog changes;
-  engine::into_value(std::move(accumulator), 1, nullptr, &changes);
+  engine::into_value(std::move(accumulator), 1, nullptr, changes);
   EXPECT_THROW(pretty::render_pretty(changes, plain()), value::InternalError);
 }
 
