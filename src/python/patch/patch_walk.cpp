@@ -21,10 +21,11 @@ constexpr char kWhilePatching[] = " while making a patch";
 
 enum class Same : std::uint8_t { Yes, No, NotJson };
 
-// A str's UTF-8 text; nullopt (no exception left) when it holds a lone surrogate.
+// A str's UTF-8 text; nullopt (no exception left) when it holds a lone surrogate. Running out
+// of memory leaves through the guarded entry point.
 std::optional<std::string_view> text_of(PyObject* text) {
   std::optional<std::string_view> result = utf8_from_py(text);
-  if (!result) PyErr_Clear();
+  if (!result && !discard_ordinary_error()) throw value::Cancelled();
   return result;
 }
 
