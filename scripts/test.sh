@@ -78,11 +78,13 @@ with tarfile.open(sdist) as archive:
 if missing := sorted(tracked - packed):
     sys.exit(f"{sdist} lacks {', '.join(missing)}")
 names = zipfile.ZipFile(wheel).namelist()
-for needed in ("hexalume_cli.py", "hexalume_pytest.py", "hexalume-stubs/__init__.pyi"):
+for needed in ("hexalume_cli.py", "hexalume_pytest.py", "hexalume-stubs/__init__.pyi",
+               "hexalume_patch.py", "hexalume_patch-stubs/__init__.pyi"):
     if needed not in names:
         sys.exit(f"{wheel} lacks {needed}")
-if not any(n.startswith("hexalume.") and n.endswith(".abi3.so") for n in names):
-    sys.exit(f"{wheel} lacks the abi3 extension module")
+for module in ("hexalume.", "_hexalume_patch."):
+    if not any(n.startswith(module) and n.endswith(".abi3.so") for n in names):
+        sys.exit(f"{wheel} lacks the abi3 extension module {module}abi3.so")
 if grafted := [n for n in names if ".libs/" in n]:
     sys.exit(f"{wheel} carries copied libraries: {', '.join(grafted)}")
 print(f"built {wheel}, and {sdist}")
