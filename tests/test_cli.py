@@ -84,56 +84,42 @@ def test_json_output_and_exit_status(cli, tmp_path):
     assert cli(new, new) == (0, "", "")
 
 
-def changed(path, old, new):
-    return {"values_changed": {path: {"new_value": new, "old_value": old}}}
+CHANGED_B = {"values_changed": {"root['b']": {"new_value": 2, "old_value": 1}}}
 
 
 # Each comparison option reaches the constructor keyword of the same name.
 @pytest.mark.parametrize(
     ("args", "old", "new", "report"),
     [
-        (["--ignore-order"], [3, 1, 2], [1, 2, 3], {}),
-        (["--ignore-numeric-type-changes"], {"x": 1}, {"x": 1.0}, {}),
-        (["--significant-digits", "3"], 3.14159, 3.14201, {}),
-        (["--atol", "0.5"], 1.0, 1.4, {}),
-        (["--rtol", "0.1"], 100, 109, {}),
-        (["--math-epsilon", "0.5"], 1.0, 1.4, {}),
-        (
-            ["--exclude", "root['a']", "--exclude", "root['b']"],
-            {"a": 1, "b": 1},
-            {"a": 2, "b": 2},
-            {},
-        ),
-        (
-            ["--include", "root['a']", "--include", "root['b']"],
-            {"b": 1, "c": 1},
-            {"b": 2, "c": 2},
-            changed("root['b']", 1, 2),
-        ),
-        (["--verbose-level", "0"], {"a": 1}, {"a": 2}, {"values_changed": ["root['a']"]}),
+        ("--ignore-order", [3, 1, 2], [1, 2, 3], {}),
+        ("--ignore-numeric-type-changes", {"x": 1}, {"x": 1.0}, {}),
+        ("--significant-digits 3", 3.14159, 3.14201, {}),
+        ("--atol 0.5", 1.0, 1.4, {}),
+        ("--rtol 0.1", 100, 109, {}),
+        ("--math-epsilon 0.5", 1.0, 1.4, {}),
+        ("--exclude root['a'] --exclude root['b']", {"a": 1, "b": 1}, {"a": 2, "b": 2}, {}),
+        ("--include root['a'] --include root['b']", {"b": 1, "c": 1}, {"b": 2, "c": 2}, CHANGED_B),
+        ("--verbose-level 0", {"a": 1}, {"a": 2}, {"values_changed": ["root['a']"]}),
     ],
 )
 def test_comparison_options(cli, tmp_path, args, old, new, report):
     old_path = write(tmp_path, "old.json", json.dumps(old))
     new_path = write(tmp_path, "new.json", json.dumps(new))
-    result = cli(old_path, new_path, "--json", *args)
+    result = cli(old_path, new_path, "--json", *args.split())
     assert (result.status, json.loads(result.out), result.err) == (1 if report else 0, report, "")
 
 
+# fmt: off
+TREE_OPTIONS = [
+    ("--path-header", "cfg.a.b\n│   - 1\n│   + 2\nitems[2]\n│   - 3\n│   + 30\nname\n│   - 'x'\n│   + 'y'\n"),
+    ("--max-depth 0", "cfg\n╰── ...\nitems\n╰── ...\nname\n│   - 'x'\n│   + 'y'\n"),
+    ("--context 1 --exclude root['cfg'] --exclude root['name']", "items\n├── [1]\n│   = 2\n├── [2]\n│   - 3\n│   + 30\n╰── [3]\n    = 4\n"),
+]
+# fmt: on
+
+
 @pytest.mark.parametrize(
-    ("args", "tree"),
-    [
-        (
-            ["--path-header"],
-            "cfg.a.b\n│   - 1\n│   + 2\nitems[2]\n│   - 3\n│   + 30\nname\n│   - 'x'\n│   + 'y'\n",
-        ),
-        (["--max-depth", "0"], "cfg\n╰── ...\nitems\n╰── ...\nname\n│   - 'x'\n│   + 'y'\n"),
-        (
-            ["--context", "1", "--exclude", "root['cfg']", "--exclude", "root['name']"],
-            "items\n├── [1]\n│   = 2\n├── [2]\n│   - 3\n│   + 30\n╰── [3]\n    = 4\n",
-        ),
-    ],
-    ids=["path-header", "max-depth", "context"],
+    ("args", "tree"), TREE_OPTIONS, ids=["path-header", "max-depth", "context"]
 )
 def test_tree_options(cli, tmp_path, args, tree):
     old = write(
@@ -142,7 +128,7 @@ def test_tree_options(cli, tmp_path, args, tree):
     new = write(
         tmp_path, "new.json", '{"cfg": {"a": {"b": 2}}, "items": [1, 2, 30, 4, 5], "name": "y"}'
     )
-    assert cli(old, new, *args) == (1, tree, "")
+    assert cli(old, new, *args.split()) == (1, tree, "")
 
 
 def test_dates_in_toml_and_yaml_compare_as_iso_text(cli, tmp_path):
@@ -155,62 +141,30 @@ def test_dates_in_toml_and_yaml_compare_as_iso_text(cli, tmp_path):
     }
 
 
-# A few of the errors: each is one line on standard error, with exit status 2.
-ERRORS = [
-    (
-        ["broken.json", "b.json"],
-        "broken.json: invalid JSON: Expecting ',' delimiter at line 3, column 3",
-    ),
-    (["nan.json", "b.json"], "nan.json: invalid JSON: NaN is not a JSON value"),
-    (
-        ["latin1.json", "b.json"],
-        "latin1.json: not valid UTF-8 text (invalid continuation byte at byte 10)",
-    ),
-    (["deep.json", "b.json"], "deep.json: nested too deeply to read"),
-    (["inf.toml", "b.json"], "inf.toml: holds the number inf, which cannot be compared"),
-    (
-        ["broken.yaml", "b.json"],
-        "broken.yaml: invalid YAML: while parsing a flow sequence; did not find expected ',' or "
-        "']' at line 2, column 1",
-    ),
-    (["-", "-"], "only one of OLD and NEW can be '-' (standard input)"),
-    (["b.json", "b.json", "--comp"], "unrecognized arguments: --comp (see 'hexalume --help')"),
-    (
-        ["b.json", "b.json", "--max-depth", "two"],
-        "argument --max-depth: expected a whole number, got 'two' (see 'hexalume --help')",
-    ),
-    (
-        ["b.json", "b.json", "--json", "--context", "2"],
-        "--context shapes the tree and cannot be used with --json",
-    ),
-    # A path filter that cannot match any path would silently compare nothing.
-    (
-        ["b.json", "b.json", "--include", "version"],
-        "argument --include: expected a path that "
-        "starts with root, such as root['version'], got 'version' (see 'hexalume --help')",
-    ),
-    (
-        ["bomb.yaml", "b.json"],
-        "bomb.yaml: its aliases expand it to more than 1,000,000 values "
-        "(from 25 written in the file); refusing to read it",
-    ),
-    (["loop.yaml", "b.json"], "loop.yaml: an alias refers to a node that contains it"),
-    (["twice.json", "b.json", "--strict"], "twice.json: duplicate key root['a']"),
-    (["huge.json", "b.json"], "huge.json: the number 1e400 is too large to compare"),
-    (
-        ["b.json", "b.json", "-q", "--json"],
-        "--json shapes the output and cannot be used with --brief",
-    ),
-    (
-        ["b.json", "b.json", "--brief", "--compact"],
-        "--compact shapes the output and cannot be used with --brief",
-    ),
-    (["b.json", "b.json", "--indent", "2"], "--indent shapes the JSON report and needs --json"),
-    (
-        ["b.json", "b.json", "--json", "--indent", "17"],
-        "argument --indent: expected a number from 0 to 16, got 17 (see 'hexalume --help')",
-    ),
-]
+# A few of the errors, one per line as "ARGUMENTS | MESSAGE": each is one line on standard error,
+# with exit status 2. A path filter that cannot match any path would silently compare nothing.
+ERRORS = """
+broken.json b.json | broken.json: invalid JSON: Expecting ',' delimiter at line 3, column 3
+nan.json b.json | nan.json: invalid JSON: NaN is not a JSON value
+latin1.json b.json | latin1.json: not valid UTF-8 text (invalid continuation byte at byte 10)
+deep.json b.json | deep.json: nested too deeply to read
+inf.toml b.json | inf.toml: holds the number inf, which cannot be compared
+broken.yaml b.json | broken.yaml: invalid YAML: while parsing a flow sequence; did not find expected ',' or ']' at line 2, column 1
+- - | only one of OLD and NEW can be '-' (standard input)
+b.json b.json --comp | unrecognized arguments: --comp (see 'hexalume --help')
+b.json b.json --max-depth two | argument --max-depth: expected a whole number, got 'two' (see 'hexalume --help')
+b.json b.json --json --context 2 | --context shapes the tree and cannot be used with --json
+b.json b.json --include version | argument --include: expected a path that starts with root, such as root['version'], got 'version' (see 'hexalume --help')
+bomb.yaml b.json | bomb.yaml: its aliases expand it to more than 1,000,000 values (from 25 written in the file); refusing to read it
+loop.yaml b.json | loop.yaml: an alias refers to a node that contains it
+twice.json b.json --strict | twice.json: duplicate key root['a']
+huge.json b.json | huge.json: the number 1e400 is too large to compare
+b.json b.json -q --json | --json shapes the output and cannot be used with --brief
+b.json b.json --brief --compact | --compact shapes the output and cannot be used with --brief
+b.json b.json --indent 2 | --indent shapes the JSON report and needs --json
+b.json b.json --json --indent 17 | argument --indent: expected a number from 0 to 16, got 17 (see 'hexalume --help')
+"""
+ERROR_ROWS = [row.split(" | ") for row in ERRORS.strip().splitlines()]
 
 # 8 levels of 8 aliases each: 304 bytes that stand for more than 16 million strings.
 BOMB = "a: &a [x, x, x, x, x, x, x, x]\n" + "".join(
@@ -219,7 +173,7 @@ BOMB = "a: &a [x, x, x, x, x, x, x, x]\n" + "".join(
 )
 
 
-@pytest.mark.parametrize(("args", "message"), ERRORS, ids=[m[:40] for _, m in ERRORS])
+@pytest.mark.parametrize(("args", "message"), ERROR_ROWS, ids=[m[:40] for _, m in ERROR_ROWS])
 def test_errors_are_one_line_with_status_2(cli, tmp_path, monkeypatch, args, message):
     documents = {
         "b.json": '{"a": 2}',
@@ -238,21 +192,17 @@ def test_errors_are_one_line_with_status_2(cli, tmp_path, monkeypatch, args, mes
         write(tmp_path, name, text)
     (tmp_path / "latin1.json").write_bytes('{"a": "caf\u00e9!"}'.encode("latin-1"))
     monkeypatch.chdir(tmp_path)
-    assert cli(*args) == (2, "", f"hexalume: error: {message}\n")
+    assert cli(*args.split()) == (2, "", f"hexalume: error: {message}\n")
 
 
 @pytest.mark.parametrize(
     ("blocked", "old", "message"),
     [
         (["yaml"], "examples/deploy-old.yaml", "reading YAML needs PyYAML: pip install pyyaml"),
-        (
-            ["tomllib", "tomli"],
-            "examples/config-old.toml",
-            "reading TOML needs Python 3.11 or newer, or the tomli package: pip install tomli",
-        ),
+        (["tomllib", "tomli"], "examples/config-old.toml", "reading TOML needs Python 3.11 or newer, or the tomli package: pip install tomli"),
     ],
     ids=["yaml", "toml"],
-)
+)  # fmt: skip
 def test_a_missing_parser_says_how_to_get_it(cli, monkeypatch, blocked, old, message):
     for module_name in blocked:
         monkeypatch.setitem(sys.modules, module_name, None)  # makes the import fail
@@ -481,31 +431,21 @@ def test_integers_of_any_length_compare_exactly(cli, tmp_path):
     assert sys.get_int_max_str_digits() == limit  # the command's lifting of the limit is undone
 
 
+# fmt: off
+WRITTEN_TWICE = [
+    ("a.json", '{"a": 1, "b": [{"c": 1, "c": 2, "c": 3}], "a": 4}', {"a": 4, "b": [{"c": 3}]}, ["root['a']", "root['b'][0]['c']"]),
+    ("a.yaml", "a: 1\nb:\n  - {c: 1, c: 2}\na: 4\n", {"a": 4, "b": [{"c": 2}]}, ["root['a']", "root['b'][0]['c']"]),
+    # 1 and '1' are two keys in YAML, but one key, '1', to the comparison.
+    ("a.yaml", "m: {1: x, '1': y}\n", {"m": {"1": "y"}}, ["root['m']['1']"]),
+    # A merged key may be overridden; a mapping repeated through aliases warns once.
+    ("a.yaml", "d: &d {x: 1, x: 2}\ne: {<<: *d, x: 3}\nf: [*d, *d]\n", {"d": {"x": 2}, "e": {"x": 3}, "f": [{"x": 2}, {"x": 2}]}, ["root['d']['x']"]),
+]
+# fmt: on
+
+
 @pytest.mark.parametrize(
     ("name", "text", "compared", "warnings"),
-    [
-        (
-            "a.json",
-            '{"a": 1, "b": [{"c": 1, "c": 2, "c": 3}], "a": 4}',
-            {"a": 4, "b": [{"c": 3}]},
-            ["root['a']", "root['b'][0]['c']"],
-        ),
-        (
-            "a.yaml",
-            "a: 1\nb:\n  - {c: 1, c: 2}\na: 4\n",
-            {"a": 4, "b": [{"c": 2}]},
-            ["root['a']", "root['b'][0]['c']"],
-        ),
-        # 1 and '1' are two keys in YAML, but one key, '1', to the comparison.
-        ("a.yaml", "m: {1: x, '1': y}\n", {"m": {"1": "y"}}, ["root['m']['1']"]),
-        # A merged key may be overridden; a mapping repeated through aliases warns once.
-        (
-            "a.yaml",
-            "d: &d {x: 1, x: 2}\ne: {<<: *d, x: 3}\nf: [*d, *d]\n",
-            {"d": {"x": 2}, "e": {"x": 3}, "f": [{"x": 2}, {"x": 2}]},
-            ["root['d']['x']"],
-        ),
-    ],
+    WRITTEN_TWICE,
     ids=["json", "yaml", "yaml-key-text", "yaml-aliases"],
 )
 def test_a_key_written_twice_keeps_its_last_value_with_a_warning(

@@ -76,15 +76,11 @@ def binding(message):
         ((), {"t2": 2, "t1": 1}, CHANGED),
         ((1,), {"t2": 2, "verbose_level": 0}, {"values_changed": ["root"]}),
         ((), {"t2": 2}, binding("missing 1 required positional argument: 't1'")),
-        (
-            (),
-            {"ignore_order": True},
-            binding("missing 2 required positional arguments: 't1' and 't2'"),
-        ),
+        ((), {"ignore_order": True}, binding("missing 2 required positional arguments: 't1' and 't2'")),
         ((1, 2, 3), {"t1": 1}, binding("takes 2 positional arguments but 3 were given")),
         ((1,), {"t1": 3}, binding("got multiple values for argument 't1'")),
     ],
-)
+)  # fmt: skip
 def test_argument_binding(args, kwargs, expected):
     outcome(lambda: Vesperon(*args, **kwargs).to_dict(), expected)
 

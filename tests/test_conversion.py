@@ -168,44 +168,34 @@ FRAME, SERIES = "pandas.core.frame", "pandas.core.series"
 LISTS, JSON = "to_dict(orient='list')", "model_dump(mode='json')"
 
 
-@pytest.mark.parametrize(
-    "value, expected, expected_calls",
-    [
-        (exporter("pandas", to_dict=Logged({"a": 1}, keywords=False)), {"a": 1}, ["to_dict()"]),
-        (
-            exporter(FRAME, to_dict=Logged(error=KeyError)),
-            Err(KeyError, "'stop'"),
-            [LISTS, "to_dict()"],
-        ),
-        (
-            exporter(FRAME, to_numpy=Logged(error=ValueError)),
-            Err(ValueError, "stop"),
-            ["to_numpy()"],
-        ),
-        (exporter(FRAME, model_dump=Logged({"m": 1})), {"m": 1}, [JSON]),
-        (exporter("mypandas", to_dict=Logged({"a": 1})), UNSUPPORTED, []),
-        (exporter("app", model_dump=Logged([1]), dict=Logged([2])), [1], [JSON]),
-        (exporter("app", model_dump=Logged([3], keywords=False)), [3], ["model_dump()"]),
-        (
-            exporter("app", model_dump=Logged(error=RuntimeError)),
-            Err(RuntimeError, "stop"),
-            [JSON, "model_dump()"],
-        ),
-        (exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
-        (exporter("app", dict=Logged(object())), UNSUPPORTED, ["dict()"]),
-        (exporter("numpyro", tolist=Logged(5)), 5, ["tolist()"]),
-        (exporter("numpy", tolist=Logged(error=ValueError)), UNSUPPORTED, ["tolist()"]),
-        (exporter("mynumpy", tolist=Logged([1])), UNSUPPORTED, []),
-        (exporter(FRAME), UNSUPPORTED, []),
-        (exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
-        (exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
-        (exporter("app", model_dump=property(missing), dict=Logged([2])), [2], ["dict()"]),
-        # Frames answer the number protocol for their single element, and stay frames.
-        (exporter(SERIES, ndim=1, __index__=seven, to_dict=Logged({"a": 1})), {"a": 1}, [LISTS]),
-        (exporter(SERIES, ndim=0, __index__=seven), 7, []),
-        (exporter("pandas.fake", to_numpy=lambda self: self), Err(RecursionError), []),
-    ],
-)
+# fmt: off
+LIBRARY_RULES = [
+    (exporter("pandas", to_dict=Logged({"a": 1}, keywords=False)), {"a": 1}, ["to_dict()"]),
+    (exporter(FRAME, to_dict=Logged(error=KeyError)), Err(KeyError, "'stop'"), [LISTS, "to_dict()"]),
+    (exporter(FRAME, to_numpy=Logged(error=ValueError)), Err(ValueError, "stop"), ["to_numpy()"]),
+    (exporter(FRAME, model_dump=Logged({"m": 1})), {"m": 1}, [JSON]),
+    (exporter("mypandas", to_dict=Logged({"a": 1})), UNSUPPORTED, []),
+    (exporter("app", model_dump=Logged([1]), dict=Logged([2])), [1], [JSON]),
+    (exporter("app", model_dump=Logged([3], keywords=False)), [3], ["model_dump()"]),
+    (exporter("app", model_dump=Logged(error=RuntimeError)), Err(RuntimeError, "stop"), [JSON, "model_dump()"]),
+    (exporter("app", dict=5), Err(TypeError, "'int' object is not callable"), []),
+    (exporter("app", dict=Logged(object())), UNSUPPORTED, ["dict()"]),
+    (exporter("numpyro", tolist=Logged(5)), 5, ["tolist()"]),
+    (exporter("numpy", tolist=Logged(error=ValueError)), UNSUPPORTED, ["tolist()"]),
+    (exporter("mynumpy", tolist=Logged([1])), UNSUPPORTED, []),
+    (exporter(FRAME), UNSUPPORTED, []),
+    (exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
+    (exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
+    (exporter("app", model_dump=property(missing), dict=Logged([2])), [2], ["dict()"]),
+    # Frames answer the number protocol for their single element, and stay frames.
+    (exporter(SERIES, ndim=1, __index__=seven, to_dict=Logged({"a": 1})), {"a": 1}, [LISTS]),
+    (exporter(SERIES, ndim=0, __index__=seven), 7, []),
+    (exporter("pandas.fake", to_numpy=lambda self: self), Err(RecursionError), []),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize("value, expected, expected_calls", LIBRARY_RULES)
 def test_library_rules(value, expected, expected_calls):
     calls.clear()
     outcome(lambda: converted(value), expected)
@@ -272,19 +262,26 @@ def test_pydantic_models():
         name: str
         sizes: list
 
-    old = User(
-        name="a",
-        joined=datetime.datetime(2024, 1, 2, 3, 4, 5),
-        address=Address(city="X"),
-        scores=(1, 2),
-    )
-    assert converted(old) == {
-        "address": {"city": "X"},
-        "joined": "2024-01-02T03:04:05",
-        "name": "a",
-        "scores": [1, 2],
-    }
+    when = datetime.datetime(2024, 1, 2, 3, 4, 5)
+    old = User(name="a", joined=when, address=Address(city="X"), scores=(1, 2))
+    dumped = {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05", "name": "a"}
+    assert converted(old) == {**dumped, "scores": [1, 2]}
     assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
+
+
+# fmt: off
+INTERRUPT_SITES = [
+    (lambda kind: with_methods(__index__=Logged(error=kind), __float__=Logged(1.0)), "__index__()"),
+    (lambda kind: with_methods(__float__=Logged(error=kind)), "__float__()"),
+    (lambda kind: exporter("numpy", "bool_", __bool__=Logged(error=kind), __float__=Logged(1.0)), "__bool__()"),
+    (lambda kind: {with_methods(__str__=Logged(error=kind)): 1}, "__str__()"),
+    (lambda kind: exporter("app", model_dump=Logged(error=kind)), JSON),
+    (lambda kind: exporter(FRAME, to_dict=Logged(error=kind), to_numpy=Logged([1])), LISTS),
+    (lambda kind: exporter("pandas", to_dict=property(Logged(error=kind)), to_numpy=Logged([1])), "get()"),
+    (lambda kind: exporter("pandas", ndim=property(Logged(error=kind)), __index__=seven), "get()"),
+    (lambda kind: exporter("numpy.fake", tolist=Logged(error=kind)), "tolist()"),
+]
+# fmt: on
 
 
 # Only ordinary errors are discarded while a rule is tried: an interrupt, an exit, a MemoryError
@@ -293,36 +290,7 @@ def test_pydantic_models():
 @pytest.mark.parametrize(
     "kind", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, RecursionError]
 )
-@pytest.mark.parametrize(
-    "make, expected_call",
-    [
-        (
-            lambda kind: with_methods(__index__=Logged(error=kind), __float__=Logged(1.0)),
-            "__index__()",
-        ),
-        (lambda kind: with_methods(__float__=Logged(error=kind)), "__float__()"),
-        (
-            lambda kind: exporter(
-                "numpy", "bool_", __bool__=Logged(error=kind), __float__=Logged(1.0)
-            ),
-            "__bool__()",
-        ),
-        (lambda kind: {with_methods(__str__=Logged(error=kind)): 1}, "__str__()"),
-        (lambda kind: exporter("app", model_dump=Logged(error=kind)), JSON),
-        (lambda kind: exporter(FRAME, to_dict=Logged(error=kind), to_numpy=Logged([1])), LISTS),
-        (
-            lambda kind: exporter(
-                "pandas", to_dict=property(Logged(error=kind)), to_numpy=Logged([1])
-            ),
-            "get()",
-        ),
-        (
-            lambda kind: exporter("pandas", ndim=property(Logged(error=kind)), __index__=seven),
-            "get()",
-        ),
-        (lambda kind: exporter("numpy.fake", tolist=Logged(error=kind)), "tolist()"),
-    ],
-)
+@pytest.mark.parametrize("make, expected_call", INTERRUPT_SITES)
 def test_interrupts_and_exits_propagate(make, kind, expected_call):
     calls.clear()
     value = make(kind)
@@ -601,18 +569,11 @@ def scattered(late, early):
     "late, early, expected",
     [
         pytest.param(object, lambda: {"x": float("nan")}, NOT_FINITE, id="nan listed first"),
-        pytest.param(
-            lambda: {"x": float("inf")},
-            lambda: [object()],
-            UNSUPPORTED,
-            id="unsupported listed first",
-        ),
-        pytest.param(
-            lambda: {"k": object()}, lambda: {"\ud800": 1}, BAD_KEY, id="bad key listed first"
-        ),
+        pytest.param(lambda: {"x": float("inf")}, lambda: [object()], UNSUPPORTED, id="unsupported listed first"),
+        pytest.param(lambda: {"k": object()}, lambda: {"\ud800": 1}, BAD_KEY, id="bad key listed first"),
         pytest.param(lambda: [float("nan")], lambda: "ok", NOT_FINITE, id="one error, listed last"),
     ],
-)
+)  # fmt: skip
 def test_scattered_lists_fail_where_a_list_read_in_order_fails(late, early, expected):
     outcome(lambda: Vesperon([], scattered(late, early)), expected)
     outcome(lambda: Vesperon(scattered(late, early), []), expected)

@@ -22,29 +22,8 @@ from test_properties import documents, similar_documents
 from helpers import Err, typed
 from hexalume import Vesperon
 
-
-class ColdDict(dict):
-    pass
-
-
-class ColdList(list):
-    pass
-
-
-class ColdStr(str):
-    pass
-
-
-class ColdInt(int):
-    pass
-
-
-class ColdFloat(float):
-    pass
-
-
-COLD = {dict: ColdDict, list: ColdList, tuple: ColdList, str: ColdStr, int: ColdInt}
-COLD[float] = ColdFloat
+COLD = {kind: type(f"Cold{kind.__name__}", (kind,), {}) for kind in (dict, list, str, int, float)}
+COLD[tuple] = COLD[list]
 
 
 def cold(document):
@@ -94,18 +73,8 @@ OPTION_SETS = st.sampled_from([*OPTIONS, {"exclude_paths": ["root['a']"]}])
 
 # Scalars that conversion refuses or treats specially, next to ordinary ones.
 AWKWARD = [None, True, False, 0, 1, -1, 1.0, -0.0, 0.0, 2**63, 2**64 - 1, 2**64, -(2**63) - 1]
-AWKWARD += [
-    10**400,
-    float("nan"),
-    float("inf"),
-    "",
-    "a",
-    "\u00e9",
-    "\ud800",
-    (),
-    frozenset([1]),
-    b"a",
-]
+AWKWARD += [10**400, float("nan"), float("inf"), "", "a", "\u00e9", "\ud800", (), frozenset([1])]
+AWKWARD.append(b"a")
 awkward_scalars = st.sampled_from(AWKWARD)
 awkward_documents = st.recursive(
     awkward_scalars,
@@ -208,11 +177,7 @@ def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edi
         pytest.param({"k": 2**70}, {"k": 2**70}, id="equal big int"),
         pytest.param([2**70, 1], [2**70, 2], id="big int shared"),
         pytest.param({"k": 2**70}, {"k": 2**70 + 1}, id="different big int"),
-        pytest.param(
-            [{"a": "x"}] * 40 + [{"a": "y"}],
-            [{"b": "z"}] * 40 + [{"a": "y"}],
-            id="many different items, then equal ones",
-        ),
+        pytest.param([{"a": "x"}] * 40 + [{"a": "y"}], [{"b": "z"}] * 40 + [{"a": "y"}], id="many different items, then equal ones"),
         pytest.param(list(range(100)), list(range(99, -1, -1)), id="reversed"),
         pytest.param([-0.0, [0.0]], [0.0, [-0.0]], id="signed zeros"),
         # Same size, keys in another order, one of them not a str: conversion decides.
@@ -221,7 +186,7 @@ def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edi
         pytest.param([{1, 2}, [b"x"]], [{1, 2}, [b"x"]], id="set, then bytes"),
         pytest.param([float("nan")], [float("nan")], id="equal nan"),
     ],
-)
+)  # fmt: skip
 def test_taking_over_the_old_tree_changes_nothing(old, new):
     for options in ({}, {"ignore_order": True}, {"verbose_level": 2}):
         agree(old, new, **options)
@@ -298,11 +263,9 @@ def test_the_old_tree_is_what_was_read_even_when_its_objects_change_later():
         pytest.param(lambda: {"a": ["\ud800"]}, id="surrogate"),
         pytest.param(lambda: {"a": [1, object()]}, id="object"),
         pytest.param(lambda: {"a": {1: 2}}, id="int_key"),
-        pytest.param(
-            lambda: (lambda items: (items.append(items), items)[1])([]), id="contains_itself"
-        ),
+        pytest.param(lambda: (lambda items: (items.append(items), items)[1])([]), id="contains_itself"),
     ],
-)
+)  # fmt: skip
 def test_an_object_compared_with_itself_is_still_converted_when_it_must_be(make):
     shared = make()
     agree(shared, shared)

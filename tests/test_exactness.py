@@ -20,6 +20,13 @@ def changed(old, new, path="root"):
     return {"values_changed": {path: {"new_value": new, "old_value": old}}}
 
 
+def moved(added, removed):
+    return {"iterable_item_added": added, "iterable_item_removed": removed}
+
+
+TO_STR = {"new_type": "str", "new_value": "x", "old_type": "int", "old_value": 10**30}
+
+
 @pytest.mark.parametrize(
     ("t1", "t2", "options", "expected"),
     [
@@ -30,21 +37,7 @@ def changed(old, new, path="root"):
         ({"a": 10**400}, {"a": 10**400 + 1}, {}, changed(10**400, 10**400 + 1, "root['a']")),
         ([2**128 + 1, -(10**30)], [2**128 + 1, -(10**30)], {}, {}),
         (10**30, float(10**30), {}, changed(10**30, 1e30)),  # an int never equals a float
-        (
-            10**30,
-            "x",
-            {},
-            {
-                "type_changes": {
-                    "root": {
-                        "new_type": "str",
-                        "new_value": "x",
-                        "old_type": "int",
-                        "old_value": 10**30,
-                    }
-                }
-            },
-        ),
+        (10**30, "x", {}, {"type_changes": {"root": TO_STR}}),
         # the numeric rules see true values (each rule's edges: tests/cpp/engine_walk_test.cpp)
         (2**60, 2**60 + 1, {"atol": 0.5}, changed(2**60, 2**60 + 1)),
         (10**400, 10**400 + 1, {"atol": 1e308}, {}),
@@ -74,14 +67,7 @@ class LyingInt(int):
 
 @pytest.mark.parametrize(
     "value",
-    [
-        2**64,
-        -(2**63) - 1,
-        10**400,
-        -(10**5000) - 7,
-        2**20000 + 1,
-        LyingInt(-(2**100) - 3),
-    ],
+    [2**64, -(2**63) - 1, 10**400, -(10**5000) - 7, 2**20000 + 1, LyingInt(-(2**100) - 3)],
     ids=["2**64", "-2**63-1", "10**400", "-(10**5000)-7", "2**20000+1", "subclass"],
 )
 def test_integers_come_back_exactly(value):
@@ -157,30 +143,12 @@ def test_numpy_integers(make, expected):
     ("t1", "t2", "expected"),
     [
         # items match only when they are equal values, never through a shared text
-        (
-            [{"a": 1, "b": 2}],
-            [{"a:num:1,b": 2}],
-            {
-                "iterable_item_added": {"root[0]": {"a:num:1,b": 2}},
-                "iterable_item_removed": {"root[0]": {"a": 1, "b": 2}},
-            },
-        ),
-        (
-            [1, True],
-            [1.0, 1],
-            {"iterable_item_added": {"root[0]": 1.0}, "iterable_item_removed": {"root[1]": True}},
-        ),
+        ([{"a": 1, "b": 2}], [{"a:num:1,b": 2}], moved({"root[0]": {"a:num:1,b": 2}}, {"root[0]": {"a": 1, "b": 2}})),
+        ([1, True], [1.0, 1], moved({"root[0]": 1.0}, {"root[1]": True})),
         ([BIG, [BIG, {"k": -0.0}]], [[BIG, {"k": 0.0}], BIG], {}),
-        (
-            [BIG, BIG, 1],
-            [1, BIG + 1, BIG],
-            {
-                "iterable_item_added": {"root[1]": BIG + 1},
-                "iterable_item_removed": {"root[1]": BIG},
-            },
-        ),
+        ([BIG, BIG, 1], [1, BIG + 1, BIG], moved({"root[1]": BIG + 1}, {"root[1]": BIG})),
     ],
-)
+)  # fmt: skip
 def test_ignore_order_matches_equal_values(t1, t2, expected):
     assert report(t1, t2, ignore_order=True) == expected
 
@@ -196,62 +164,17 @@ def collision(path, section):
 @pytest.mark.parametrize(
     ("t1", "t2", "options", "expected"),
     [
-        (
-            {"a']['b": 1, "a": {"b": 5}},
-            {"a']['b": 2, "a": {"b": 6}},
-            {},
-            collision("root['a']['b']", "values_changed"),
-        ),
-        (
-            {"a']['b": 1, "a": {"b": 5}},
-            {"a']['b": 2, "a": {"b": 6}},
-            {"verbose_level": 0},
-            collision("root['a']['b']", "values_changed"),
-        ),
-        (
-            {"a']['b": 1, "a": {"b": 5}},
-            {"a']['b": "x", "a": {"b": None}},
-            {},
-            collision("root['a']['b']", "type_changes"),
-        ),
-        (
-            {"a']['b": [1], "a": {"b": [1]}},
-            {"a']['b": [1, 2], "a": {"b": [1, 3]}},
-            {},
-            collision("root['a']['b'][1]", "iterable_item_added"),
-        ),
-        (
-            {"a']['b": [1, 2], "a": {"b": [1, 3]}},
-            {"a']['b": [2], "a": {"b": [3]}},
-            {"ignore_order": True},
-            collision("root['a']['b'][0]", "iterable_item_removed"),
-        ),
+        ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": 2, "a": {"b": 6}}, {}, collision("root['a']['b']", "values_changed")),
+        ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": 2, "a": {"b": 6}}, {"verbose_level": 0}, collision("root['a']['b']", "values_changed")),
+        ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": "x", "a": {"b": None}}, {}, collision("root['a']['b']", "type_changes")),
+        ({"a']['b": [1], "a": {"b": [1]}}, {"a']['b": [1, 2], "a": {"b": [1, 3]}}, {}, collision("root['a']['b'][1]", "iterable_item_added")),
+        ({"a']['b": [1, 2], "a": {"b": [1, 3]}}, {"a']['b": [2], "a": {"b": [3]}}, {"ignore_order": True}, collision("root['a']['b'][0]", "iterable_item_removed")),
         # one path in two different sections, or twice in a path list, is no collision
-        (
-            {"a']['b": 1, "a": {"b": 5}},
-            {"a']['b": 2, "a": {"b": "x"}},
-            {},
-            {
-                "type_changes": {
-                    "root['a']['b']": {
-                        "new_type": "str",
-                        "new_value": "x",
-                        "old_type": "int",
-                        "old_value": 5,
-                    }
-                },
-                "values_changed": {"root['a']['b']": {"new_value": 2, "old_value": 1}},
-            },
-        ),
-        (
-            {"a": {}},
-            {"a']['b": 1, "a": {"b": 1}},
-            {},
-            {"dictionary_item_added": ["root['a']['b']", "root['a']['b']"]},
-        ),
+        ({"a']['b": 1, "a": {"b": 5}}, {"a']['b": 2, "a": {"b": "x"}}, {}, {"type_changes": {"root['a']['b']": {"new_type": "str", "new_value": "x", "old_type": "int", "old_value": 5}}, "values_changed": {"root['a']['b']": {"new_value": 2, "old_value": 1}}}),
+        ({"a": {}}, {"a']['b": 1, "a": {"b": 1}}, {}, {"dictionary_item_added": ["root['a']['b']", "root['a']['b']"]}),
         ({"it's": 1}, {"it's": 2}, {}, changed(1, 2, "root['it's']")),
     ],
-)
+)  # fmt: skip
 def test_paths_shared_by_two_positions(t1, t2, options, expected):
     outcome(lambda: Vesperon(t1, t2, **options).to_dict(), expected)
 

@@ -74,19 +74,13 @@ SWAPPED = {
         (numpy_like_bool(__bool__=lambda self: True), {}),
         (numpy_like_bool("bool", __bool__=lambda self: True), {}),  # numpy 2 names the type bool
         (numpy_like_bool("bool8", __bool__=lambda self: True), not_bool("bool8")),
-        (
-            numpy_like_bool(),
-            Err(
-                TypeError,
-                "object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion",
-            ),
-        ),
+        (numpy_like_bool(), Err(TypeError, "object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion")),
         (numpy_like_bool(__bool__=lambda self: 1), not_bool("int")),
         (numpy_like_bool(__bool__=raising_bool), Err(ValueError, "bool failed")),
         (shadowed, SWAPPED),
         pytest.param(np and np.bool_(False), SWAPPED, marks=needs_numpy),
     ],
-)
+)  # fmt: skip
 def test_ignore_order_values(value, expected):
     outcome(lambda: report([1, 2], [2, 1], ignore_order=value), expected)
 
@@ -330,19 +324,13 @@ def test_type_groups(groups, expected):
     "options, expected",
     [
         ({"ignore_type_in_groups": [(int, float)]}, SAME),
-        (
-            {"ignore_type_in_groups": [(int, float)], "ignore_numeric_type_changes": False},
-            {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}},
-        ),
+        ({"ignore_type_in_groups": [(int, float)], "ignore_numeric_type_changes": False}, {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}}),
         ({"ignore_numeric_type_changes": False, "ignore_type_in_groups": [(int, float)]}, SAME),
         ({"ignore_numeric_type_changes": True, "ignore_type_in_groups": [(int, str)]}, SAME),
-        (
-            {"ignore_type_in_groups": [(int,), (float,)]},
-            {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}},
-        ),
+        ({"ignore_type_in_groups": [(int,), (float,)]}, {"values_changed": {"root": {"new_value": 1.0, "old_value": 1}}}),
         ({"ignore_type_in_groups": [(decimal.Decimal, int)]}, SAME),
     ],
-)
+)  # fmt: skip
 def test_groups_switch_numeric_flag_in_keyword_order(options, expected):
     assert report(1, 1.0, **options) == expected
 

@@ -59,154 +59,50 @@ def replaced(items: list, changes: dict[int, Any]) -> list:
     return [changes.get(at, item) for at, item in enumerate(items)]
 
 
+# fmt: off
 TREE_CASES = [
-    drawn(
-        "end_to_end",
-        {"a": 1, "b": [1, 2]},
-        {"a": 2, "b": [1, 2, 3], "c": None},
-        "a/│- 1/│+ 2/b/╰[2]/·+ 3/c/│+ None",
-    ),
+    drawn("end_to_end", {"a": 1, "b": [1, 2]}, {"a": 2, "b": [1, 2, 3], "c": None}, "a/│- 1/│+ 2/b/╰[2]/·+ 3/c/│+ None"),
     drawn("worked_example", W1, W2, f"cfg/╰a/·╰b/··- 1/··+ 2/items/╰[2]/·- 3/·+ 30/{NAME}"),
-    drawn(
-        "context_one",
-        W1,
-        W2,
-        f"cfg/╰a/·╰b/··- 1/··+ 2/items/├[1]/│= 2/├[2]/│- 3/│+ 30/╰[3]/·= 4/{NAME}",
-        context=1,
-    ),
+    drawn("context_one", W1, W2, f"cfg/╰a/·╰b/··- 1/··+ 2/items/├[1]/│= 2/├[2]/│- 3/│+ 30/╰[3]/·= 4/{NAME}", context=1),
     drawn("compact", W1, W2, W_COMPACT, compact=True),
     # A compact chain shows no list neighbours and its label reaches below the depth limit.
-    drawn(
-        "compact_without_context_or_depth_limit",
-        W1,
-        W2,
-        W_COMPACT,
-        compact=True,
-        context=1,
-        max_depth=0,
-    ),
-    drawn(
-        "compact_chain_then_tree",
-        {"p": {"q": {"x": 1, "y": 1}}},
-        {"p": {"q": {"x": 2, "y": 2}}},
-        "p.q/├x/│- 1/│+ 2/╰y/·- 1/·+ 2",
-        compact=True,
-    ),
+    drawn("compact_without_context_or_depth_limit", W1, W2, W_COMPACT, compact=True, context=1, max_depth=0),
+    drawn("compact_chain_then_tree", {"p": {"q": {"x": 1, "y": 1}}}, {"p": {"q": {"x": 2, "y": 2}}}, "p.q/├x/│- 1/│+ 2/╰y/·- 1/·+ 2", compact=True),
     drawn("max_depth_one", W1, W2, f"cfg/╰a/·╰.../items/╰[2]/·- 3/·+ 30/{NAME}", max_depth=1),
     drawn("max_depth_zero", W1, W2, f"cfg/╰.../items/╰.../{NAME}", max_depth=0),
-    drawn(
-        "gap_between_members",
-        {"a": 1, "b": 2, "c": 3},
-        {"a": 9, "b": 2, "c": 9},
-        "a/│- 1/│+ 9/.../c/│- 3/│+ 9",
-    ),
-    drawn(
-        "no_gap_before_first_or_after_last",
-        {"a": 1, "b": 2, "c": 3},
-        {"a": 1, "b": 9, "c": 3},
-        "b/│- 2/│+ 9",
-    ),
+    drawn("gap_between_members", {"a": 1, "b": 2, "c": 3}, {"a": 9, "b": 2, "c": 9}, "a/│- 1/│+ 9/.../c/│- 3/│+ 9"),
+    drawn("no_gap_before_first_or_after_last", {"a": 1, "b": 2, "c": 3}, {"a": 1, "b": 9, "c": 3}, "b/│- 2/│+ 9"),
     drawn("removed_members_after_new_ones", {"a": 1, "z": 2}, {"b": 1}, "b/│+ 1/a/│- 1/z/│- 2"),
-    drawn(
-        "guides_of_deeper_levels",
-        {"a": {"x": {"p": 1}, "y": 2}},
-        {"a": {"x": {"p": 9}, "y": 9}},
-        "a/├x/│╰p/│·- 1/│·+ 9/╰y/·- 2/·+ 9",
-    ),
-    drawn(
-        "list_items_adjacent_and_apart",
-        TEN,
-        replaced(TEN, {2: 20, 3: 30, 6: 60}),
-        "[2]/│- 2/│+ 20/[3]/│- 3/│+ 30/.../[6]/│- 6/│+ 60",
-    ),
-    drawn(
-        "context_two_both_ends",
-        TEN,
-        replaced(TEN, {1: 10, 8: 80}),
-        "[0]/│= 0/[1]/│- 1/│+ 10/[2]/│= 2/[3]/│= 3/.../[6]/│= 6/[7]/│= 7/[8]/│- 8/│+ 80/[9]/│= 9",
-        context=2,
-    ),
-    drawn(
-        "context_from_longer_old_list",
-        {"l": [0, 1, 2, "old", 4]},
-        {"l": [0, 1, 2]},
-        "l/├[2]/│= 2/├[3]/│- 'old'/╰[4]/·- 4",
-        context=1,
-    ),
+    drawn("guides_of_deeper_levels", {"a": {"x": {"p": 1}, "y": 2}}, {"a": {"x": {"p": 9}, "y": 9}}, "a/├x/│╰p/│·- 1/│·+ 9/╰y/·- 2/·+ 9"),
+    drawn("list_items_adjacent_and_apart", TEN, replaced(TEN, {2: 20, 3: 30, 6: 60}), "[2]/│- 2/│+ 20/[3]/│- 3/│+ 30/.../[6]/│- 6/│+ 60"),
+    drawn("context_two_both_ends", TEN, replaced(TEN, {1: 10, 8: 80}), "[0]/│= 0/[1]/│- 1/│+ 10/[2]/│= 2/[3]/│= 3/.../[6]/│= 6/[7]/│= 7/[8]/│- 8/│+ 80/[9]/│= 9", context=2),
+    drawn("context_from_longer_old_list", {"l": [0, 1, 2, "old", 4]}, {"l": [0, 1, 2]}, "l/├[2]/│= 2/├[3]/│- 'old'/╰[4]/·- 4", context=1),
     drawn("root_change", 1, 2, "root/│- 1/│+ 2"),
     drawn("root_type_change", 2.5, None, "root/│- (float) 2.5/│+ (null) None"),
     drawn("type_change", {"x": 1}, {"x": "1"}, "x/│- (int) 1/│+ (str) '1'"),
-    drawn(
-        "path_list_report",
-        {"a": 1, "b": [1.5]},
-        {"a": 2, "b": [2.5]},
-        "a/│- 1/│+ 2/b/╰[0]/·- 1.5/·+ 2.5",
-        verbose_level=0,
-    ),
-    drawn(
-        "string_escaping",
-        {"k": "a'b\t\n"},
-        {"k": 'say "hi"\x0c\\\r'},
-        "k/│- 'a\\'b\\t\\n'/│+ 'say \"hi\"\\x0c\\\\\\r'",
-    ),
-    drawn(
-        "nested_values",
-        {"v": None},
-        {"v": [1, "x", {"k": None, "B": (True, 1e16)}]},
-        "v/│- (null) None/│+ (list) [1, 'x', {'B': [True, 1e+16], 'k': None}]",
-    ),
-    drawn(
-        "keys_printed_verbatim",
-        {},
-        {"it's\tx": 1, "é": 2, "a\\b": 3},
-        "a\\b/│+ 3/it's\\x09x/│+ 1/é/│+ 2",
-    ),
-    drawn(
-        "compact_keys",
-        {"my key": [{"it's": 1}], "é": {"ok_1": 1}},
-        {"my key": [{"it's": 2}], "é": {"ok_1": 2}},
-        "['my key'][0]['it's']/│- 1/│+ 2/['é'].ok_1/│- 1/│+ 2",
-        compact=True,
-    ),
+    drawn("path_list_report", {"a": 1, "b": [1.5]}, {"a": 2, "b": [2.5]}, "a/│- 1/│+ 2/b/╰[0]/·- 1.5/·+ 2.5", verbose_level=0),
+    drawn("string_escaping", {"k": "a'b\t\n"}, {"k": 'say "hi"\x0c\\\r'}, "k/│- 'a\\'b\\t\\n'/│+ 'say \"hi\"\\x0c\\\\\\r'"),
+    drawn("nested_values", {"v": None}, {"v": [1, "x", {"k": None, "B": (True, 1e16)}]}, "v/│- (null) None/│+ (list) [1, 'x', {'B': [True, 1e+16], 'k': None}]"),
+    drawn("keys_printed_verbatim", {}, {"it's\tx": 1, "é": 2, "a\\b": 3}, "a\\b/│+ 3/it's\\x09x/│+ 1/é/│+ 2"),
+    drawn("compact_keys", {"my key": [{"it's": 1}], "é": {"ok_1": 1}}, {"my key": [{"it's": 2}], "é": {"ok_1": 2}}, "['my key'][0]['it's']/│- 1/│+ 2/['é'].ok_1/│- 1/│+ 2", compact=True),
     # Every change at one path is kept, in the order the report sections are read: added items
     # come before removed ones.
-    drawn(
-        "same_path_added_and_removed",
-        [{"a": 1}],
-        [{"a": 2}],
-        "[0]/│+ {'a': 2}/│- {'a': 1}",
-        ignore_order=True,
-    ),
-    drawn(
-        "same_path_in_compact_chain",
-        {"r": [[1]]},
-        {"r": [[2]]},
-        "r[0]/│+ [2]/│- [1]",
-        ignore_order=True,
-        compact=True,
-    ),
+    drawn("same_path_added_and_removed", [{"a": 1}], [{"a": 2}], "[0]/│+ {'a': 2}/│- {'a': 1}", ignore_order=True),
+    drawn("same_path_in_compact_chain", {"r": [[1]]}, {"r": [[2]]}, "r[0]/│+ [2]/│- [1]", ignore_order=True, compact=True),
     drawn("equal_inputs", {"a": [1]}, {"a": [1]}, ""),
 ]
+# fmt: on
 
 # The flat listing: one header per entry, sorted by its bytes; the layout options do not apply.
+# fmt: off
 FLAT_CASES = [
     drawn("root", 1, 2, "root/│- 1/│+ 2"),
-    drawn(
-        "byte_order",
-        {"a": 1, "B": 1, "l": [0] * 11},
-        {"a": 2, "B": 2, "l": replaced([0] * 11, {2: 1, 10: 1})},
-        "B/│- 1/│+ 2/a/│- 1/│+ 2/l[10]/│- 0/│+ 1/l[2]/│- 0/│+ 1",
-    ),
+    drawn("byte_order", {"a": 1, "B": 1, "l": [0] * 11}, {"a": 2, "B": 2, "l": replaced([0] * 11, {2: 1, 10: 1})}, "B/│- 1/│+ 2/a/│- 1/│+ 2/l[10]/│- 0/│+ 1/l[2]/│- 0/│+ 1"),
     drawn("layout_options_ignored", W1, W2, W_COMPACT, compact=True, max_depth=0, context=3),
-    drawn(
-        "same_path_twice",
-        [{"a": 1}],
-        [{"a": 2}],
-        "[0]/│+ {'a': 2}/[0]/│- {'a': 1}",
-        ignore_order=True,
-    ),
+    drawn("same_path_twice", [{"a": 1}], [{"a": 2}], "[0]/│+ {'a': 2}/[0]/│- {'a': 1}", ignore_order=True),
     drawn("quoted_headers", {}, {"my key": [1], "it's": 2}, "['it's']/│+ 2/['my key']/│+ [1]"),
 ]
+# fmt: on
 
 
 @pytest.mark.parametrize(("t1", "t2", "keywords", "expected"), TREE_CASES)
@@ -279,60 +175,19 @@ OWN_VALUE_CASES = [
 # U+0000-U+001F and U+007F-U+009F (values keep \t, \n, \r), \uNNNN for the bidirectional
 # controls. Everything else, quotes and backslashes of labels included, stays as it is. Headers
 # of the flat listing are sorted as they are printed.
+# fmt: off
 CONTROL_CASES = [
-    drawn(
-        "clear_screen_and_title",
-        {"\x1b[2J": "\x1b]0;title\x07"},
-        {"\x1b[2J": "a\nb"},
-        "\\x1b[2J/│- '\\x1b]0;title\\x07'/│+ 'a\\nb'",
-    ),
+    drawn("clear_screen_and_title", {"\x1b[2J": "\x1b]0;title\x07"}, {"\x1b[2J": "a\nb"}, "\\x1b[2J/│- '\\x1b]0;title\\x07'/│+ 'a\\nb'"),
     drawn("forged_tree_line", {}, {"a\n\u2502   + fake\r": 1}, "a\\x0a\u2502   + fake\\x0d/│+ 1"),
-    drawn(
-        "c1_del_and_bidi",
-        {"k": "\x85\x9b\x7f"},
-        {"k": "x\u202ey\u2066\u200f"},
-        "k/│- '\\x85\\x9b\\x7f'/│+ 'x\\u202ey\\u2066\\u200f'",
-    ),
-    drawn(
-        "text_that_is_not_control",
-        {"k": "\xa0\u200d\u2028\u2502\u00e9"},
-        {"k": "\x9f\u2069"},
-        "k/│- '\xa0\u200d\u2028\u2502\u00e9'/│+ '\\x9f\\u2069'",
-    ),
-    drawn(
-        "bidi_key_and_tab_in_label",
-        {"\u202e\t'\\": 1},
-        {"\u202e\t'\\": 2},
-        "\\u202e\\x09'\\/│- 1/│+ 2",
-    ),
-    drawn(
-        "keys_inside_values",
-        {},
-        {"v": {"\x00": "\x1b", "\u2067": [1]}},
-        "v/│+ {'\\x00': '\\x1b', '\\u2067': [1]}",
-    ),
-    drawn(
-        "compact_label",
-        {"k\x00": {"y": 1}, "ok": {"\x1b": [0]}},
-        {"k\x00": {"y": 2}, "ok": {"\x1b": [9]}},
-        "['k\\x00'].y/│- 1/│+ 2/ok['\\x1b'][0]/│- 0/│+ 9",
-        compact=True,
-    ),
-    drawn(
-        "flat_headers",
-        {"k\x00": {"y": 1}, "\x85": 1},
-        {"k\x00": {"y": 2}, "\x85": 2},
-        "['\\x85']/│- 1/│+ 2/['k\\x00'].y/│- 1/│+ 2",
-        path_header=True,
-    ),
-    drawn(
-        "context_values",
-        {"l": ["\x07", 1, "\x08"]},
-        {"l": ["\x07", 2, "\x08"]},
-        "l/├[0]/│= '\\x07'/├[1]/│- 1/│+ 2/╰[2]/·= '\\x08'",
-        context=1,
-    ),
+    drawn("c1_del_and_bidi", {"k": "\x85\x9b\x7f"}, {"k": "x\u202ey\u2066\u200f"}, "k/│- '\\x85\\x9b\\x7f'/│+ 'x\\u202ey\\u2066\\u200f'"),
+    drawn("text_that_is_not_control", {"k": "\xa0\u200d\u2028\u2502\u00e9"}, {"k": "\x9f\u2069"}, "k/│- '\xa0\u200d\u2028\u2502\u00e9'/│+ '\\x9f\\u2069'"),
+    drawn("bidi_key_and_tab_in_label", {"\u202e\t'\\": 1}, {"\u202e\t'\\": 2}, "\\u202e\\x09'\\/│- 1/│+ 2"),
+    drawn("keys_inside_values", {}, {"v": {"\x00": "\x1b", "\u2067": [1]}}, "v/│+ {'\\x00': '\\x1b', '\\u2067': [1]}"),
+    drawn("compact_label", {"k\x00": {"y": 1}, "ok": {"\x1b": [0]}}, {"k\x00": {"y": 2}, "ok": {"\x1b": [9]}}, "['k\\x00'].y/│- 1/│+ 2/ok['\\x1b'][0]/│- 0/│+ 9", compact=True),
+    drawn("flat_headers", {"k\x00": {"y": 1}, "\x85": 1}, {"k\x00": {"y": 2}, "\x85": 2}, "['\\x85']/│- 1/│+ 2/['k\\x00'].y/│- 1/│+ 2", path_header=True),
+    drawn("context_values", {"l": ["\x07", 1, "\x08"]}, {"l": ["\x07", 2, "\x08"]}, "l/├[0]/│= '\\x07'/├[1]/│- 1/│+ 2/╰[2]/·= '\\x08'", context=1),
 ]
+# fmt: on
 
 
 @pytest.mark.parametrize(("t1", "t2", "keywords", "expected"), OWN_VALUE_CASES + CONTROL_CASES)
@@ -431,36 +286,16 @@ def bad_argument(keyword: str, message: str) -> Err:
 @pytest.mark.parametrize(
     ("args", "kwargs", "error"),
     [
-        (
-            (True,),
-            {},
-            Err(TypeError, "Vesperon.pretty() takes 0 positional arguments but 1 was given"),
-        ),
+        ((True,), {}, Err(TypeError, "Vesperon.pretty() takes 0 positional arguments but 1 was given")),
         # Binding comes before conversion, and conversion follows the declaration order.
-        (
-            (),
-            {"compact": 1, "colour": True},
-            Err(TypeError, "Vesperon.pretty() got an unexpected keyword argument 'colour'"),
-        ),
-        (
-            (),
-            {"path_header": 0, "no_color": 0, "compact": 0},
-            bad_argument("compact", "'int' object cannot be converted to 'PyBool'"),
-        ),
-        (
-            (),
-            {"max_depth": None},
-            bad_argument("max_depth", "'NoneType' object cannot be interpreted as an integer"),
-        ),
-        (
-            (),
-            {"context": index(TypeError("no index here"))},
-            bad_argument("context", "no index here"),
-        ),
+        ((), {"compact": 1, "colour": True}, Err(TypeError, "Vesperon.pretty() got an unexpected keyword argument 'colour'")),
+        ((), {"path_header": 0, "no_color": 0, "compact": 0}, bad_argument("compact", "'int' object cannot be converted to 'PyBool'")),
+        ((), {"max_depth": None}, bad_argument("max_depth", "'NoneType' object cannot be interpreted as an integer")),
+        ((), {"context": index(TypeError("no index here"))}, bad_argument("context", "no index here")),
         ((), {"max_depth": -1}, Err(OverflowError)),
         ((), {"context": 2**64}, Err(OverflowError)),
     ],
-)
+)  # fmt: skip
 def test_argument_errors(args: tuple, kwargs: dict, error: Err) -> None:
     raised = error.check(lambda: Vesperon({"a": 1}, {"a": 2}).pretty(*args, **kwargs))
     if error.type is OverflowError:

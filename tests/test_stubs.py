@@ -92,21 +92,10 @@ def test_mypy_strict_uses_the_stubs(mypy_env, tmp_path):
     # a source folder.
     cli = tmp_path / "hexalume_cli.py"
     shutil.copy(cli_module().__file__, cli)
+    options = "--strict --show-error-codes --no-error-summary --no-pretty --cache-dir".split()
+    files = [str(path) for path in (tmp_path / "cache", usage, misuse, cli)]
     proc = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--show-error-codes",
-            "--no-error-summary",
-            "--no-pretty",
-            "--cache-dir",
-            str(tmp_path / "cache"),
-            str(usage),
-            str(misuse),
-            str(cli),
-        ],
+        [sys.executable, "-m", "mypy", *options, *files],
         capture_output=True,
         text=True,
         env=mypy_env,
@@ -189,13 +178,8 @@ def test_stubbed_keywords_are_the_accepted_keywords():
 def test_typed_usage_runs_against_the_module():
     usage = SimpleNamespace(**runpy.run_path(str(TYPING / "usage.py")))
     old, new = {"a": 1, "b": [1], "c": 1, "d": {"x": 1}}, {"a": "1", "b": [1, 2], "c": 2, "e": None}
-    assert usage.changed_paths(old, new) == [
-        "root['a']",
-        "root['b'][1]",
-        "root['c']",
-        "root['d']",
-        "root['e']",
-    ]
+    paths = ["root['a']", "root['b'][1]", "root['c']", "root['d']", "root['e']"]
+    assert usage.changed_paths(old, new) == paths
     assert usage.type_changes(old, new) == [("root['a']", "int", "str")]
     assert usage.new_values(old, new) == {"root['c']": 2}
     assert usage.changed_count(old, new, 0) == usage.changed_count(old, new, 1) == 1
