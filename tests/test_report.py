@@ -16,15 +16,8 @@ from hexalume import Vesperon
 def model_report(t1, t2, verbose_level=1):
     """The report of an order-sensitive comparison without options, written plainly in Python
     for JSON-like data (None, bool, int, float, str, list, dict with str keys)."""
-    sections = {
-        name: {}
-        for name in (
-            "values_changed",
-            "iterable_item_added",
-            "iterable_item_removed",
-            "type_changes",
-        )
-    }
+    names = "values_changed iterable_item_added iterable_item_removed type_changes"
+    sections = {name: {} for name in names.split()}
     added, removed = [], []
 
     def kind(value):
@@ -37,13 +30,8 @@ def model_report(t1, t2, verbose_level=1):
         return {str: "string", list: "list", dict: "object"}[type(value)]
 
     def type_name(value):
-        return {
-            "null": "null",
-            "bool": "bool",
-            "string": "str",
-            "list": "list",
-            "object": "dict",
-        }.get(kind(value)) or type(value).__name__
+        names = {"null": "null", "bool": "bool", "string": "str", "list": "list", "object": "dict"}
+        return names.get(kind(value)) or type(value).__name__
 
     def same(a, b):
         if kind(a) != kind(b):
@@ -58,12 +46,8 @@ def model_report(t1, t2, verbose_level=1):
 
     def walk(a, b, path):
         if kind(a) != kind(b):
-            sections["type_changes"][path] = {
-                "new_type": type_name(b),
-                "new_value": b,
-                "old_type": type_name(a),
-                "old_value": a,
-            }
+            change = {"new_type": type_name(b), "new_value": b, "old_type": type_name(a)}
+            sections["type_changes"][path] = {**change, "old_value": a}
         elif same(a, b):
             pass
         elif kind(a) == "object":
@@ -84,10 +68,8 @@ def model_report(t1, t2, verbose_level=1):
             sections["values_changed"][path] = {"new_value": b, "old_value": a}
 
     walk(t1, t2, "root")
-    result = {
-        "dictionary_item_added": sorted(added, key=str.encode),
-        "dictionary_item_removed": sorted(removed, key=str.encode),
-    }
+    result = {"dictionary_item_added": added, "dictionary_item_removed": removed}
+    result = {name: sorted(paths, key=str.encode) for name, paths in result.items()}
     for name, entries in sections.items():
         result[name] = {path: entries[path] for path in sorted(entries, key=str.encode)}
     if verbose_level == 0:

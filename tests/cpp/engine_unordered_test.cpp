@@ -32,50 +32,28 @@ TEST_P(unordered_report, whole_report) {
             c.report);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     unordered, unordered_report,
     ::testing::Values(
         UnorderedCase{"permutation", "[1, 2, 3]", "[3, 1, 2]", "{}"},
-        UnorderedCase{"surplus_is_last_occurrences", "[1, 1, 1]", "[1]",
-                      "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"},
-        UnorderedCase{"removed_interleaved", "[1, 2, 1]", "[1]",
-                      "{'iterable_item_removed': {'root[1]': 2, 'root[2]': 1}}"},
-        UnorderedCase{"matched_are_earliest", "[2, 1, 2, 1]", "[1, 2]",
-                      "{'iterable_item_removed': {'root[2]': 2, 'root[3]': 1}}"},
-        UnorderedCase{"both_sides", "[1, 2, 3, 2]", "[3, 4, 1, 4]",
-                      "{'iterable_item_added': {'root[1]': 4, 'root[3]': 4}, "
-                      "'iterable_item_removed': {'root[1]': 2, 'root[3]': 2}}"},
-        UnorderedCase{"same_texts_other_counts", "[1, 1, 2]", "[1, 2, 2]",
-                      "{'iterable_item_added': {'root[2]': 2}, "
-                      "'iterable_item_removed': {'root[1]': 1}}"},
-        UnorderedCase{"int_is_not_float", "[1]", "[1.0]",
-                      "{'iterable_item_added': {'root[0]': 1.0}, "
-                      "'iterable_item_removed': {'root[0]': 1}}"},
-        UnorderedCase{"changed_item_is_removed_and_added", R"([{"a": 1}])", R"([{"a": 2}])",
-                      "{'iterable_item_added': {'root[0]': {'a': 2}}, "
-                      "'iterable_item_removed': {'root[0]': {'a': 1}}}"},
-        UnorderedCase{"order_inside_items_counts", "[[1, 2]]", "[[2, 1]]",
-                      "{'iterable_item_added': {'root[0]': [2, 1]}, "
-                      "'iterable_item_removed': {'root[0]': [1, 2]}}"},
-        UnorderedCase{"objects_match_whatever_key_order", R"([{"b": 1, "a": 2}, 3])",
-                      R"([3, {"a": 2, "b": 1}])", "{}"},
+        UnorderedCase{"surplus_is_last_occurrences", "[1, 1, 1]", "[1]", "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"},
+        UnorderedCase{"removed_interleaved", "[1, 2, 1]", "[1]", "{'iterable_item_removed': {'root[1]': 2, 'root[2]': 1}}"},
+        UnorderedCase{"matched_are_earliest", "[2, 1, 2, 1]", "[1, 2]", "{'iterable_item_removed': {'root[2]': 2, 'root[3]': 1}}"},
+        UnorderedCase{"both_sides", "[1, 2, 3, 2]", "[3, 4, 1, 4]", "{'iterable_item_added': {'root[1]': 4, 'root[3]': 4}, 'iterable_item_removed': {'root[1]': 2, 'root[3]': 2}}"},
+        UnorderedCase{"same_texts_other_counts", "[1, 1, 2]", "[1, 2, 2]", "{'iterable_item_added': {'root[2]': 2}, 'iterable_item_removed': {'root[1]': 1}}"},
+        UnorderedCase{"int_is_not_float", "[1]", "[1.0]", "{'iterable_item_added': {'root[0]': 1.0}, 'iterable_item_removed': {'root[0]': 1}}"},
+        UnorderedCase{"changed_item_is_removed_and_added", R"([{"a": 1}])", R"([{"a": 2}])", "{'iterable_item_added': {'root[0]': {'a': 2}}, 'iterable_item_removed': {'root[0]': {'a': 1}}}"},
+        UnorderedCase{"order_inside_items_counts", "[[1, 2]]", "[[2, 1]]", "{'iterable_item_added': {'root[0]': [2, 1]}, 'iterable_item_removed': {'root[0]': [1, 2]}}"},
+        UnorderedCase{"objects_match_whatever_key_order", R"([{"b": 1, "a": 2}, 3])", R"([3, {"a": 2, "b": 1}])", "{}"},
         // items match by value, never by a shared text
-        UnorderedCase{"same_text_other_value", R"([["a,str:b"]])", R"([["a", "b"]])",
-                      "{'iterable_item_added': {'root[0]': ['a', 'b']}, "
-                      "'iterable_item_removed': {'root[0]': ['a,str:b']}}"},
-        UnorderedCase{"zeros_match", "[-0.0, 1]", "[0.0, 2]",
-                      "{'iterable_item_added': {'root[1]': 2}, "
-                      "'iterable_item_removed': {'root[1]': 1}}"},
-        UnorderedCase{"big_integers_match_by_value", "[123456789012345678901234567890, 1]",
-                      "[1, 123456789012345678901234567890]", "{}"},
-        UnorderedCase{"big_integers_differ_in_last_digit", "[123456789012345678901234567890]",
-                      "[123456789012345678901234567891]",
-                      "{'iterable_item_added': {'root[0]': 123456789012345678901234567891}, "
-                      "'iterable_item_removed': {'root[0]': 123456789012345678901234567890}}"},
-        UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3], "y": 1})", R"({"x": [3, 2], "y": 2})",
-                      "{'iterable_item_removed': {\"root['x'][0]\": 1}, "
-                      "'values_changed': {\"root['y']\": {'new_value': 2, 'old_value': 1}}}"}),
+        UnorderedCase{"same_text_other_value", R"([["a,str:b"]])", R"([["a", "b"]])", "{'iterable_item_added': {'root[0]': ['a', 'b']}, 'iterable_item_removed': {'root[0]': ['a,str:b']}}"},
+        UnorderedCase{"zeros_match", "[-0.0, 1]", "[0.0, 2]", "{'iterable_item_added': {'root[1]': 2}, 'iterable_item_removed': {'root[1]': 1}}"},
+        UnorderedCase{"big_integers_match_by_value", "[123456789012345678901234567890, 1]", "[1, 123456789012345678901234567890]", "{}"},
+        UnorderedCase{"big_integers_differ_in_last_digit", "[123456789012345678901234567890]", "[123456789012345678901234567891]", "{'iterable_item_added': {'root[0]': 123456789012345678901234567891}, 'iterable_item_removed': {'root[0]': 123456789012345678901234567890}}"},
+        UnorderedCase{"inside_an_object", R"({"x": [1, 2, 3], "y": 1})", R"({"x": [3, 2], "y": 2})", "{'iterable_item_removed': {\"root['x'][0]\": 1}, 'values_changed': {\"root['y']\": {'new_value': 2, 'old_value': 1}}}"}),
     [](const ::testing::TestParamInfo<UnorderedCase>& info) { return info.param.name; });
+// clang-format on
 
 TEST(unordered, numeric_options_play_no_part) {
   VesperonOptions options{

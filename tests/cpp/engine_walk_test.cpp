@@ -48,6 +48,7 @@ TEST_P(numbers_equal, decides) {
 
 // Each rule in its order: the first rule that finds the numbers equal decides, a rule that does
 // not passes on, significant digits always decide, and the exact test comes last.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     walk, numbers_equal,
     ::testing::Values(
@@ -60,10 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"0.30000000000000004", "0.3", {.ignore_numeric_type_changes = true}, true},
         NumberCase{"1.0", "1.0000000000000004", {.ignore_numeric_type_changes = true}, false},
         // both integers have the double 2^64, but differ by 1
-        NumberCase{"18446744073709551615",
-                   "18446744073709551614",
-                   {.ignore_numeric_type_changes = true},
-                   false},
+        NumberCase{"18446744073709551615", "18446744073709551614", {.ignore_numeric_type_changes = true}, false},
         // tolerances: atol wins over math_epsilon, even at zero; negative or NaN ones add nothing
         NumberCase{"1.0", "1.4", {.atol = 0.5}, true},
         NumberCase{"1.0", "1.6", {.atol = 0.5}, false},
@@ -105,8 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"0.1", "0.1", {.significant_digits = 4294967295u}, true},
 
         NumberCase{"1e308", "1e308", {.significant_digits = 0u}, true},
-        NumberCase{
-            "1.7976931348623157e308", "1.7976931348623157e308", {.significant_digits = 17u}, true},
+        NumberCase{"1.7976931348623157e308", "1.7976931348623157e308", {.significant_digits = 17u}, true},
         // both round past the largest float, to the same 2e308
         NumberCase{"1.7976931348623157e308", "1.6e308", {.significant_digits = 1u}, true},
         NumberCase{"1.7976931348623157e308", "1e308", {.significant_digits = 1u}, false},
@@ -121,14 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
         // difference of two integers is exact (64-bit pairs in 128 bits, others as rationals)
         NumberCase{"1152921504606846976", "1152921504606846977", {.atol = 0.5}, false},
         NumberCase{"1152921504606846976", "1152921504606846977", {.atol = 1.0}, true},
-        NumberCase{"1152921504606846977",
-                   "1152921504606846976.0",
-                   {.ignore_numeric_type_changes = true},
-                   false},
-        NumberCase{"1152921504606846976",
-                   "1152921504606846976.0",
-                   {.ignore_numeric_type_changes = true},
-                   true},
+        NumberCase{"1152921504606846977", "1152921504606846976.0", {.ignore_numeric_type_changes = true}, false},
+        NumberCase{"1152921504606846976", "1152921504606846976.0", {.ignore_numeric_type_changes = true}, true},
         NumberCase{"1152921504606846977", "1152921504606846976.0", {.atol = 1.0}, true},
         NumberCase{"1152921504606846977", "1152921504606846976.5", {.atol = 0.25}, false},
         NumberCase{"1", "1.0000000000000002", {.ignore_numeric_type_changes = true}, true},
@@ -148,30 +139,19 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"100000000000000000000", "1e20", {.ignore_numeric_type_changes = true}, true},
         NumberCase{"100000000000000000001", "1e20", {.ignore_numeric_type_changes = true}, false},
         // significant digits on true values where a double would round
-        NumberCase{
-            "1152921504606846977", "1152921504606846976", {.significant_digits = 19u}, false},
+        NumberCase{"1152921504606846977", "1152921504606846976", {.significant_digits = 19u}, false},
         NumberCase{"1152921504606846977", "1152921504606846976", {.significant_digits = 18u}, true},
-        NumberCase{
-            "1152921504606846977", "1152921504606846976.0", {.significant_digits = 19u}, false},
-        NumberCase{
-            "1152921504606846977", "1152921504606846976.0", {.significant_digits = 3u}, true},
-        NumberCase{
-            "12500000000000000001", "13000000000000000000", {.significant_digits = 2u}, true},
-        NumberCase{
-            "12500000000000000001", "12000000000000000000", {.significant_digits = 2u}, false},
+        NumberCase{"1152921504606846977", "1152921504606846976.0", {.significant_digits = 19u}, false},
+        NumberCase{"1152921504606846977", "1152921504606846976.0", {.significant_digits = 3u}, true},
+        NumberCase{"12500000000000000001", "13000000000000000000", {.significant_digits = 2u}, true},
+        NumberCase{"12500000000000000001", "12000000000000000000", {.significant_digits = 2u}, false},
 
-        NumberCase{"123456789012345678901234567890",
-                   "123456789012345678901234567891",
-                   {.significant_digits = 29u},
-                   true},
-        NumberCase{"123456789012345678901234567890",
-                   "123456789012345678901234567891",
-                   {.significant_digits = 30u},
-                   false},
-        NumberCase{
-            "99999999999999999999", "100000000000000000000", {.significant_digits = 5u}, true},
+        NumberCase{"123456789012345678901234567890", "123456789012345678901234567891", {.significant_digits = 29u}, true},
+        NumberCase{"123456789012345678901234567890", "123456789012345678901234567891", {.significant_digits = 30u}, false},
+        NumberCase{"99999999999999999999", "100000000000000000000", {.significant_digits = 5u}, true},
         NumberCase{"0", "9007199254740993", {.significant_digits = 0u}, false},
         NumberCase{"9007199254740993", "5e-324", {.significant_digits = 0u}, false}));
+// clang-format on
 
 // Integers beyond the float range: their doubles would be infinities.
 TEST(numbers_equal, integers_beyond_the_float_range) {
@@ -212,72 +192,25 @@ constexpr const char* kXY2 = R"({"a": {"x": 2, "y": 2}})";
 constexpr const char* kOnlyB =
     "{'values_changed': {\"root['b']\": {'new_value': 2, 'old_value': 1}}}";
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     walk, walk_report,
     ::testing::Values(
-        WalkCase{
-            "later_group_counts",
-            "null",
-            "0",
-            {.ignore_type_in_groups = {{ValueType::String}, {ValueType::Number, ValueType::Null}}},
-            "{'values_changed': {'root': {'new_value': 0, 'old_value': None}}}"},
-        WalkCase{"group_of_bool_and_number",
-                 "true",
-                 "1",
-                 {.ignore_type_in_groups = {{ValueType::Bool, ValueType::Number}}},
-                 "{'values_changed': {'root': {'new_value': 1, 'old_value': True}}}"},
-        WalkCase{"container_type_change_copies_both",
-                 R"({"k": [1, "x"]})",
-                 R"({"k": "x"})",
-                 {},
-                 "{'type_changes': {\"root['k']\": {'new_type': 'str', 'new_value': 'x', "
-                 "'old_type': 'list', 'old_value': [1, 'x']}}}"},
-        WalkCase{"exclude_reaches_below",
-                 R"({"a": {"x": 1}, "b": 1})",
-                 R"({"a": {"x": 2}, "b": 2})",
-                 {.exclude_paths = {"root['a']"}},
-                 kOnlyB},
+        WalkCase{"later_group_counts", "null", "0", {.ignore_type_in_groups = {{ValueType::String}, {ValueType::Number, ValueType::Null}}}, "{'values_changed': {'root': {'new_value': 0, 'old_value': None}}}"},
+        WalkCase{"group_of_bool_and_number", "true", "1", {.ignore_type_in_groups = {{ValueType::Bool, ValueType::Number}}}, "{'values_changed': {'root': {'new_value': 1, 'old_value': True}}}"},
+        WalkCase{"container_type_change_copies_both", R"({"k": [1, "x"]})", R"({"k": "x"})", {}, "{'type_changes': {\"root['k']\": {'new_type': 'str', 'new_value': 'x', 'old_type': 'list', 'old_value': [1, 'x']}}}"},
+        WalkCase{"exclude_reaches_below", R"({"a": {"x": 1}, "b": 1})", R"({"a": {"x": 2}, "b": 2})", {.exclude_paths = {"root['a']"}}, kOnlyB},
         WalkCase{"exclude_is_a_byte_prefix", kAB1, kAB2, {.exclude_paths = {"root['a"}}, kOnlyB},
         WalkCase{"empty_exclude_entry_skips_everything", "1", "2", {.exclude_paths = {""}}, "{}"},
-        WalkCase{"exclude_does_not_stop_added_keys",
-                 R"({"a": 1})",
-                 R"({"a": 1, "c": 1})",
-                 {.exclude_paths = {"root['c']"}},
-                 "{'dictionary_item_added': [\"root['c']\"]}"},
-        WalkCase{"exclude_does_not_stop_surplus_items",
-                 "[1]",
-                 "[1, 2]",
-                 {.exclude_paths = {"root[1]"}},
-                 "{'iterable_item_added': {'root[1]': 2}}"},
-        WalkCase{"include_lets_added_keys_through",
-                 R"({"a": {"x": 1}, "b": 1})",
-                 R"({"a": {"x": 2}, "b": 2, "c": 3})",
-                 {.include_paths = {"root['a']"}},
-                 "{'dictionary_item_added': [\"root['c']\"], "
-                 "'values_changed': {\"root['a']['x']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"include_passes_ancestors_only_on_the_way",
-                 kXY1,
-                 kXY2,
-                 {.include_paths = {"root['a']['x']"}},
-                 "{'values_changed': {\"root['a']['x']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"include_is_a_byte_prefix",
-                 kAB1,
-                 kAB2,
-                 {.include_paths = {"root['a"}},
-                 "{'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}, "
-                 "\"root['ab']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"exclude_beats_include",
-                 kXY1,
-                 kXY2,
-                 {.include_paths = {"root['a']"}, .exclude_paths = {"root['a']['x']"}},
-                 "{'values_changed': {\"root['a']['y']\": {'new_value': 2, 'old_value': 1}}}"},
-        WalkCase{"filters_hold_under_ignore_order",
-                 R"({"a": [1], "b": [1]})",
-                 R"({"a": [2], "b": [2]})",
-                 {.ignore_order = true, .exclude_paths = {"root['a']"}},
-                 "{'iterable_item_added': {\"root['b'][0]\": 2}, "
-                 "'iterable_item_removed': {\"root['b'][0]\": 1}}"}),
+        WalkCase{"exclude_does_not_stop_added_keys", R"({"a": 1})", R"({"a": 1, "c": 1})", {.exclude_paths = {"root['c']"}}, "{'dictionary_item_added': [\"root['c']\"]}"},
+        WalkCase{"exclude_does_not_stop_surplus_items", "[1]", "[1, 2]", {.exclude_paths = {"root[1]"}}, "{'iterable_item_added': {'root[1]': 2}}"},
+        WalkCase{"include_lets_added_keys_through", R"({"a": {"x": 1}, "b": 1})", R"({"a": {"x": 2}, "b": 2, "c": 3})", {.include_paths = {"root['a']"}}, "{'dictionary_item_added': [\"root['c']\"], 'values_changed': {\"root['a']['x']\": {'new_value': 2, 'old_value': 1}}}"},
+        WalkCase{"include_passes_ancestors_only_on_the_way", kXY1, kXY2, {.include_paths = {"root['a']['x']"}}, "{'values_changed': {\"root['a']['x']\": {'new_value': 2, 'old_value': 1}}}"},
+        WalkCase{"include_is_a_byte_prefix", kAB1, kAB2, {.include_paths = {"root['a"}}, "{'values_changed': {\"root['a']\": {'new_value': 2, 'old_value': 1}, \"root['ab']\": {'new_value': 2, 'old_value': 1}}}"},
+        WalkCase{"exclude_beats_include", kXY1, kXY2, {.include_paths = {"root['a']"}, .exclude_paths = {"root['a']['x']"}}, "{'values_changed': {\"root['a']['y']\": {'new_value': 2, 'old_value': 1}}}"},
+        WalkCase{"filters_hold_under_ignore_order", R"({"a": [1], "b": [1]})", R"({"a": [2], "b": [2]})", {.ignore_order = true, .exclude_paths = {"root['a']"}}, "{'iterable_item_added': {\"root['b'][0]\": 2}, 'iterable_item_removed': {\"root['b'][0]\": 1}}"}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Filters compare bytes, but a path never matches a longer index: root[1] leaves root[10] alone.
 TEST(walk, excluding_an_index_skips_only_that_index) {
