@@ -20,6 +20,9 @@ fi
 python3 -m ruff format --check .
 python3 -m ruff check .
 
+stage "test/code ratio (non-blank lines of tests/ against src/, python/, stubs/)"
+python3 scripts/test_ratio.py
+
 stage "C++ unit tests"
 bash scripts/cpp_tests.sh
 

@@ -152,11 +152,21 @@ def command_env(**extra: str) -> dict[str, str]:
     return env
 
 
-def run_python(code: str) -> subprocess.CompletedProcess:
-    """Runs `code` in a fresh interpreter that imports this same hexalume."""
+def python_env() -> dict[str, str]:
+    """The environment of a fresh interpreter that imports this same hexalume."""
     env = dict(os.environ)
     module_dir = str(Path(hexalume.__file__).resolve().parent)
     env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
+    return env
+
+
+def run_python(code: str, *args: Any) -> subprocess.CompletedProcess:
+    """Runs `code` in a fresh interpreter that imports this same hexalume; `args` reach its
+    sys.argv as JSON."""
     return subprocess.run(
-        [sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=120
+        [sys.executable, "-c", code, *map(json.dumps, args)],
+        env=python_env(),
+        capture_output=True,
+        text=True,
+        timeout=600,
     )

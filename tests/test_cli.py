@@ -85,6 +85,9 @@ def test_json_output_and_exit_status(cli, tmp_path):
 
 
 CHANGED_B = {"values_changed": {"root['b']": {"new_value": 2, "old_value": 1}}}
+CHANGED_A = {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1}}}
+W1 = {"cfg": {"a": {"b": 1}}, "items": [1, 2, 3, 4, 5], "name": "x"}
+W2 = {"cfg": {"a": {"b": 2}}, "items": [1, 2, 30, 4, 5], "name": "y"}
 
 
 # Each comparison option reaches the constructor keyword of the same name.
@@ -122,12 +125,8 @@ TREE_OPTIONS = [
     ("args", "tree"), TREE_OPTIONS, ids=["path-header", "max-depth", "context"]
 )
 def test_tree_options(cli, tmp_path, args, tree):
-    old = write(
-        tmp_path, "old.json", '{"cfg": {"a": {"b": 1}}, "items": [1, 2, 3, 4, 5], "name": "x"}'
-    )
-    new = write(
-        tmp_path, "new.json", '{"cfg": {"a": {"b": 2}}, "items": [1, 2, 30, 4, 5], "name": "y"}'
-    )
+    old = write(tmp_path, "old.json", json.dumps(W1))
+    new = write(tmp_path, "new.json", json.dumps(W2))
     assert cli(old, new, *args.split()) == (1, tree, "")
 
 
@@ -414,20 +413,11 @@ def test_integers_of_any_length_compare_exactly(cli, tmp_path):
     new = write(tmp_path, "new.yaml", f"n: {BIG[:-1]}8\n")
     limit = sys.get_int_max_str_digits()
     assert cli(old, old) == (0, "", "")
-    assert cli(old, new, "--json") == (
-        1,
-        f"""\
-{{
-  "values_changed": {{
-    "root['n']": {{
-      "new_value": {BIG[:-1]}8,
-      "old_value": {BIG}
-    }}
-  }}
-}}
-""",
-        "",
+    changed = f'"new_value": {BIG[:-1]}8,\n      "old_value": {BIG}'
+    expected = (
+        f'{{\n  "values_changed": {{\n    "root[\'n\']": {{\n      {changed}\n    }}\n  }}\n}}\n'
     )
+    assert cli(old, new, "--json") == (1, expected, "")
     assert sys.get_int_max_str_digits() == limit  # the command's lifting of the limit is undone
 
 
@@ -484,11 +474,7 @@ def test_the_format_comes_from_the_option_the_extension_or_json(tmp_path, old, n
         result = run_process("-", new_path, "--json", *args, stdin=old_text.encode())
     else:
         result = run_process(write(tmp_path, old, old_text), new_path, "--json", *args)
-    assert (result.status, json.loads(result.out), result.err) == (
-        1,
-        {"values_changed": {"root['a']": {"new_value": 2, "old_value": 1}}},
-        "",
-    )
+    assert (result.status, json.loads(result.out), result.err) == (1, CHANGED_A, "")
 
 
 DEPLOYMENT = {

@@ -464,19 +464,9 @@ def reshaped_documents():
         return {zeta: i, name: {alpha: i, zeta: [i]}, alpha: {name: i, one: i}}
 
     yield "records", [record(i) for i in range(50)]
-    yield (
-        "diverging",
-        [
-            {zeta: 1, name: 2, alpha: 3},
-            {zeta: 1, name: 2, alpha: 3},
-            {zeta: 1, name: 2, one: 3},
-            {zeta: 1, alpha: 2, name: 3},
-            {zeta: 1, name: 2, alpha: 3},
-            {zeta: 1, name: 2, Text(alpha): 3},
-            {zeta: 1, name: 2, 1: 3},
-            {zeta: 1, name: 2, alpha: 3},
-        ],
-    )
+    thirds = [alpha, alpha, one, None, alpha, Text(alpha), 1, alpha]  # None: name and alpha swap
+    orders = [(zeta, name, third) if third is not None else (zeta, alpha, name) for third in thirds]
+    yield "diverging", [dict(zip(order, (1, 2, 3), strict=True)) for order in orders]
     yield (
         "wide",
         [{key: i for key in keys[:size]} for size in (64, 65, 64, 65, 2, 2) for i in (0, 1)],

@@ -6,31 +6,16 @@ from __future__ import annotations
 
 import gc
 import json
-import os
 import signal
 import subprocess
 import sys
 import textwrap
 import time
-from pathlib import Path
 
 import pytest
 
 import hexalume
-
-
-def child_env() -> dict[str, str]:
-    env = dict(os.environ)
-    module_dir = str(Path(hexalume.__file__).resolve().parent)
-    env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
-    return env
-
-
-def run_child(code: str) -> subprocess.CompletedProcess:
-    return subprocess.run(
-        [sys.executable, "-c", code], env=child_env(), capture_output=True, text=True, timeout=600
-    )
-
+from helpers import python_env, run_python
 
 # The workload defines `inputs` and `call()`. The child times one uninterrupted call, then waits
 # for the parent, which sends SIGINT a tenth of that time into a second call. The child reports
@@ -59,6 +44,8 @@ again = call()
 print(time.monotonic() - start, again == first)
 """
 
+# Matching, recording, sorting and rendering ask the same hook (tests/cpp/*_guard_test.cpp); these
+# are the loops of the Python layer, and one comparison end to end.
 WORKLOADS = {
     # 4 million nodes per side after expansion; the two differ in one leaf.
     "conversion of a shared structure": """
@@ -76,22 +63,6 @@ WORKLOADS = {
         inputs = (x, comparison)
         def call():
             return repr(comparison)
-    """,
-    "unordered matching": """
-        t1 = [[i, str(i), {"k": i}] for i in range(300_000)]
-        t2 = t1[::-1]
-        t2[7] = [-1, "changed", {}]
-        inputs = (t1, t2)
-        def call():
-            return Vesperon(t1, t2, ignore_order=True).to_dict()
-    """,
-    "pretty of a large report": """
-        t1 = {f"k{i}": [i, {"a": i}] for i in range(150_000)}
-        t2 = {f"k{i}": [i + 1, {"a": -i}] for i in range(150_000)}
-        comparison = Vesperon(t1, t2)
-        inputs = (t1, t2, comparison)
-        def call():
-            return comparison.pretty()
     """,
     "to_dict of a large report": """
         removed = [[i, str(i), {"k": [i]}] for i in range(300_000)]
@@ -126,7 +97,7 @@ def test_ctrl_c_stops_a_long_call_promptly(workload):
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
-        env=child_env(),
+        env=python_env(),
     )
     try:
         uninterrupted = float(process.stdout.readline())
@@ -176,7 +147,7 @@ def test_a_raising_signal_handler_stops_the_call_with_its_own_exception():
             print("stopped early", error.args[0] - armed < uninterrupted / 2)
         print(Vesperon([1, 2], [2, 1], ignore_order=True).to_dict())
     """)
-    result = run_child(code)
+    result = run_python(code)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["stopped early True", "{}"]
 
@@ -264,7 +235,7 @@ DEPTHS = [20, 100, 245, 500, 1000, 2000, 4990]
 
 
 def test_deep_data_on_a_small_thread_stack_raises_recursion_error():
-    result = run_child_with_args(STACK_CHILD, 256, DEPTHS)
+    result = run_python(STACK_CHILD, 256, DEPTHS)
     assert result.returncode == 0, result.stderr[-2000:]
     outcomes = json.loads(result.stdout)
     for depth, by_entry in outcomes.items():
@@ -280,22 +251,12 @@ def test_deep_data_on_a_small_thread_stack_raises_recursion_error():
 def test_deep_data_on_the_main_thread_still_compares():
     # The guard keeps only a margin of the main thread's stack; the 10,000-level cap is the
     # limit there, as before.
-    result = run_child_with_args(STACK_CHILD, 0, [4990])
+    result = run_python(STACK_CHILD, 0, [4990])
     assert result.returncode == 0, result.stderr[-2000:]
     outcomes = json.loads(result.stdout)["4990"]
     if outcomes is None:
         pytest.skip("this interpreter's own nesting limit is below 9,980 levels")
     assert set(outcomes.values()) == {"ok"}
-
-
-def run_child_with_args(code: str, *args) -> subprocess.CompletedProcess:
-    return subprocess.run(
-        [sys.executable, "-c", code, *map(json.dumps, args)],
-        env=child_env(),
-        capture_output=True,
-        text=True,
-        timeout=600,
-    )
 
 
 @pytest.mark.skipif(
@@ -374,7 +335,7 @@ print(len(runs) > 0, sorted(reports))
 
 @pytest.mark.parametrize("shape", ["lists", "tuples", "dicts", "identical"])
 def test_a_signal_handler_emptying_equal_inputs_during_the_call(shape):
-    result = run_child_with_args(MUTATING_HANDLER_CHILD, shape)
+    result = run_python(MUTATING_HANDLER_CHILD, shape)
     assert result.returncode == 0, result.stderr[-2000:]
     assert result.stdout.split("\n")[0] == "True ['{}']"
 
@@ -411,7 +372,7 @@ print(sum(length < N for length in lengths))
 
 
 def test_a_signal_handler_shortening_a_scattered_list_while_it_is_read():
-    result = run_child(SHRINKING_LIST_CHILD)
+    result = run_python(SHRINKING_LIST_CHILD)
     assert result.returncode == 0, result.stderr[-2000:]
     assert int(result.stdout) > 0  # some handler ran while t1 was read
 
@@ -441,6 +402,6 @@ print(result[0])
 
 @pytest.mark.parametrize("stack_kib", [32, 48, 64])
 def test_equal_deep_inputs_on_a_tiny_thread_stack(stack_kib):
-    result = run_child_with_args(EQUAL_DEEP_CHILD, stack_kib)
+    result = run_python(EQUAL_DEEP_CHILD, stack_kib)
     assert result.returncode == 0, result.stderr[-2000:]
     assert result.stdout in ("{}\n", EXCEEDED + " while converting a Python object\n")

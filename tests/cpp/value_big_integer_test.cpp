@@ -58,16 +58,6 @@ TEST(big_integer, canonical_text) {
   EXPECT_EQ(value::canonical_string(big.root()), "list:[num:-123456789012345678901234567890]");
 }
 
-TEST(big_integer, copies_own_their_digits) {
-  value::Value copy;
-  {
-    const value::Value original = literal("[123456789012345678901234567890]");
-    copy = value::Value::copy_of(original.root().items[0]);
-  }
-  EXPECT_EQ(copy.root().rep, NumberRep::Big);
-  EXPECT_EQ(value::number_text(copy.root()), "123456789012345678901234567890");
-}
-
 struct EqualityCase {
   const char* left;
   const char* right;

@@ -112,16 +112,6 @@ TEST(value, objects_keep_the_last_duplicate_in_byte_order) {
   EXPECT_EQ(large.root().object()[2].key.string(), "k10");
 }
 
-TEST(value, copies_are_deep_and_independent) {
-  value::Value original = literal(R"({"k": ["text", {"x": 1.5}]})");
-  value::Value copy = original;
-  EXPECT_EQ(copy, original);
-  EXPECT_NE(copy.root().members, original.root().members);
-  value::Value holder = value::Value::string("root");
-  value::Node adopted = holder.adopt(std::move(copy));
-  EXPECT_TRUE(value::equal(adopted, original.root()));
-}
-
 // Keys that agree in size or in their first eight bytes, on both sides of the size at which
 // lookups stop scanning and search: every key is found by its exact bytes, read from a buffer
 // that ends where the key ends, and near misses are not.
