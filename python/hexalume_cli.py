@@ -284,7 +284,11 @@ def build_parser() -> argparse.ArgumentParser:
         "NO_COLOR environment variable is set and not empty, always, or never",
     )
     output.add_argument(
-        "--no-color", action="store_const", dest="color", const="never", help="--color never"
+        "--no-color",
+        action="store_const",
+        dest="color",
+        const="never",
+        help="the same as --color never",
     )
     return parser
 
