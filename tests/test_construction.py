@@ -124,6 +124,22 @@ def test_repr_bool_len_follow_the_report():
     )
 
 
+# Long texts are written a slice of 1 MiB at a time; the text reads as the interpreter's repr.
+@pytest.mark.parametrize(
+    "text",
+    [
+        "a'b\"é\n" * 300_000,  # both quotes: single quotes escaped
+        "'" * (1 << 20) + "é\x00",  # single quotes only: between double quotes
+        "x" * ((1 << 20) - 1) + "€\u202e" * 3,  # characters across a slice boundary
+    ],
+)
+def test_repr_of_long_texts(text):
+    assert (
+        repr(Vesperon([text], []))
+        == f"Vesperon({{'iterable_item_removed': {{'root[0]': {text!r}}}}})"
+    )
+
+
 CHANGED_A0 = {"root['a'][0]": {"new_value": 2, "old_value": 1}}
 
 

@@ -77,6 +77,20 @@ WORKLOADS = {
         def call():
             return _hexalume_json.read(data, 500)
     """,
+    # 200 MB of text in one value: written a slice at a time (the repr through the interpreter's
+    # own repr of each slice, as the text needs it).
+    "pretty of a 200 MB string": """
+        comparison = Vesperon({"k": "x" * 200_000_000}, {"k": "y"})
+        inputs = (comparison,)
+        def call():
+            return comparison.pretty()
+    """,
+    "repr of a 200 MB string": """
+        comparison = Vesperon({"k": "\u00e9" * 100_000_000}, {"k": "y"})
+        inputs = (comparison,)
+        def call():
+            return repr(comparison)
+    """,
     "repr of a large report": """
         removed = [[i, str(i), {"k": [i / 3]}] for i in range(200_000)]
         comparison = Vesperon([removed], [])

@@ -172,16 +172,17 @@ OWN_VALUE_CASES = [
 ]
 
 # Control characters of the data are escaped in every label and value line: \xNN for
-# U+0000-U+001F and U+007F-U+009F (values keep \t, \n, \r), \uNNNN for the bidirectional
-# controls. Everything else, quotes and backslashes of labels included, stays as it is. Headers
-# of the flat listing are sorted as they are printed.
+# U+0000-U+001F and U+007F-U+009F (values keep \t, \n, \r), \uNNNN (\UNNNNNNNN past U+FFFF) for
+# Unicode's format characters and line and paragraph separators. Everything else, quotes and
+# backslashes of labels included, stays as it is. Headers of the flat listing are sorted as they
+# are printed.
 # fmt: off
 CONTROL_CASES = [
     drawn("clear_screen_and_title", {"\x1b[2J": "\x1b]0;title\x07"}, {"\x1b[2J": "a\nb"}, "\\x1b[2J/│- '\\x1b]0;title\\x07'/│+ 'a\\nb'"),
     drawn("forged_tree_line", {}, {"a\n\u2502   + fake\r": 1}, "a\\x0a\u2502   + fake\\x0d/│+ 1"),
     drawn("c1_del_and_bidi", {"k": "\x85\x9b\x7f"}, {"k": "x\u202ey\u2066\u200f"}, "k/│- '\\x85\\x9b\\x7f'/│+ 'x\\u202ey\\u2066\\u200f'"),
-    drawn("text_that_is_not_control", {"k": "\xa0\u200d\u2028\u2502\u00e9"}, {"k": "\x9f\u2069"}, "k/│- '\xa0\u200d\u2028\u2502\u00e9'/│+ '\\x9f\\u2069'"),
-    drawn("bidi_key_and_tab_in_label", {"\u202e\t'\\": 1}, {"\u202e\t'\\": 2}, "\\u202e\\x09'\\/│- 1/│+ 2"),
+    drawn("invisible_characters_and_text_around_them", {"k": "\xa0\u200d\u2028\u2502\u00e9\u061b"}, {"k": "\u061c\u2029\u200b\ufeff\u00ad\U000e0041\U0001f600"}, "k/│- '\xa0\\u200d\\u2028\u2502\u00e9\u061b'/│+ '\\u061c\\u2029\\u200b\\ufeff\\u00ad\\U000e0041\U0001f600'"),
+    drawn("bidi_key_and_tab_in_label", {"\u202e\t'\\\u2028": 1}, {"\u202e\t'\\\u2028": 2}, "\\u202e\\x09'\\\\u2028/│- 1/│+ 2"),
     drawn("keys_inside_values", {}, {"v": {"\x00": "\x1b", "\u2067": [1]}}, "v/│+ {'\\x00': '\\x1b', '\\u2067': [1]}"),
     drawn("compact_label", {"k\x00": {"y": 1}, "ok": {"\x1b": [0]}}, {"k\x00": {"y": 2}, "ok": {"\x1b": [9]}}, "['k\\x00'].y/│- 1/│+ 2/ok['\\x1b'][0]/│- 0/│+ 9", compact=True),
     drawn("flat_headers", {"k\x00": {"y": 1}, "\x85": 1}, {"k\x00": {"y": 2}, "\x85": 2}, "['\\x85']/│- 1/│+ 2/['k\\x00'].y/│- 1/│+ 2", path_header=True),

@@ -1,8 +1,11 @@
 #include "pretty/lines.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 
+#include "pretty/invisible_ranges.hpp"
 #include "value/interrupt.hpp"
 #include "value/number_text.hpp"
 #include "value/stack_limit.hpp"
@@ -64,15 +67,27 @@ void append_line(Lines& lines, const LinePrefix& prefix, const LineText& text, b
   if (!no_color) line += "\x1b[0m";
 }
 
-// Bytes at which the escaping loops stop: C0 controls and DEL, the lead bytes of the two-byte
-// (C1 controls) and three-byte (bidirectional controls) sequences to look at, and in values the
-// quote and backslash.
+// The UTF-8 lead byte of `code_point`.
+constexpr unsigned lead_byte(char32_t code_point) {
+  if (code_point < 0x80) return static_cast<unsigned>(code_point);
+  if (code_point < 0x800) return 0xc0u | static_cast<unsigned>(code_point >> 6);
+  if (code_point < 0x10000) return 0xe0u | static_cast<unsigned>(code_point >> 12);
+  return 0xf0u | static_cast<unsigned>(code_point >> 18);
+}
+
+// Bytes at which the escaping loops stop: C0 controls and DEL, the lead bytes of the C1 controls
+// and of the invisible characters, and in values the quote and backslash.
 enum Attention : std::uint8_t { InLabel = 1, InValue = 2 };
 
 constexpr std::array<std::uint8_t, 256> make_attention_table() {
   std::array<std::uint8_t, 256> table{};
   for (int byte = 0; byte < 0x20; ++byte) table[byte] = InLabel | InValue;
-  for (int byte : {0x7f, 0xc2, 0xe2}) table[byte] = InLabel | InValue;
+  table[0x7f] = table[0xc2] = InLabel | InValue;
+  for (const CodePointRange& range : kInvisibleRanges) {
+    for (unsigned byte = lead_byte(range.first); byte <= lead_byte(range.last); ++byte) {
+      table[byte] = InLabel | InValue;
+    }
+  }
   table['\''] = InValue;
   table['\\'] = InValue;
   return table;
@@ -81,13 +96,41 @@ constexpr std::array<std::uint8_t, 256> make_attention_table() {
 constexpr std::array<std::uint8_t, 256> kAttention = make_attention_table();
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// How one character is written: a backslash followed by `letter` alone, or by `letter` ("x" or
-// "u") and `digits` lowercase hex digits of `code`.
+// How one character is written: a backslash followed by `letter` alone, or by `letter` ("x",
+// "u" or "U") and `digits` lowercase hex digits of `code`.
 struct Escape {
   char letter = 0;
   int digits = 0;
   std::uint32_t code = 0;
 };
+
+bool is_invisible(char32_t code_point) {
+  const auto* after = std::upper_bound(
+      std::begin(kInvisibleRanges), std::end(kInvisibleRanges), code_point,
+      [](char32_t point, const CodePointRange& range) { return point < range.first; });
+  return after != std::begin(kInvisibleRanges) && code_point <= (after - 1)->last;
+}
+
+// The code point of the well-formed UTF-8 sequence of two to four bytes at `text[at]`, and its
+// length; length 0 when the bytes there are not one.
+std::size_t decode_at(std::string_view text, std::size_t at, char32_t& code_point) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+  if (lead < 0xc2 || lead > 0xf4 || text.size() - at < length) return 0;
+  char32_t point = lead & (0x7fu >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(text[at + i]);
+    if ((byte & 0xc0u) != 0x80u) return 0;
+    point = (point << 6) | (byte & 0x3fu);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < kSmallest[length] || (point >= 0xd800 && point <= 0xdfff) || point > 0x10ffff) {
+    return 0;
+  }
+  code_point = point;
+  return length;
+}
 
 // The escape of the character at `text[at]`, a byte of the attention table, and the number of
 // bytes it replaces; 0 when the character is copied as it is.
@@ -116,27 +159,23 @@ std::size_t escape_at(std::string_view text, std::size_t at, bool value_text, Es
     escape = {'x', 2, byte};
     return 1;
   }
-  const std::size_t left = text.size() - at;
-  if (byte == 0xc2) {
-    // U+0080-U+009F are C2 80 to C2 9F; the code point is the second byte.
-    if (left < 2) return 0;
-    const auto second = static_cast<unsigned char>(text[at + 1]);
-    if (second < 0x80 || second > 0x9f) return 0;
-    escape = {'x', 2, second};
-    return 2;
+  char32_t code_point = 0;
+  const std::size_t length = decode_at(text, at, code_point);
+  if (length == 0) return 0;
+  if (code_point >= 0x80 && code_point <= 0x9f) {
+    escape = {'x', 2, code_point};
+  } else if (!is_invisible(code_point)) {
+    return 0;
+  } else if (code_point <= 0xffff) {
+    escape = {'u', 4, code_point};
+  } else {
+    escape = {'U', 8, code_point};
   }
-  // Lead byte E2: U+200E and U+200F are E2 80 8E/8F, U+202A-U+202E E2 80 AA-AE, and
-  // U+2066-U+2069 E2 81 A6-A9.
-  if (left < 3) return 0;
-  const auto second = static_cast<unsigned char>(text[at + 1]);
-  const auto third = static_cast<unsigned char>(text[at + 2]);
-  const bool bidi =
-      (second == 0x80 && (third == 0x8e || third == 0x8f || (third >= 0xaa && third <= 0xae))) ||
-      (second == 0x81 && third >= 0xa6 && third <= 0xa9);
-  if (!bidi) return 0;
-  escape = {'u', 4, 0x2000u | ((second & 0x3fu) << 6) | (third & 0x3fu)};
-  return 3;
+  return length;
 }
+
+// Bytes scanned between two looks for an interrupt: a 200 MB text answers Ctrl-C at once.
+constexpr std::size_t kPollBytes = std::size_t{1} << 16;
 
 void append_text(std::string& out, std::string_view text, bool value_text) {
   const std::uint8_t wanted = value_text ? InValue : InLabel;
@@ -144,23 +183,31 @@ void append_text(std::string& out, std::string_view text, bool value_text) {
   std::size_t at = 0;
   Escape escape;
   while (at < text.size()) {
-    if ((kAttention[static_cast<unsigned char>(text[at])] & wanted) == 0) {
-      ++at;
-      continue;
+    const std::size_t block_end = std::min(text.size(), at + kPollBytes);
+    while (at < block_end) {
+      if ((kAttention[static_cast<unsigned char>(text[at])] & wanted) == 0) {
+        ++at;
+        continue;
+      }
+      const std::size_t consumed = escape_at(text, at, value_text, escape);
+      if (consumed == 0) {
+        ++at;
+        continue;
+      }
+      out.append(text.substr(plain_from, at - plain_from));
+      out.push_back('\\');
+      out.push_back(escape.letter);
+      for (int shift = 4 * (escape.digits - 1); shift >= 0; shift -= 4) {
+        out.push_back(kHexDigits[(escape.code >> shift) & 0xf]);
+      }
+      at += consumed;
+      plain_from = at;
     }
-    const std::size_t consumed = escape_at(text, at, value_text, escape);
-    if (consumed == 0) {
-      ++at;
-      continue;
+    if (at < text.size()) {
+      out.append(text.substr(plain_from, at - plain_from));
+      plain_from = at;
+      value::poll_interrupt(value::kPollInterval);
     }
-    out.append(text.substr(plain_from, at - plain_from));
-    out.push_back('\\');
-    out.push_back(escape.letter);
-    for (int shift = 4 * (escape.digits - 1); shift >= 0; shift -= 4) {
-      out.push_back(kHexDigits[(escape.code >> shift) & 0xf]);
-    }
-    at += consumed;
-    plain_from = at;
   }
   out.append(text.substr(plain_from));
 }

@@ -59,15 +59,16 @@ using Ancestors = std::vector<bool>;
 
 // The text of a string value between its quotes: tab, line feed, carriage return, single quote
 // and backslash as \t, \n, \r, \' and \\; every other control character (U+0000-U+001F,
-// U+007F-U+009F) as \xNN and the bidirectional controls (U+200E, U+200F, U+202A-U+202E,
-// U+2066-U+2069) as \uNNNN, in lowercase hex. Every other byte is copied unchanged, also bytes
-// that are not UTF-8.
+// U+007F-U+009F) as \xNN and every character of Unicode's format, line separator and paragraph
+// separator categories (invisible_ranges.hpp: bidirectional controls, zero-width characters,
+// U+2028, U+FEFF, ...) as \uNNNN, or \UNNNNNNNN past U+FFFF, in lowercase hex. Every other byte
+// is copied unchanged, also bytes that are not UTF-8. Long texts look for interrupts as they go.
 std::string escape_string(std::string_view text);
 void append_escaped(std::string& out, std::string_view text);
 
-// Label text (keys, type names): the same \xNN and \uNNNN escapes for every control and
-// bidirectional control character, tab, line feed and carriage return included; quotes and
-// backslashes are copied verbatim.
+// Label text (keys, type names): the same \xNN, \uNNNN and \UNNNNNNNN escapes, tab, line feed
+// and carriage return included (as \x09, \x0a, \x0d); quotes and backslashes are copied
+// verbatim.
 void append_label_text(std::string& out, std::string_view text);
 
 // A Python-literal-like text of the whole value (None, True, 1.5, 'text', [..], {'k': ..}).

@@ -1,5 +1,7 @@
 #include "python/boundary.hpp"
 
+#include <algorithm>
+
 #include "python/errors.hpp"
 
 namespace hexalume::python {
@@ -44,6 +46,31 @@ PyRef lookup_special(PyObject* object, PyTypeObject* type, const char* name) {
 }
 
 }  // namespace
+
+std::size_t utf8_slice_end(std::string_view text, std::size_t from) {
+  std::size_t to = std::min(text.size(), from + kTextSliceBytes);
+  while (to < text.size() && (static_cast<unsigned char>(text[to]) & 0xc0u) == 0x80u) --to;
+  return to;
+}
+
+PyObject* str_from_utf8(std::string_view text) {
+  if (text.size() <= kTextSliceBytes) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+  }
+  PyRef parts = PyRef::steal(PyList_New(0));
+  if (!parts) return nullptr;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t to = utf8_slice_end(text, from);
+    PyRef part = PyRef::steal(
+        PyUnicode_DecodeUTF8(text.data() + from, static_cast<Py_ssize_t>(to - from), "strict"));
+    if (!part || PyList_Append(parts.get(), part.get()) != 0) return nullptr;
+    from = to;
+    value::poll_interrupt(value::kPollInterval);
+  }
+  PyRef empty = PyRef::steal(PyUnicode_FromStringAndSize("", 0));
+  if (!empty) return nullptr;
+  return PyUnicode_Join(empty.get(), parts.get());
+}
 
 bool discard_ordinary_error() {
   if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError) ||

@@ -153,6 +153,18 @@ inline std::optional<std::string_view> utf8_from_py(PyObject* text) {
   return std::string_view(bytes, static_cast<std::size_t>(size));
 }
 
+// Long texts are read and written a slice of this many bytes at a time, with a look for an
+// interrupt between slices, so that a text of hundreds of megabytes answers Ctrl-C at once.
+inline constexpr std::size_t kTextSliceBytes = std::size_t{1} << 20;
+
+// The end of the slice of UTF-8 `text` that starts at `from`: at most kTextSliceBytes further,
+// and never inside a character.
+std::size_t utf8_slice_end(std::string_view text, std::size_t from);
+
+// A new str of UTF-8 `text` (null with an exception set when it is not UTF-8), decoded a slice
+// at a time; throws value::Cancelled when an interrupt asks the call to stop.
+PyObject* str_from_utf8(std::string_view text);
+
 // The `__module__` of a type as text. nullopt with an exception set when it is missing, not a
 // str (TypeError "'<type>' object cannot be converted to 'PyString'") or not encodable.
 std::optional<std::string> module_name_of(PyTypeObject* type);

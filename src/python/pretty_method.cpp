@@ -89,8 +89,7 @@ PyRef pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject
     }
   }
   const std::string text = pretty::render_pretty(comparison.changes, options);
-  return PyRef::steal(
-      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  return PyRef::steal(str_from_utf8(text));
 }
 
 }  // namespace hexalume::python

@@ -6,6 +6,7 @@
 
 #include "python/convert.hpp"
 #include "python/errors.hpp"
+#include "value/interrupt.hpp"
 #include "value/number_text.hpp"
 
 namespace hexalume::python {
@@ -20,8 +21,11 @@ constexpr char kWhere[] = " while getting the repr of an object";
 // True when the interpreter would print the text between single quotes unchanged: printable
 // ASCII without backslash or single quote.
 bool plain_text(std::string_view text) {
-  for (char c : text) {
-    if (c < 0x20 || c > 0x7e || c == '\\' || c == '\'') return false;
+  for (std::size_t from = 0; from < text.size(); from += kTextSliceBytes) {
+    for (char c : text.substr(from, kTextSliceBytes)) {
+      if (c < 0x20 || c > 0x7e || c == '\\' || c == '\'') return false;
+    }
+    value::poll_interrupt(value::kPollInterval);
   }
   return true;
 }
@@ -69,14 +73,51 @@ class ReprWriter {
   }
 
   bool write_string(const Node& node) {
-    if (!plain_text(node.string())) return write_through_python(node);
+    const std::string_view text = node.string();
+    if (!plain_text(text)) return write_escaped(text);
     out_.push_back('\'');
-    out_ += node.string();
+    for (std::size_t from = 0; from < text.size(); from += kTextSliceBytes) {
+      out_ += text.substr(from, kTextSliceBytes);
+      value::poll_interrupt(value::kPollInterval);
+    }
     out_.push_back('\'');
     return true;
   }
 
-  // The interpreter's own repr of the scalar, for floats and strings that need escapes.
+  // The interpreter's own repr of the text, slice by slice. A slice's repr may pick the other
+  // quote than the whole text's: its single quotes are then escaped as the whole's would be.
+  bool write_escaped(std::string_view text) {
+    // The interpreter's choice: double quotes only for a text with single and no double quotes.
+    const bool single =
+        text.find('\'') == std::string_view::npos || text.find('"') != std::string_view::npos;
+    out_.push_back(single ? '\'' : '"');
+    for (std::size_t from = 0; from < text.size();) {
+      const std::size_t to = utf8_slice_end(text, from);
+      PyRef slice = PyRef::steal(
+          PyUnicode_FromStringAndSize(text.data() + from, static_cast<Py_ssize_t>(to - from)));
+      if (!slice) return false;
+      PyRef repr = PyRef::steal(PyObject_Repr(slice.get()));
+      if (!repr) return false;
+      Py_ssize_t size = 0;
+      const char* bytes = PyUnicode_AsUTF8AndSize(repr.get(), &size);
+      if (bytes == nullptr) return false;
+      const std::string_view inner(bytes + 1, static_cast<std::size_t>(size) - 2);
+      if (single && bytes[0] == '"') {
+        for (char c : inner) {
+          if (c == '\'') out_.push_back('\\');
+          out_.push_back(c);
+        }
+      } else {
+        out_ += inner;
+      }
+      from = to;
+      value::poll_interrupt(value::kPollInterval);
+    }
+    out_.push_back(single ? '\'' : '"');
+    return true;
+  }
+
+  // The interpreter's own repr of the scalar, for floats.
   bool write_through_python(const Node& node) {
     PyRef object = value_to_py(node);
     if (!object) return false;
@@ -138,7 +179,7 @@ PyObject* comparison_repr(const Node& report) {
   if (!writer.write(report)) return nullptr;
   writer.text().push_back(')');
   const std::string& text = writer.text();
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+  return str_from_utf8(text);
 }
 
 }  // namespace hexalume::python

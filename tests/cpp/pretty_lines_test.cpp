@@ -96,13 +96,21 @@ INSTANTIATE_TEST_SUITE_P(
         // C1 controls are two bytes, C2 80 to C2 9F; C2 A0 (no-break space) is text.
         EscapeCase{"\xc2\x80\xc2\x9b\xc2\x9f\xc2\xa0", "\\x80\\x9b\\x9f\xc2\xa0",
                    "\\x80\\x9b\\x9f\xc2\xa0"},
-        // Bidirectional controls; U+200D (joiner), U+2029, U+202F and U+206A are text.
+        // Bidirectional controls.
         EscapeCase{"\xe2\x80\x8e\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9",
                    "\\u200e\\u200f\\u202a\\u202e\\u2066\\u2069",
                    "\\u200e\\u200f\\u202a\\u202e\\u2066\\u2069"},
+        // Format characters and separators in two to four bytes (U+200D, U+2029, U+206A, U+00AD,
+        // U+061C, U+FEFF, U+E0041); U+202F, U+061B and U+1F600 around them are text.
         EscapeCase{"\xe2\x80\x8d\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa",
-                   "\xe2\x80\x8d\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa",
-                   "\xe2\x80\x8d\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa"},
+                   "\\u200d\\u2029\xe2\x80\xaf\\u206a", "\\u200d\\u2029\xe2\x80\xaf\\u206a"},
+        EscapeCase{"\xc2\xad\xd8\x9b\xd8\x9c\xef\xbb\xbf\xf0\x9f\x98\x80\xf3\xa0\x81\x81",
+                   "\\u00ad\xd8\x9b\\u061c\\ufeff\xf0\x9f\x98\x80\\U000e0041",
+                   "\\u00ad\xd8\x9b\\u061c\\ufeff\xf0\x9f\x98\x80\\U000e0041"},
+        // Not UTF-8: U+200B written in four bytes, a surrogate, a tag character cut short.
+        EscapeCase{"\xf0\x82\x80\x8b\xed\xa0\x80\xf3\xa0\x81",
+                   "\xf0\x82\x80\x8b\xed\xa0\x80\xf3\xa0\x81",
+                   "\xf0\x82\x80\x8b\xed\xa0\x80\xf3\xa0\x81"},
         // Cut short or not UTF-8: copied as they are.
         EscapeCase{"a\xc2", "a\xc2", "a\xc2"}, EscapeCase{"\xe2\x80", "\xe2\x80", "\xe2\x80"},
         EscapeCase{"\x80\x9b\xe2\xc2\x85", "\x80\x9b\xe2\\x85", "\x80\x9b\xe2\\x85"}));
