@@ -26,6 +26,4 @@ value::Value null_inputs() {
   return value::Value(value::make_list(nulls, 2));
 }
 
-value::Value to_value(const Vesperon& comparison) { return comparison.report; }
-
 }  // namespace hexalume::engine

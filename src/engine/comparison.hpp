@@ -33,7 +33,4 @@ Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions
 // Inputs standing for two inputs known to be equal: two nulls, owning no memory.
 value::Value null_inputs();
 
-// An independent deep copy of the report.
-value::Value to_value(const Vesperon& comparison);
-
 }  // namespace hexalume::engine

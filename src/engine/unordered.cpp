@@ -206,16 +206,12 @@ class ItemGroups {
 // their own (a list that conversion read in address order); empty otherwise. Only a pass whose
 // result does not depend on the order of visits may use it.
 std::vector<std::size_t> memory_order(const Node& list) {
-  constexpr std::size_t kMinItems = 2048;
   const std::size_t count = list.size();
-  if (count < kMinItems) return {};
   auto address = [&](std::size_t i) {
     const Node& item = list.items[i];
     return item.kind >= value::Kind::String ? reinterpret_cast<std::uintptr_t>(item.chars) : 0;
   };
-  std::size_t descents = 0;
-  for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1);
-  if (descents < count / 4) return {};
+  if (!value::far_from_address_order(count, address)) return {};
   std::vector<value::Placed> placed(count);
   for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
   value::sort_by_address(placed);

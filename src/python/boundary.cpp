@@ -3,14 +3,11 @@
 #include <algorithm>
 
 #include "python/errors.hpp"
+#include "python/library_types.hpp"
 
 namespace hexalume::python {
 
 namespace {
-
-bool text_equals(PyObject* text, const char* expected) {
-  return PyUnicode_Check(text) && PyUnicode_CompareWithASCIIString(text, expected) == 0;
-}
 
 // The special method `name` of `type`, found in the dictionaries along the type's MRO (never on
 // the instance) and bound to `object` through its descriptor protocol. An empty result with no
@@ -81,36 +78,6 @@ bool discard_ordinary_error() {
   return true;
 }
 
-std::optional<std::string> module_name_of(PyTypeObject* type) {
-  PyRef module =
-      PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-  if (!module) return std::nullopt;
-  if (!PyUnicode_Check(module.get())) {
-    raise_cannot_convert(module.get(), "PyString");
-    return std::nullopt;
-  }
-  std::optional<std::string_view> text = utf8_from_py(module.get());
-  if (!text) return std::nullopt;
-  return std::string(*text);
-}
-
-DataLibrary data_library_of(std::string_view module) {
-  if (module.starts_with("numpy")) return DataLibrary::Numpy;
-  if (module.starts_with("pandas")) return DataLibrary::Pandas;
-  return DataLibrary::None;
-}
-
-int is_numpy_bool_type(PyTypeObject* type) {
-  PyObject* type_object = reinterpret_cast<PyObject*>(type);
-  PyRef module = PyRef::steal(PyObject_GetAttrString(type_object, "__module__"));
-  if (!module) return discard_ordinary_error() ? 0 : -1;
-  if (!text_equals(module.get(), "numpy")) return 0;
-  PyRef name = PyRef::steal(PyObject_GetAttrString(type_object, "__name__"));
-  if (!name) return discard_ordinary_error() ? 0 : -1;
-  // numpy 2 renamed its scalar type from bool_ to bool.
-  return text_equals(name.get(), "bool_") || text_equals(name.get(), "bool") ? 1 : 0;
-}
-
 std::optional<bool> bool_from_py(PyObject* object) {
   if (object == Py_True) return true;
   if (object == Py_False) return false;
@@ -141,24 +108,6 @@ std::optional<std::uint64_t> uint64_from_py(PyObject* object) {
   unsigned long long result = PyLong_AsUnsignedLongLong(integer.get());
   if (result == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::nullopt;
   return static_cast<std::uint64_t>(result);
-}
-
-PyObject* internal_error_class() {
-  // Created once and kept for the life of the process, like the module itself.
-  static PyObject* error_class = nullptr;
-  if (error_class == nullptr) {
-    error_class = PyErr_NewExceptionWithDoc(
-        "hexalume.InternalError",
-        "A broken invariant inside hexalume, such as a container changed while it was read.",
-        PyExc_BaseException, nullptr);
-  }
-  return error_class;
-}
-
-void raise_internal_error(const char* message) {
-  PyObject* error_class = internal_error_class();
-  if (error_class == nullptr) return;
-  PyErr_SetString(error_class, message);
 }
 
 RecursionGuard::RecursionGuard(unsigned& depth, const char* where) noexcept : depth_(depth) {

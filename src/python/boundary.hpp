@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers shared by every file that talks to the interpreter: the reference owner, the readers of
-// booleans and unsigned integers, the noexcept wrapper of C entry points and the recursion guard.
+// dicts, texts, booleans and unsigned integers, and the recursion guard.
 // Include this header before any standard header (Python.h must come first).
 
 #define PY_SSIZE_T_CLEAN
@@ -9,12 +9,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 
 #include "value/internal_error.hpp"
@@ -165,20 +162,6 @@ std::size_t utf8_slice_end(std::string_view text, std::size_t from);
 // at a time; throws value::Cancelled when an interrupt asks the call to stop.
 PyObject* str_from_utf8(std::string_view text);
 
-// The `__module__` of a type as text. nullopt with an exception set when it is missing, not a
-// str (TypeError "'<type>' object cannot be converted to 'PyString'") or not encodable.
-std::optional<std::string> module_name_of(PyTypeObject* type);
-
-// The data library a module belongs to, by the prefix of its name: "numpy" (so numpy.core and
-// numpyro too) or "pandas" (pandas.core.frame, ...).
-enum class DataLibrary { None, Numpy, Pandas };
-DataLibrary data_library_of(std::string_view module);
-
-// 1 for the type of numpy's boolean scalars (qualified name "numpy.bool_" in numpy 1,
-// "numpy.bool" in numpy 2), 0 for any other type. An ordinary error while reading the type's
-// __module__ and __name__ is discarded and counts as 0; -1 means another exception is pending.
-int is_numpy_bool_type(PyTypeObject* type);
-
 // Accepts exactly True, False and numpy booleans (through their type's __bool__). Anything else
 // raises TypeError "'<type>' object cannot be converted to 'PyBool'"; nullopt means an exception
 // is set.
@@ -187,42 +170,6 @@ std::optional<bool> bool_from_py(PyObject* object);
 // An int, or any object with __index__, as an unsigned 64-bit integer. Negative or too large
 // values raise the interpreter's OverflowError; nullopt means an exception is set.
 std::optional<std::uint64_t> uint64_from_py(PyObject* object);
-
-// The module's internal exception class (derived directly from BaseException), created on first
-// use and kept for the life of the process. nullptr (with an exception set) only if creation fails.
-PyObject* internal_error_class();
-// Sets the internal exception with `message` as its single argument.
-void raise_internal_error(const char* message);
-// RecursionError "maximum recursion depth exceeded<where>" (declared again in errors.hpp).
-void raise_depth_exceeded(const char* where);
-
-// Runs the body of a C entry point. value::InternalError becomes the internal exception,
-// std::bad_alloc becomes MemoryError, value::StackExhausted becomes RecursionError, and
-// value::Cancelled keeps the exception its hook has set; the entry point then returns its failure
-// value (nullptr for pointers, -1 for integers). No C++ exception ever reaches the interpreter.
-template <typename Body>
-auto call_guarded(Body&& body) noexcept -> std::invoke_result_t<Body&> {
-  using Result = std::invoke_result_t<Body&>;
-  try {
-    return body();
-  } catch (const value::Cancelled&) {
-    if (!PyErr_Occurred()) raise_internal_error("call cancelled without an exception");
-  } catch (const value::StackExhausted& error) {
-    raise_depth_exceeded(error.where());
-  } catch (const value::InternalError& error) {
-    raise_internal_error(error.what());
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& error) {
-    // Only a broken invariant can get here (the code below throws nothing else).
-    raise_internal_error(error.what());
-  }
-  if constexpr (std::is_pointer_v<Result>) {
-    return nullptr;
-  } else {
-    return static_cast<Result>(-1);
-  }
-}
 
 // One level of a recursive traversal. Enters the interpreter's recursion check and counts the
 // level in `depth`; past the interpreter's limit, past value::kMaxDepth or when the thread's

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "python/errors.hpp"
+#include "python/exact_types.hpp"
 #include "python/integers.hpp"
 #include "python/key_shapes.hpp"
+#include "python/library_types.hpp"
 #include "value/address_order.hpp"
 #include "value/canonical.hpp"
 #include "value/stack_limit.hpp"
@@ -110,55 +112,6 @@ int is_multi_dimensional(PyObject* object) {
   long long count = PyLong_AsLongLongAndOverflow(dimensions.get(), &overflow);
   return overflow > 0 || (overflow == 0 && count >= 1) ? 1 : 0;
 }
-
-// numpy's array type and the scalar types that no plain value stands for exactly, found in the
-// modules already loaded (numpy is never imported here) the first time a numpy object is seen.
-class NumpyTypes {
- public:
-  enum class Kind { Other, Array, Refused, Raised };
-
-  Kind kind_of(PyTypeObject* type) {
-    if (!resolved_ && !resolve()) return Kind::Raised;
-    if (is_subtype(type, ndarray_)) return Kind::Array;
-    for (const PyRef& refused : refused_) {
-      if (is_subtype(type, refused)) return Kind::Refused;
-    }
-    return Kind::Other;
-  }
-
- private:
-  static bool is_subtype(PyTypeObject* type, const PyRef& base) {
-    return base && PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(base.get())) != 0;
-  }
-
-  // False when an exception that must propagate is pending. Without numpy loaded there is
-  // nothing to look for yet: a later object may find it.
-  bool resolve() {
-    PyRef name = PyRef::steal(PyUnicode_FromString("numpy"));
-    if (!name) return false;
-    PyRef numpy = PyRef::steal(PyImport_GetModule(name.get()));
-    if (!numpy) return !PyErr_Occurred() || discard_ordinary_error();
-    if (!type_of(numpy.get(), "ndarray", ndarray_)) return false;
-    const char* refused[] = {"complexfloating", "datetime64", "timedelta64"};
-    for (std::size_t i = 0; i < std::size(refused); ++i) {
-      if (!type_of(numpy.get(), refused[i], refused_[i])) return false;
-    }
-    resolved_ = true;
-    return true;
-  }
-
-  // The type named `name` in `module`; left empty when missing or not a type.
-  static bool type_of(PyObject* module, const char* name, PyRef& out) {
-    out = PyRef::steal(PyObject_GetAttrString(module, name));
-    if (!out) return discard_ordinary_error();
-    if (!PyType_Check(out.get())) out = PyRef();
-    return true;
-  }
-
-  bool resolved_ = false;
-  PyRef ndarray_;
-  PyRef refused_[3];
-};
 
 class Converter {
  public:
@@ -297,18 +250,30 @@ class Converter {
     return count == items.base->size() ? *items.base : value::make_list(items.base->items, count);
   }
 
-  // Exact built-in types by identity, so ordinary data never raises or clears an exception.
-  Rule classify(PyObject* object) {
-    PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyUnicode_Type) return Rule::Str;
-    if (type == &PyLong_Type) return Rule::Int;
-    if (type == &PyFloat_Type) return Rule::Float;
-    if (type == &PyDict_Type) return Rule::Dict;
-    if (type == &PyList_Type) return Rule::List;
-    if (object == Py_None) return Rule::Null;
-    if (type == &PyBool_Type) return Rule::Bool;
-    if (type == &PyTuple_Type) return Rule::Tuple;
-    if (type == &PySet_Type || type == &PyFrozenSet_Type) return Rule::Set;
+  // Exact built-in types select their rule by their type alone.
+  static Rule classify(PyObject* object) {
+    switch (exact_type_of(object)) {
+      case ExactType::Str:
+        return Rule::Str;
+      case ExactType::Int:
+        return Rule::Int;
+      case ExactType::Float:
+        return Rule::Float;
+      case ExactType::Dict:
+        return Rule::Dict;
+      case ExactType::List:
+        return Rule::List;
+      case ExactType::None:
+        return Rule::Null;
+      case ExactType::Bool:
+        return Rule::Bool;
+      case ExactType::Tuple:
+        return Rule::Tuple;
+      case ExactType::Set:
+        return Rule::Set;
+      case ExactType::Other:
+        break;
+    }
     return Rule::Other;
   }
 
@@ -377,7 +342,7 @@ class Converter {
   // Subclasses and library objects: the first rule, from `first` on, that the object's type
   // selects.
   [[gnu::noinline]] Rule classify_other(PyObject* object, Rule first) {
-    if (plain_only_) throw ReadInOrder();
+    if (plain_only_) return in_order_wanted(Rule::Raised);
     // From here on the object's own methods may run: dicts being read look at their size again.
     note_python_code();
     if (first <= Rule::Number) {
@@ -458,7 +423,7 @@ class Converter {
 
   bool finite_float_to_node(double number, Node& out) {
     if (!std::isfinite(number)) {
-      if (plain_only_) throw ReadInOrder();
+      if (plain_only_) return in_order_wanted(false);
       raise_float_not_finite();
       return false;
     }
@@ -481,7 +446,7 @@ class Converter {
     RecursionGuard guard(depth_, kWhere);
     if (!entered(guard)) return false;
     Py_ssize_t start = PyList_Size(list);
-    if (start >= kScatteredMin && !plain_only_) {
+    if (start >= static_cast<Py_ssize_t>(value::kScatteredMinItems) && !plain_only_) {
       switch (convert_scattered(list, start, base, out)) {
         case Scattered::Converted:
           return true;
@@ -517,7 +482,7 @@ class Converter {
   // read in the order of the items' addresses: their memory, and usually that of everything
   // inside them, is then read front to back instead of at random. Items convert to the same
   // nodes in any order as long as no Python code runs and nothing fails; at the first item
-  // that would run Python code or raise (see ReadInOrder), the list is read again in its own
+  // that would run Python code or raise (see in_order_wanted), the list is read again in its own
   // order, so calls and errors happen exactly as they would have.
   enum class Scattered { Converted, Failed, InOrder };
 
@@ -529,9 +494,7 @@ class Converter {
     auto address = [&](std::size_t i) {
       return reinterpret_cast<std::uintptr_t>(PyList_GetItem(list, static_cast<Py_ssize_t>(i)));
     };
-    std::size_t descents = 0;
-    for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1);
-    if (descents < count / 4) return Scattered::InOrder;
+    if (!value::far_from_address_order(count, address)) return Scattered::InOrder;
     std::vector<value::Placed> placed(count);
     for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
     value::sort_by_address(placed);
@@ -546,7 +509,7 @@ class Converter {
         // sends it back to be read in order, which follows such changes.
         if (runs != python_code_runs()) [[unlikely]] {
           runs = python_code_runs();
-          if (PyList_Size(list) != size) throw ReadInOrder();
+          if (PyList_Size(list) != size) return abandon_scattered();
         }
         PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(next.index));
         const Node* counterpart =
@@ -562,8 +525,6 @@ class Converter {
         identical = identical && same;
         if (!worth_sharing(same, shared_before, misses)) base = nullptr;
       }
-    } catch (const ReadInOrder&) {
-      return abandon_scattered();
     } catch (const value::StackExhausted&) {
       // Read in order, the same nesting fails where it should, after any earlier item's error.
       return abandon_scattered();
@@ -599,9 +560,23 @@ class Converter {
     if (may_give_back_) arena_.rewind(mark);
   }
 
+  // A failed item: an exception is set, or the item asked to be read in order (in_order_wanted).
   Scattered failed_scattered() {
+    if (in_order_wanted_) {
+      in_order_wanted_ = false;
+      return abandon_scattered();
+    }
     plain_only_ = false;
     return Scattered::Failed;
+  }
+
+  // While a list is read out of order, an item that would run Python code or raise gives up with
+  // `failure` and no exception set, through every level up to convert_scattered, which then
+  // reads the list again in its own order.
+  template <typename Failure>
+  Failure in_order_wanted(Failure failure) {
+    in_order_wanted_ = true;
+    return failure;
   }
 
   // A container entered one level deeper, or false with RecursionError set. While items are read
@@ -610,7 +585,7 @@ class Converter {
     if (guard) return true;
     if (plain_only_ && PyErr_ExceptionMatches(PyExc_RecursionError)) {
       PyErr_Clear();
-      throw ReadInOrder();
+      return in_order_wanted(false);
     }
     return false;
   }
@@ -633,7 +608,7 @@ class Converter {
   }
 
   [[gnu::noinline]] bool convert_set(PyObject* set, Node& out) {
-    if (plain_only_) throw ReadInOrder();
+    if (plain_only_) return in_order_wanted(false);
     PyRef held = PyRef::borrow(set);
     RecursionGuard guard(depth_, kWhere);
     if (!entered(guard)) return false;
@@ -809,7 +784,7 @@ class Converter {
 
   // A key without text of its own: the text of its str().
   bool key_from_str(PyObject* key, Node& out) {
-    if (plain_only_) throw ReadInOrder();
+    if (plain_only_) return in_order_wanted(false);
     note_python_code();
     PyRef text = PyRef::steal(PyObject_Str(key));
     if (text) {
@@ -888,17 +863,12 @@ class Converter {
     return false;
   }
 
-  // Lists of at least this many items are checked for scattered items.
-  static constexpr Py_ssize_t kScatteredMin = 2048;
-
-  // An item of a list read out of order would run Python code or raise.
-  struct ReadInOrder {};
-
   Arena& arena_;
   unsigned depth_ = 0;
-  bool plain_only_ = false;    // reading a list out of order: see convert_scattered
-  bool may_give_back_ = true;  // see give_back
-  std::uint64_t shared_ = 0;   // texts and containers taken from a base so far
+  bool plain_only_ = false;       // reading a list out of order: see convert_scattered
+  bool in_order_wanted_ = false;  // an item read out of order gave up: see in_order_wanted
+  bool may_give_back_ = true;     // see give_back
+  std::uint64_t shared_ = 0;      // texts and containers taken from a base so far
   KeyShapes key_shapes_;
   NumpyTypes numpy_types_;
   BigIntegers big_integers_;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "python/exact_types.hpp"
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
 
@@ -18,33 +19,17 @@ static_assert(kMaxWalkDepth < value::kMaxDepth);
 // Conversion's text for the same check, so that the interpreter sees the same calls.
 constexpr char kWhere[] = " while converting a Python object";
 
-// The plain types, each an exact type (subclasses are Other). Lists and tuples are both
-// sequences to the comparison, as conversion makes lists of both.
-enum class Plain : std::uint8_t { Other, None, Bool, Int, Float, Str, List, Tuple, Dict };
+// Lists and tuples are both sequences to the comparison, as conversion makes lists of both.
+bool is_sequence(ExactType plain) { return plain == ExactType::List || plain == ExactType::Tuple; }
 
-Plain plain_of(PyObject* object) {
-  PyTypeObject* type = Py_TYPE(object);
-  if (type == &PyUnicode_Type) return Plain::Str;
-  if (type == &PyLong_Type) return Plain::Int;
-  if (type == &PyDict_Type) return Plain::Dict;
-  if (type == &PyList_Type) return Plain::List;
-  if (type == &PyFloat_Type) return Plain::Float;
-  if (object == Py_None) return Plain::None;
-  if (type == &PyBool_Type) return Plain::Bool;
-  if (type == &PyTuple_Type) return Plain::Tuple;
-  return Plain::Other;
-}
-
-bool is_sequence(Plain plain) { return plain == Plain::List || plain == Plain::Tuple; }
-
-Py_ssize_t sequence_size(PyObject* sequence, Plain plain) {
-  return plain == Plain::List ? PyList_Size(sequence) : PyTuple_Size(sequence);
+Py_ssize_t sequence_size(PyObject* sequence, ExactType plain) {
+  return plain == ExactType::List ? PyList_Size(sequence) : PyTuple_Size(sequence);
 }
 
 // Borrowed, used before the next poll. nullptr when a list shrank under a signal handler (no
 // exception is left set): the walk then stops and conversion sees the list as it is now.
-PyObject* sequence_item(PyObject* sequence, Plain plain, Py_ssize_t index) {
-  if (plain == Plain::Tuple) return PyTuple_GetItem(sequence, index);
+PyObject* sequence_item(PyObject* sequence, ExactType plain, Py_ssize_t index) {
+  if (plain == ExactType::Tuple) return PyTuple_GetItem(sequence, index);
   PyObject* item = PyList_GetItem(sequence, index);
   if (item == nullptr) [[unlikely]]
     PyErr_Clear();
@@ -83,33 +68,34 @@ class EqualityWalk {
   // Both objects are borrowed; neither is used after a poll.
   bool same(PyObject* old_object, PyObject* new_object) {
     if (old_object == new_object) return converts(old_object);
-    const Plain plain = plain_of(old_object);
-    const Plain new_plain = plain_of(new_object);
+    const ExactType plain = exact_type_of(old_object);
+    const ExactType new_plain = exact_type_of(new_object);
     if (plain != new_plain) {
       return is_sequence(plain) && is_sequence(new_plain) &&
              same_sequences(old_object, plain, new_object, new_plain);
     }
     switch (plain) {
-      case Plain::Other:
-      case Plain::None:  // the only None is identical to itself
-      case Plain::Bool:  // True and False, two distinct objects
+      case ExactType::Other:
+      case ExactType::Set:   // not followed: conversion orders the members
+      case ExactType::None:  // the only None is identical to itself
+      case ExactType::Bool:  // True and False, two distinct objects
         return false;
-      case Plain::Int: {
+      case ExactType::Int: {
         long long old_number = 0;
         long long new_number = 0;
         return small_int(old_object, old_number) && small_int(new_object, new_number) &&
                old_number == new_number;
       }
-      case Plain::Float: {
+      case ExactType::Float: {
         const double old_number = PyFloat_AsDouble(old_object);
         return std::isfinite(old_number) && old_number == PyFloat_AsDouble(new_object);
       }
-      case Plain::Str:
+      case ExactType::Str:
         return same_text(old_object, new_object);
-      case Plain::List:
-      case Plain::Tuple:
+      case ExactType::List:
+      case ExactType::Tuple:
         return same_sequences(old_object, plain, new_object, new_plain);
-      case Plain::Dict:
+      case ExactType::Dict:
         return same_dicts(old_object, new_object);
     }
     return false;
@@ -119,25 +105,26 @@ class EqualityWalk {
   // One object (both sides at once when they are identical): true when conversion takes it by
   // the plain rules alone.
   bool converts(PyObject* object) {
-    const Plain plain = plain_of(object);
+    const ExactType plain = exact_type_of(object);
     switch (plain) {
-      case Plain::Other:
+      case ExactType::Other:
+      case ExactType::Set:
         return false;
-      case Plain::None:
-      case Plain::Bool:
+      case ExactType::None:
+      case ExactType::Bool:
         return true;
-      case Plain::Int: {
+      case ExactType::Int: {
         long long number = 0;
         return small_int(object, number);
       }
-      case Plain::Float:
+      case ExactType::Float:
         return std::isfinite(PyFloat_AsDouble(object));
-      case Plain::Str: {
+      case ExactType::Str: {
         Py_ssize_t size = 0;
         return text_of(object, size) != nullptr;
       }
-      case Plain::List:
-      case Plain::Tuple: {
+      case ExactType::List:
+      case ExactType::Tuple: {
         if (!enter()) return false;
         Held held(object);
         const Py_ssize_t count = sequence_size(object, plain);
@@ -149,7 +136,7 @@ class EqualityWalk {
         --depth_;
         return true;
       }
-      case Plain::Dict: {
+      case ExactType::Dict: {
         if (!enter()) return false;
         Held held(object);
         Py_ssize_t position = 0;
@@ -201,8 +188,8 @@ class EqualityWalk {
            std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) == 0;
   }
 
-  bool same_sequences(PyObject* old_sequence, Plain old_plain, PyObject* new_sequence,
-                      Plain new_plain) {
+  bool same_sequences(PyObject* old_sequence, ExactType old_plain, PyObject* new_sequence,
+                      ExactType new_plain) {
     const Py_ssize_t count = sequence_size(old_sequence, old_plain);
     if (count != sequence_size(new_sequence, new_plain)) return false;
     if (!enter()) return false;

@@ -174,4 +174,22 @@ void raise_class_init_failed(const char* class_name) {
 
 void raise_second_initialisation() { PyErr_SetString(PyExc_ImportError, kSecondInitialisation); }
 
+PyObject* internal_error_class() {
+  // Created once and kept for the life of the process, like the module itself.
+  static PyObject* error_class = nullptr;
+  if (error_class == nullptr) {
+    error_class = PyErr_NewExceptionWithDoc(
+        "hexalume.InternalError",
+        "A broken invariant inside hexalume, such as a container changed while it was read.",
+        PyExc_BaseException, nullptr);
+  }
+  return error_class;
+}
+
+void raise_internal_error(const char* message) {
+  PyObject* error_class = internal_error_class();
+  if (error_class == nullptr) return;
+  PyErr_SetString(error_class, message);
+}
+
 }  // namespace hexalume::python

@@ -6,9 +6,12 @@
 
 #include "python/boundary.hpp"
 
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace hexalume::python {
 
@@ -56,6 +59,40 @@ void raise_path_collision(std::string_view path, std::string_view section);
 
 // RecursionError "maximum recursion depth exceeded<where>" for nesting beyond value::kMaxDepth.
 void raise_depth_exceeded(const char* where);
+
+// The module's internal exception class (derived directly from BaseException), created on first
+// use and kept for the life of the process. nullptr (with an exception set) only if creation fails.
+PyObject* internal_error_class();
+// Sets the internal exception with `message` as its single argument.
+void raise_internal_error(const char* message);
+
+// Runs the body of a C entry point. value::InternalError becomes the internal exception,
+// std::bad_alloc becomes MemoryError, value::StackExhausted becomes RecursionError, and
+// value::Cancelled keeps the exception its hook has set; the entry point then returns its failure
+// value (nullptr for pointers, -1 for integers). No C++ exception ever reaches the interpreter.
+template <typename Body>
+auto call_guarded(Body&& body) noexcept -> std::invoke_result_t<Body&> {
+  using Result = std::invoke_result_t<Body&>;
+  try {
+    return body();
+  } catch (const value::Cancelled&) {
+    if (!PyErr_Occurred()) raise_internal_error("call cancelled without an exception");
+  } catch (const value::StackExhausted& error) {
+    raise_depth_exceeded(error.where());
+  } catch (const value::InternalError& error) {
+    raise_internal_error(error.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    // Only a broken invariant can get here (the code below throws nothing else).
+    raise_internal_error(error.what());
+  }
+  if constexpr (std::is_pointer_v<Result>) {
+    return nullptr;
+  } else {
+    return static_cast<Result>(-1);
+  }
+}
 
 // Module initialisation.
 // RuntimeError "An error occurred while initializing class <name>", caused by the pending error.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "python/errors.hpp"
+#include "python/library_types.hpp"
 
 namespace hexalume::python {
 

@@ -3,6 +3,7 @@
 #include "python/boundary.hpp"
 
 #include "python/cancel_hook.hpp"
+#include "python/errors.hpp"
 #include "python/gc_pause.hpp"
 #include "python/patch/json_tree.hpp"
 #include "python/patch/patch_walk.hpp"
