@@ -1,0 +1,82 @@
+#include "python/converter.hpp"
+
+#include <vector>
+
+#include "value/address_order.hpp"
+#include "value/stack_limit.hpp"
+
+namespace hexalume::python {
+
+Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t size, const Node* base,
+                                                  Node& out) {
+  // Taken before sorting: the sort polls for signals, and a handler may shorten the list.
+  std::uint64_t runs = python_code_runs();
+  const auto count = static_cast<std::size_t>(size);
+  auto address = [&](std::size_t i) {
+    return reinterpret_cast<std::uintptr_t>(PyList_GetItem(list, static_cast<Py_ssize_t>(i)));
+  };
+  if (!value::far_from_address_order(count, address)) return Scattered::InOrder;
+  std::vector<value::Placed> placed(count);
+  for (std::size_t i = 0; i < count; ++i) placed[i] = {address(i), i};
+  value::sort_by_address(placed);
+  const Arena::Mark mark = arena_.mark();
+  Node* items = arena_.allocate_nodes(count);
+  bool identical = base != nullptr && base->size() == count;
+  unsigned misses = 0;
+  plain_only_ = true;
+  try {
+    for (const value::Placed& next : placed) {
+      // Only a signal handler can run Python code here. One that changed the list's length
+      // sends it back to be read in order, which follows such changes.
+      if (runs != python_code_runs()) [[unlikely]] {
+        runs = python_code_runs();
+        if (PyList_Size(list) != size) return abandon_scattered();
+      }
+      PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(next.index));
+      const Node* counterpart =
+          base != nullptr && next.index < base->size() ? &base->items[next.index] : nullptr;
+      if (counterpart == nullptr) {
+        identical = false;
+        if (!convert(item, items[next.index])) return failed_scattered();
+        continue;
+      }
+      const std::uint64_t shared_before = shared_;
+      if (!convert_against(item, *counterpart, items[next.index])) return failed_scattered();
+      const bool same = value::same_node(items[next.index], *counterpart);
+      identical = identical && same;
+      if (!worth_sharing(same, shared_before, misses)) base = nullptr;
+    }
+  } catch (const value::StackExhausted&) {
+    // Read in order, the same nesting fails where it should, after any earlier item's error.
+    return abandon_scattered();
+  } catch (...) {
+    plain_only_ = false;
+    throw;
+  }
+  plain_only_ = false;
+  if (identical) {
+    give_back(mark);
+    out = *base;
+    ++shared_;
+  } else {
+    out = value::make_list(items, count);
+  }
+  return Scattered::Converted;
+}
+
+Converter::Scattered Converter::abandon_scattered() {
+  plain_only_ = false;
+  may_give_back_ = false;
+  return Scattered::InOrder;
+}
+
+Converter::Scattered Converter::failed_scattered() {
+  if (in_order_wanted_) {
+    in_order_wanted_ = false;
+    return abandon_scattered();
+  }
+  plain_only_ = false;
+  return Scattered::Failed;
+}
+
+}  // namespace hexalume::python
