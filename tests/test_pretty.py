@@ -77,7 +77,6 @@ TREE_CASES = [
     drawn("list_items_adjacent_and_apart", TEN, replaced(TEN, {2: 20, 3: 30, 6: 60}), "[2]/│- 2/│+ 20/[3]/│- 3/│+ 30/.../[6]/│- 6/│+ 60"),
     drawn("context_two_both_ends", TEN, replaced(TEN, {1: 10, 8: 80}), "[0]/│= 0/[1]/│- 1/│+ 10/[2]/│= 2/[3]/│= 3/.../[6]/│= 6/[7]/│= 7/[8]/│- 8/│+ 80/[9]/│= 9", context=2),
     drawn("context_from_longer_old_list", {"l": [0, 1, 2, "old", 4]}, {"l": [0, 1, 2]}, "l/├[2]/│= 2/├[3]/│- 'old'/╰[4]/·- 4", context=1),
-    drawn("root_change", 1, 2, "root/│- 1/│+ 2"),
     drawn("root_type_change", 2.5, None, "root/│- (float) 2.5/│+ (null) None"),
     drawn("type_change", {"x": 1}, {"x": "1"}, "x/│- (int) 1/│+ (str) '1'"),
     drawn("path_list_report", {"a": 1, "b": [1.5]}, {"a": 2, "b": [2.5]}, "a/│- 1/│+ 2/b/╰[0]/·- 1.5/·+ 2.5", verbose_level=0),
@@ -89,7 +88,6 @@ TREE_CASES = [
     # come before removed ones.
     drawn("same_path_added_and_removed", [{"a": 1}], [{"a": 2}], "[0]/│+ {'a': 2}/│- {'a': 1}", ignore_order=True),
     drawn("same_path_in_compact_chain", {"r": [[1]]}, {"r": [[2]]}, "r[0]/│+ [2]/│- [1]", ignore_order=True, compact=True),
-    drawn("equal_inputs", {"a": [1]}, {"a": [1]}, ""),
 ]
 # fmt: on
 

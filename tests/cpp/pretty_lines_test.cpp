@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "guard_support.hpp"
 #include "literal.hpp"
 #include "path_support.hpp"
 #include "pretty/compact.hpp"
@@ -136,15 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"{\"it's\": \"\\\\\"}", "{'it\\'s': '\\\\'}"}));
 
 TEST(format_value, deep_nesting_prints_whole) {
-  value::Value tree;
-  value::Arena& arena = tree.arena();
+  value::Arena arena;
   constexpr std::size_t kDepth = 20000;
-  value::Node node = value::make_unsigned(1);
-  for (std::size_t level = 0; level < kDepth; ++level) {
-    value::Node* item = arena.allocate_nodes(1);
-    *item = node;
-    node = value::make_list(item, 1);
-  }
+  const value::Node node = testing::nested_lists(arena, kDepth, value::make_unsigned(1));
   EXPECT_EQ(pretty::format_value(node), std::string(kDepth, '[') + "1" + std::string(kDepth, ']'));
 }
 

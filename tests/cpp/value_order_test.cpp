@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "guard_support.hpp"
 #include "value/value.hpp"
 
 namespace hexalume {
@@ -41,33 +42,16 @@ TEST(value, key_order_is_byte_order_at_every_length) {
   }
 }
 
-}  // namespace
-}  // namespace hexalume
-
-namespace hexalume {
-namespace {
-
-// Nested lists [[...[leaf]...]] `depth` levels deep.
-value::Value nested_lists(std::size_t depth, std::uint64_t leaf) {
-  auto arena = std::make_unique<Arena>();
-  value::Node node = value::make_unsigned(leaf);
-  for (std::size_t i = 0; i < depth; ++i) {
-    value::Node* items = arena->allocate_nodes(1);
-    items[0] = node;
-    node = value::make_list(items, 1);
-  }
-  return value::Value(std::move(arena), node);
-}
-
 TEST(equality, within_levels_shows_equal_only_what_it_looked_at) {
-  value::Value deep = nested_lists(10, 7);
-  value::Value same = nested_lists(10, 7);
-  value::Value other = nested_lists(10, 8);
-  EXPECT_TRUE(value::equal_within(deep.root(), same.root(), 10));
-  EXPECT_FALSE(value::equal_within(deep.root(), same.root(), 9));  // not shown, not unequal
-  EXPECT_TRUE(value::equal(deep.root(), same.root()));
-  EXPECT_FALSE(value::equal_within(deep.root(), other.root(), 10));
-  EXPECT_FALSE(value::equal_within(deep.root(), other.root(), 100));
+  Arena arena;
+  const value::Node deep = testing::nested_lists(arena, 10, value::make_unsigned(7));
+  const value::Node same = testing::nested_lists(arena, 10, value::make_unsigned(7));
+  const value::Node other = testing::nested_lists(arena, 10, value::make_unsigned(8));
+  EXPECT_TRUE(value::equal_within(deep, same, 10));
+  EXPECT_FALSE(value::equal_within(deep, same, 9));  // not shown, not unequal
+  EXPECT_TRUE(value::equal(deep, same));
+  EXPECT_FALSE(value::equal_within(deep, other, 10));
+  EXPECT_FALSE(value::equal_within(deep, other, 100));
   value::Value empty_list = value::Value(value::make_list(nullptr, 0));
   EXPECT_TRUE(value::equal_within(empty_list.root(), empty_list.root(), 0));
 }
