@@ -11,6 +11,7 @@
 // Options are written with designated initializers; the fields left out keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
+// Reordered lists that hold the same items: tests/test_properties.py.
 namespace hexalume {
 namespace {
 
@@ -36,7 +37,6 @@ TEST_P(unordered_report, whole_report) {
 INSTANTIATE_TEST_SUITE_P(
     unordered, unordered_report,
     ::testing::Values(
-        UnorderedCase{"permutation", "[1, 2, 3]", "[3, 1, 2]", "{}"},
         UnorderedCase{"surplus_is_last_occurrences", "[1, 1, 1]", "[1]", "{'iterable_item_removed': {'root[1]': 1, 'root[2]': 1}}"},
         UnorderedCase{"removed_interleaved", "[1, 2, 1]", "[1]", "{'iterable_item_removed': {'root[1]': 2, 'root[2]': 1}}"},
         UnorderedCase{"matched_are_earliest", "[2, 1, 2, 1]", "[1, 2]", "{'iterable_item_removed': {'root[2]': 2, 'root[3]': 1}}"},
@@ -45,7 +45,6 @@ INSTANTIATE_TEST_SUITE_P(
         UnorderedCase{"int_is_not_float", "[1]", "[1.0]", "{'iterable_item_added': {'root[0]': 1.0}, 'iterable_item_removed': {'root[0]': 1}}"},
         UnorderedCase{"changed_item_is_removed_and_added", R"([{"a": 1}])", R"([{"a": 2}])", "{'iterable_item_added': {'root[0]': {'a': 2}}, 'iterable_item_removed': {'root[0]': {'a': 1}}}"},
         UnorderedCase{"order_inside_items_counts", "[[1, 2]]", "[[2, 1]]", "{'iterable_item_added': {'root[0]': [2, 1]}, 'iterable_item_removed': {'root[0]': [1, 2]}}"},
-        UnorderedCase{"objects_match_whatever_key_order", R"([{"b": 1, "a": 2}, 3])", R"([3, {"a": 2, "b": 1}])", "{}"},
         // items match by value, never by a shared text
         UnorderedCase{"same_text_other_value", R"([["a,str:b"]])", R"([["a", "b"]])", "{'iterable_item_added': {'root[0]': ['a', 'b']}, 'iterable_item_removed': {'root[0]': ['a,str:b']}}"},
         UnorderedCase{"zeros_match", "[-0.0, 1]", "[0.0, 2]", "{'iterable_item_added': {'root[1]': 2}, 'iterable_item_removed': {'root[1]': 1}}"},

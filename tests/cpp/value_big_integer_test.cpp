@@ -6,7 +6,6 @@
 
 #include "literal.hpp"
 #include "value/big_unsigned.hpp"
-#include "value/canonical.hpp"
 #include "value/exact_number.hpp"
 #include "value/hash.hpp"
 #include "value/internal_error.hpp"
@@ -52,11 +51,6 @@ INSTANTIATE_TEST_SUITE_P(
                       MakerCase{"-9223372036854775808", NumberRep::Signed, "-9223372036854775808"},
                       MakerCase{"-9223372036854775809", NumberRep::Big, "-9223372036854775809"},
                       MakerCase{"-18446744073709551615", NumberRep::Big, "-18446744073709551615"}));
-
-TEST(big_integer, canonical_text) {
-  const value::Value big = literal("[-123456789012345678901234567890]");
-  EXPECT_EQ(value::canonical_string(big.root()), "list:[num:-123456789012345678901234567890]");
-}
 
 struct EqualityCase {
   const char* left;

@@ -26,7 +26,9 @@ INSTANTIATE_TEST_SUITE_P(
     // The layout that orders set members: kinds tagged, keys sorted, numbers as written.
     ::testing::Values(TextCase{R"([1, "a", null, true])", "list:[num:1,str:a,null,bool:true]"},
                       TextCase{R"({"b": [], "a": {}})", "dict:{a:dict:{},b:list:[]}"},
-                      TextCase{"[1.0, -0.0, 1e16]", "list:[num:1.0,num:-0.0,num:1e+16]"}));
+                      TextCase{"[1.0, -0.0, 1e16]", "list:[num:1.0,num:-0.0,num:1e+16]"},
+                      TextCase{"[-123456789012345678901234567890]",
+                               "list:[num:-123456789012345678901234567890]"}));
 
 }  // namespace
 }  // namespace hexalume
