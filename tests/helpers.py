@@ -113,6 +113,13 @@ def converted(value: Any) -> Any:
     return Vesperon([value], []).to_dict()["iterable_item_removed"]["root[0]"]
 
 
+def nested(depth: int, leaf: Any) -> Any:
+    """`leaf` inside `depth` one-item lists."""
+    for _ in range(depth):
+        leaf = [leaf]
+    return leaf
+
+
 def report(t1: Any, t2: Any, **options: Any) -> dict:
     return Vesperon(t1, t2, **options).to_dict()
 

@@ -278,16 +278,8 @@ def test_colour_on_a_terminal_unless_told_otherwise(tmp_path, args, env, termina
             ["--json", "--indent", "0"],
             (1, '{"values_changed":{"root[\'a\']":{"new_value":2,"old_value":1}}}\n'),
         ),
-        (
-            ["--json", "--indent", "4"],
-            (
-                1,
-                '{\n    "values_changed": {\n        "root[\'a\']": {\n            "new_value": 2,\n'
-                '            "old_value": 1\n        }\n    }\n}\n',
-            ),
-        ),
     ],
-    ids=["q", "brief", "indent-0", "indent-4"],
+    ids=["q", "brief", "indent-0"],
 )
 def test_brief_and_indent(cli, tmp_path, args, result):
     old = write(tmp_path, "a.json", '{"a": 1}')

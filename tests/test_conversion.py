@@ -21,6 +21,7 @@ from helpers import (
     needs_numpy,
     needs_pandas,
     needs_pydantic,
+    nested,
     np,
     outcome,
     pd,
@@ -395,13 +396,6 @@ def test_list_changed_during_conversion_visits_only_original_positions():
     assert converted(shrinking) == [1, 1]
 
 
-def nested(depth):
-    value = []
-    for _ in range(depth):
-        value = [value]
-    return value
-
-
 def test_nesting_beyond_the_recursion_limit():
     if sys.version_info < (3, 12):
         # Up to 3.11 the interpreter's recursion limit bounds the nesting conversion accepts; from
@@ -418,7 +412,7 @@ def test_nesting_beyond_the_recursion_limit():
         error = Err(
             RecursionError, "maximum recursion depth exceeded while converting a Python object"
         )
-        error.check(lambda: Vesperon(nested(20_000), []))
+        error.check(lambda: Vesperon(nested(20_000, []), []))
         exports_itself = exporter("numpy.fake", tolist=lambda self: self)
         if sys.version_info < (3, 12):
             error.check(lambda: Vesperon(1, exports_itself))
@@ -427,7 +421,7 @@ def test_nesting_beyond_the_recursion_limit():
             # message; the RecursionError passes through, never discarded as an ordinary error.
             with pytest.raises(RecursionError):
                 Vesperon(1, exports_itself)
-        comparison = Vesperon(nested(1_200), nested(1_199) + [1])
+        comparison = Vesperon(nested(1_200, []), nested(1_199, []) + [1])
         assert len(comparison.to_dict()["iterable_item_added"]) == 1
     finally:
         sys.setrecursionlimit(limit)

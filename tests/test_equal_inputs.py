@@ -19,7 +19,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 from test_properties import documents, similar_documents
 
-from helpers import Err, typed
+from helpers import Err, nested, typed
 from hexalume import Vesperon
 
 COLD = {kind: type(f"Cold{kind.__name__}", (kind,), {}) for kind in (dict, list, str, int, float)}
@@ -312,13 +312,6 @@ def test_looking_keys_up_runs_no_python_code(key_type):
     # shares its hash.
     assert Vesperon({"a": 1, "b": 2}, {"b": 2, new_key: 1}).to_dict() == {}
     assert key_type.calls == []
-
-
-def nested(depth, leaf):
-    document = leaf
-    for _ in range(depth):
-        document = [document]
-    return document
 
 
 @pytest.mark.parametrize("depth", [255, 256, 257, 300, 20000])
