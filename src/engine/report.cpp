@@ -162,24 +162,40 @@ Node path_list_section(const std::vector<Entry>& entries, Arena& arena) {
 
 }  // namespace
 
-const Position* DiffAccumulator::intern(PendingPosition& at) {
-  if (at.interned != nullptr) return at.interned;
-  if (at.parent == nullptr || at.parent->interned != nullptr) {
-    at.interned = add_position(at.parent != nullptr ? at.parent->interned : nullptr, at.here);
-    return at.interned;
+PendingPath::PendingPath(const Node& t1, const Node& t2) {
+  // Ordinary documents are shallower than this; deeper ones grow the chain as they go.
+  levels_.reserve(32);
+  Level& root = levels_.emplace_back();
+  root.fields.old_node = &t1;
+  root.fields.new_node = &t2;
+}
+
+void PendingPath::enter_member(const value::Member* old_member, const value::Member* new_member) {
+  Position& fields = levels_.emplace_back().fields;
+  fields.step = StepKind::Member;
+  fields.key = old_member != nullptr ? old_member->key : new_member->key;
+  fields.old_node = old_member != nullptr ? &old_member->value : nullptr;
+  fields.new_node = new_member != nullptr ? &new_member->value : nullptr;
+}
+
+void PendingPath::enter_item(std::size_t index, const Node* old_item, const Node* new_item) {
+  Position& fields = levels_.emplace_back().fields;
+  fields.step = StepKind::Index;
+  fields.index = index;
+  fields.old_node = old_item;
+  fields.new_node = new_item;
+}
+
+const Position* DiffAccumulator::intern(PendingPath& path) {
+  std::vector<PendingPath::Level>& levels = path.levels_;
+  // Up to the nearest interned level; a long chain is interned without recursion.
+  std::size_t first = levels.size();
+  while (first > 0 && levels[first - 1].interned == nullptr) --first;
+  for (std::size_t level = first; level < levels.size(); ++level) {
+    const Position* parent = level > 0 ? levels[level - 1].interned : nullptr;
+    levels[level].interned = add_position(parent, levels[level].fields);
   }
-  // The pending ancestors, nearest first; a long chain is interned without recursion.
-  pending_.clear();
-  for (PendingPosition* level = &at; level != nullptr && level->interned == nullptr;
-       level = level->parent) {
-    pending_.push_back(level);
-  }
-  for (auto level = pending_.rbegin(); level != pending_.rend(); ++level) {
-    PendingPosition& here = **level;
-    here.interned =
-        add_position(here.parent != nullptr ? here.parent->interned : nullptr, here.here);
-  }
-  return at.interned;
+  return levels.back().interned;
 }
 
 Position* DiffAccumulator::add_position(const Position* parent, const Position& fields) {

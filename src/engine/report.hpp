@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,12 +21,33 @@ struct PathCollision {
   std::string_view section;  // the report key of the section
 };
 
-// A position the walk stands at, not interned yet: its fields and its pending parent. It is
-// interned (copied into the log) only when a record is made at it or below it.
-struct PendingPosition {
-  PendingPosition* parent = nullptr;
-  Position here;  // `parent` and `id` are filled in when interned
-  const Position* interned = nullptr;
+// The positions from the root down to the one the walk stands at. A position is interned (copied
+// into the log) only when a record is made at it or below it. The chain lives on the heap, not in
+// the walk's frames: a level of the walk then costs the stack of its calls only, and each frame
+// stays small (a position in a frame would make every level several times larger under the
+// address sanitizer).
+class PendingPath {
+ public:
+  // Starts at the root, whose nodes are t1 and t2.
+  PendingPath(const value::Node& t1, const value::Node& t2);
+
+  // Goes down to the member of the two objects here (one side may be nullptr).
+  void enter_member(const value::Member* old_member, const value::Member* new_member);
+  // Goes down to the item at `index` of the two lists here (one side may be nullptr).
+  void enter_item(std::size_t index, const value::Node* old_item, const value::Node* new_item);
+  // Goes back up to the parent.
+  void leave() { levels_.pop_back(); }
+
+  // The position the walk stands at; its `parent` and `id` are set only once interned.
+  const Position& here() const { return levels_.back().fields; }
+
+ private:
+  friend class DiffAccumulator;
+  struct Level {
+    Position fields;
+    const Position* interned = nullptr;
+  };
+  std::vector<Level> levels_;
 };
 
 // Collects the differences of one walk as records at interned positions. Positions hold views
@@ -40,14 +62,15 @@ class DiffAccumulator {
   DiffAccumulator(DiffAccumulator&&) noexcept = default;
   DiffAccumulator& operator=(DiffAccumulator&&) noexcept = default;
 
-  // The interned position of `at`, interning its pending ancestors first where they are not.
-  const Position* intern(PendingPosition& at);
+  // The interned position the walk stands at, interning its pending ancestors first where they
+  // are not.
+  const Position* intern(PendingPath& path);
   // Interns a new position below the interned `parent`, with the step and nodes of `fields`.
   Position* add_position(const Position* parent, const Position& fields);
 
   // Records a change at a position; its section follows from the kind and the step.
   void record(const Position* at, ChangeRecord::Kind kind);
-  void record(PendingPosition& at, ChangeRecord::Kind kind) { record(intern(at), kind); }
+  void record(PendingPath& path, ChangeRecord::Kind kind) { record(intern(path), kind); }
 
   bool empty() const;
 
@@ -62,7 +85,6 @@ class DiffAccumulator {
 
  private:
   ChangeLog log_;
-  std::vector<PendingPosition*> pending_;  // scratch of `intern`
 };
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,

@@ -285,9 +285,9 @@ bool count_items(const Node& t1, const Node& t2, ItemGroups& groups, bool& same)
 
 }  // namespace
 
-void diff_unordered(PendingPosition& here, DiffAccumulator& accumulator) {
-  const Node& t1 = *here.here.old_node;
-  const Node& t2 = *here.here.new_node;
+void diff_unordered(PendingPath& here, DiffAccumulator& accumulator) {
+  const Node& t1 = *here.here().old_node;
+  const Node& t2 = *here.here().new_node;
   // One pass over each list decides the common case of equal multisets, with nothing kept per
   // item; only lists that differ are walked again to find their surplus. Input that collides
   // under this process's key is counted again under fresh ones: a few tries, after which the

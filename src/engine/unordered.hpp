@@ -9,6 +9,6 @@ namespace hexalume::engine {
 // exactly when the two are equal values (value::equal). Records the surplus items of each side
 // (the last occurrences) as removed or added set members below `here`, a removed and an added
 // item at one index at one position; matched items are not compared further.
-void diff_unordered(PendingPosition& here, DiffAccumulator& accumulator);
+void diff_unordered(PendingPath& here, DiffAccumulator& accumulator);
 
 }  // namespace hexalume::engine

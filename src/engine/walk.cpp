@@ -22,35 +22,33 @@ using value::Node;
 // depth; ordinary documents are shallower than this, so for them nothing changes.
 constexpr std::size_t kCheckLevels = 64;
 
-// Everything one walk shares, passed by reference so recursive frames stay small. The path text
+// Everything one walk shares, passed by reference so recursive frames stay small: the recursion
+// keeps no object of its own in its frames (the pending positions are on the heap). The path text
 // is kept only for the path filters; records are made at positions.
 struct Walk {
   const VesperonOptions& options;
   DiffAccumulator& accumulator;
+  PendingPath& pending;
   std::string& path;
   bool filtering;
 };
 
 using Record = ChangeRecord::Kind;
 
-PendingPosition member_at(PendingPosition& parent, const value::Member* old_member,
-                          const value::Member* new_member) {
-  Position here;
-  here.step = StepKind::Member;
-  here.key = old_member != nullptr ? old_member->key : new_member->key;
-  here.old_node = old_member != nullptr ? &old_member->value : nullptr;
-  here.new_node = new_member != nullptr ? &new_member->value : nullptr;
-  return {&parent, here, nullptr};
+// An added or removed member or item, recorded below the position the walk stands at. Out of
+// line: its position fields would otherwise take room in every level of the recursion.
+[[gnu::noinline]] void record_member(const Walk& walk, const value::Member* old_member,
+                                     const value::Member* new_member, Record kind) {
+  walk.pending.enter_member(old_member, new_member);
+  walk.accumulator.record(walk.pending, kind);
+  walk.pending.leave();
 }
 
-PendingPosition item_at(PendingPosition& parent, std::size_t index, const Node* old_item,
-                        const Node* new_item) {
-  Position here;
-  here.step = StepKind::Index;
-  here.index = index;
-  here.old_node = old_item;
-  here.new_node = new_item;
-  return {&parent, here, nullptr};
+[[gnu::noinline]] void record_item(const Walk& walk, std::size_t index, const Node* old_item,
+                                   const Node* new_item, Record kind) {
+  walk.pending.enter_item(index, old_item, new_item);
+  walk.accumulator.record(walk.pending, kind);
+  walk.pending.leave();
 }
 
 // Whole-byte prefix tests, no segment boundaries: excluding root['a skips root['ab'] too.
@@ -98,21 +96,18 @@ bool in_one_group(Kind old_kind, Kind new_kind, const VesperonOptions& options) 
   return false;
 }
 
-void record_kind_change(const Walk& walk, PendingPosition& here) {
-  const Kind old_kind = here.here.old_node->kind;
-  const Kind new_kind = here.here.new_node->kind;
-  walk.accumulator.record(
-      here, in_one_group(old_kind, new_kind, walk.options) ? Record::Changed : Record::TypeChanged);
+void record_kind_change(const Walk& walk, const Node& t1, const Node& t2) {
+  walk.accumulator.record(walk.pending, in_one_group(t1.kind, t2.kind, walk.options)
+                                            ? Record::Changed
+                                            : Record::TypeChanged);
 }
 
-void visit(const Walk& walk, PendingPosition& here);
+void visit(const Walk& walk, const Node& t1, const Node& t2);
 
 // A child shown equal gets no position and no visit: an equal child cannot record anything,
 // whatever the options. A child too deep to be shown equal is visited, and records nothing if
 // it is equal after all.
-void diff_objects(const Walk& walk, PendingPosition& here) {
-  const Node& t1 = *here.here.old_node;
-  const Node& t2 = *here.here.new_node;
+void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
   // Keys are kept sorted by bytes, so the two objects are compared in one merge pass instead
   // of one lookup per key.
   const value::Member* old_member = t1.members;
@@ -133,28 +128,25 @@ void diff_objects(const Walk& walk, PendingPosition& here) {
     }
     if (order == 0) {
       if (!value::equal_within(old_member->value, new_member->value, kCheckLevels)) {
-        PendingPosition child = member_at(here, old_member, new_member);
+        walk.pending.enter_member(old_member, new_member);
         if (walk.filtering) append_key_segment(path, old_member->key.string());
-        visit(walk, child);
+        visit(walk, old_member->value, new_member->value);
         path.resize(mark);
+        walk.pending.leave();
       }
       ++old_member;
       ++new_member;
     } else if (order < 0) {
-      PendingPosition child = member_at(here, old_member, nullptr);
-      walk.accumulator.record(child, Record::Removed);
+      record_member(walk, old_member, nullptr, Record::Removed);
       ++old_member;
     } else {
-      PendingPosition child = member_at(here, nullptr, new_member);
-      walk.accumulator.record(child, Record::Added);
+      record_member(walk, nullptr, new_member, Record::Added);
       ++new_member;
     }
   }
 }
 
-void diff_lists(const Walk& walk, PendingPosition& here) {
-  const Node& t1 = *here.here.old_node;
-  const Node& t2 = *here.here.new_node;
+void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
   const std::size_t old_size = t1.size();
   const std::size_t new_size = t2.size();
   const std::size_t common = old_size < new_size ? old_size : new_size;
@@ -163,27 +155,24 @@ void diff_lists(const Walk& walk, PendingPosition& here) {
   for (std::size_t i = 0; i < common; ++i) {
     value::poll_interrupt();
     if (value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) continue;
-    PendingPosition child = item_at(here, i, &t1.items[i], &t2.items[i]);
+    walk.pending.enter_item(i, &t1.items[i], &t2.items[i]);
     if (walk.filtering) append_index_segment(path, i);
-    visit(walk, child);
+    visit(walk, t1.items[i], t2.items[i]);
     path.resize(mark);
+    walk.pending.leave();
   }
   for (std::size_t i = common; i < old_size; ++i) {
-    PendingPosition child = item_at(here, i, &t1.items[i], nullptr);
-    walk.accumulator.record(child, Record::Removed);
+    record_item(walk, i, &t1.items[i], nullptr, Record::Removed);
   }
   for (std::size_t i = common; i < new_size; ++i) {
-    PendingPosition child = item_at(here, i, nullptr, &t2.items[i]);
-    walk.accumulator.record(child, Record::Added);
+    record_item(walk, i, nullptr, &t2.items[i], Record::Added);
   }
 }
 
 // The comparison of one position whose path has passed the filters.
-void compare(const Walk& walk, PendingPosition& here) {
-  const Node& t1 = *here.here.old_node;
-  const Node& t2 = *here.here.new_node;
+void compare(const Walk& walk, const Node& t1, const Node& t2) {
   if (t1.kind != t2.kind) {
-    record_kind_change(walk, here);
+    record_kind_change(walk, t1, t2);
     return;
   }
   bool same = true;
@@ -201,22 +190,22 @@ void compare(const Walk& walk, PendingPosition& here) {
       break;
     case Kind::List:
       if (walk.options.ignore_order) {
-        diff_unordered(here, walk.accumulator);
+        diff_unordered(walk.pending, walk.accumulator);
       } else {
-        diff_lists(walk, here);
+        diff_lists(walk, t1, t2);
       }
       return;
     case Kind::Object:
-      diff_objects(walk, here);
+      diff_objects(walk, t1, t2);
       return;
   }
-  if (!same) walk.accumulator.record(here, Record::Changed);
+  if (!same) walk.accumulator.record(walk.pending, Record::Changed);
 }
 
-void visit(const Walk& walk, PendingPosition& here) {
+void visit(const Walk& walk, const Node& t1, const Node& t2) {
   value::check_stack(value::kInComparison);
   if (walk.filtering && filtered_out(walk.path, walk.options)) return;
-  compare(walk, here);
+  compare(walk, t1, t2);
 }
 
 }  // namespace
@@ -227,10 +216,8 @@ void diff_values(const Node& t1, const Node& t2, const VesperonOptions& options,
   const bool filtering = !options.exclude_paths.empty() || !options.include_paths.empty();
   if (filtering && filtered_out(path, options)) return;
   if (value::equal(t1, t2)) return;
-  PendingPosition root;
-  root.here.old_node = &t1;
-  root.here.new_node = &t2;
-  compare(Walk{options, accumulator, path, filtering}, root);
+  PendingPath pending(t1, t2);
+  compare(Walk{options, accumulator, pending, path, filtering}, t1, t2);
 }
 
 }  // namespace hexalume::engine
