@@ -193,7 +193,7 @@ TEST(address_order, sorts_by_address_and_keeps_ties_in_order) {
 // Values that differ early and agree later hash apart, whatever comes later. The old mix let a
 // last word equal to its key word wipe out everything before it (under the fixed key then, any
 // record ending in 16646288086500911323), and xored a member's key word with the key's length,
-// so {"b": 0} and {"a\u0000": 0} hashed alike under every key.
+// so {"a": 0} and {"`\u0000": 0} hashed alike under every key.
 TEST(structural_hash, no_word_cancels_what_came_before) {
   const value::HashKey known{1, 2, 3};
   for (const value::HashKey* key : {&known, &value::process_hash_key()}) {
@@ -203,7 +203,7 @@ TEST(structural_hash, no_word_cancels_what_came_before) {
       const std::string number = std::to_string(i);
       std::string swapped_keys = "{";
       for (int bit = 0; bit < 10; ++bit) {
-        const char letter = static_cast<char>('b' + 2 * bit);
+        const char letter = static_cast<char>('a' + 2 * bit);
         swapped_keys +=
             (bit > 0 ? ", \"" : "\"") +
             ((i >> bit & 1) != 0 ? std::string{static_cast<char>(letter - 1)} + "\\u0000"
