@@ -137,19 +137,40 @@ if [ -z "$newest_minor" ] || [ "$newest_minor" -lt 13 ]; then
 fi
 newest=$(pyenv_python "$newest_minor")
 
-stage "fresh virtual environment with the wheel and the test dependencies"
-venv_with_wheel build/ci-venv python3
-
-stage "pytest against the installed package"
-installed_pytest build/ci-venv .
-
-# The property tests run in full above and in the fuzz run of the sanitizer stage.
-for python in "$oldest" "$newest"; do
+# Three suites against the one wheel, each in a fresh virtual environment: the whole suite on
+# python3, and all but the property tests (they run in full here and in the sanitizer stage's
+# fuzz run) on the oldest and the newest CPython. Each is one process, so they run side by side
+# on the machine's cores, each writing to its own log, shown when all have ended.
+stage "the wheel in three fresh virtual environments with the test dependencies, and pytest"
+jobs=()
+for role in main oldest newest; do
+  python=python3
+  args=(.)
+  if [ $role != main ]; then
+    python=${!role}
+    args=(--ignore=test_properties.py .)
+  fi
   version=$("$python" -c 'import platform; print(platform.python_version())')
-  stage "the same wheel on CPython $version: pytest without the property tests"
-  venv_with_wheel "build/ci-venv-$version" "$python"
-  installed_pytest "build/ci-venv-$version" --ignore=test_properties.py .
+  venv=build/ci-venv-$role
+  (
+    venv_with_wheel "$venv" "$python"
+    installed_pytest "$venv" "${args[@]}"
+  ) >"$venv.log" 2>&1 &
+  jobs+=("$!:$venv:CPython $version, pytest ${args[*]}")
 done
+failed=()
+for job in "${jobs[@]}"; do
+  IFS=: read -r pid venv title <<<"$job"
+  status=0
+  wait "$pid" || status=$?
+  echo "-- $title (exit status $status)"
+  cat "$venv.log"
+  [ $status -eq 0 ] || failed+=("$title")
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  printf 'failed: %s\n' "${failed[@]}" >&2
+  exit 1
+fi
 
 stage "ASan + UBSan: C++ tests, pytest suite and fuzz run"
 bash scripts/sanitize.sh
