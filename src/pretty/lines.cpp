@@ -81,7 +81,7 @@ enum Attention : std::uint8_t { InLabel = 1, InValue = 2 };
 
 constexpr std::array<std::uint8_t, 256> make_attention_table() {
   std::array<std::uint8_t, 256> table{};
-  for (int byte = 0; byte < 0x20; ++byte) table[byte] = InLabel | InValue;
+  for (std::size_t byte = 0; byte < 0x20; ++byte) table[byte] = InLabel | InValue;
   table[0x7f] = table[0xc2] = InLabel | InValue;
   for (const CodePointRange& range : kInvisibleRanges) {
     for (unsigned byte = lead_byte(range.first); byte <= lead_byte(range.last); ++byte) {

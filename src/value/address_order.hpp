@@ -23,7 +23,8 @@ template <typename Address>
 bool far_from_address_order(std::size_t count, Address address) {
   if (count < kScatteredMinItems) return false;
   std::size_t descents = 0;
-  for (std::size_t i = 1; i < count; ++i) descents += address(i) < address(i - 1) ? 1 : 0;
+  for (std::size_t i = 1; i < count; ++i)
+    descents += static_cast<std::size_t>(address(i) < address(i - 1));
   return descents >= count / 4;
 }
 

@@ -61,7 +61,7 @@ TEST(change_log, records_follow_the_report) {
       {Section::IterableItemAdded, "iterable_item_added"},
       {Section::IterableItemRemoved, "iterable_item_removed"},
   };
-  for (std::uint8_t level : {0, 1}) {
+  for (std::uint8_t level : {std::uint8_t{0}, std::uint8_t{1}}) {
     for (bool ignore_order : {false, true}) {
       const engine::Vesperon comparison =
           compare(t1, t2, {.ignore_order = ignore_order, .verbose_level = level});
