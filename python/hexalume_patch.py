@@ -184,20 +184,20 @@ class _Operation:
     def remove(self, doc: Any, tokens: list[str]) -> Any:
         if not tokens:
             self.fail("the whole document cannot be removed")
-        node, where = self.changeable(doc, tokens)
-        key: Any = tokens[-1]
-        if isinstance(node, dict):
-            if key not in node:
-                self.fail(f'"{where}" has no member "{key}"')
-        else:
-            key = self.index(key, node, where)
-        self.save(node)
+        node, key = self.existing(doc, tokens)
         del node[key]
         return doc
 
     def replace(self, doc: Any, tokens: list[str], value: Any) -> Any:
         if not tokens:
             return self.replace_document(doc, value)
+        node, key = self.existing(doc, tokens)
+        node[key] = value
+        return doc
+
+    def existing(self, doc: Any, tokens: list[str]) -> tuple[Any, Any]:
+        """The container holding the member or item `tokens` names, saved before its change,
+        and the key or index of that member or item, which must exist."""
         node, where = self.changeable(doc, tokens)
         key: Any = tokens[-1]
         if isinstance(node, dict):
@@ -206,8 +206,7 @@ class _Operation:
         else:
             key = self.index(key, node, where)
         self.save(node)
-        node[key] = value
-        return doc
+        return node, key
 
     def replace_document(self, doc: Any, value: Any) -> Any:
         # In place, a document keeps its identity when the new one is a container of its type.
