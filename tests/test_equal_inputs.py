@@ -54,6 +54,7 @@ def result_of(call):
     return (
         typed(comparison.to_dict()),
         comparison.pretty(no_color=True),
+        comparison.pretty(no_color=True, context=2),
         repr(comparison),
         bool(comparison),
         len(comparison),
@@ -67,7 +68,7 @@ def agree(old, new, **options):
     return walked
 
 
-EMPTY = (typed({}), "", "Vesperon({})", False, 0)
+EMPTY = (typed({}), "", "", "Vesperon({})", False, 0)
 OPTIONS = [{}, {"ignore_order": True}, {"verbose_level": 2}, {"significant_digits": 2}]
 OPTION_SETS = st.sampled_from([*OPTIONS, {"exclude_paths": ["root['a']"]}])
 

@@ -7,6 +7,7 @@ import gc
 import json
 import os
 import sys
+import weakref
 
 import pytest
 
@@ -147,3 +148,17 @@ def test_memory_stays_flat():
     # Each round allocates several hundred KiB of trees and reports; a leak of any of them would
     # add hundreds of MiB.
     assert resident_kib() - before < 16 * 1024
+
+
+def test_a_comparison_held_by_its_own_input_is_collected():
+    class Sentinel:
+        pass
+
+    old, new = {"a": [1, 2]}, {"a": [1, 3], "keep": []}
+    comparison = Vesperon(old, new)
+    sentinel = Sentinel()
+    new["keep"] += [comparison, sentinel]
+    watch = weakref.ref(sentinel)
+    del old, new, comparison, sentinel
+    gc.collect()
+    assert watch() is None

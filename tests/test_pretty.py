@@ -370,3 +370,17 @@ def test_any_report_renders(t1: Any, t2: Any, ignore_order: bool, options: dict)
         lines = uncoloured.split("\n") if uncoloured else []
         headers = [line for line in lines if not line.startswith(V)]
         assert len(headers) == report_entries(report)
+
+
+def test_context_items_are_read_again_from_the_inputs_and_must_still_agree() -> None:
+    old, new = {"l": [[0], 1, 2]}, {"l": [[0], 5, 2]}
+    comparison = Vesperon(old, new)
+    old["l"][2] = new["l"][2] = 7  # both sides still hold equal items at [2]
+    old["l"][0].append(1)  # they no longer do at [0]
+    assert comparison.pretty(no_color=True) == draw("l/╰[1]/·- 1/·+ 5")
+    with pytest.raises(RuntimeError, match=r"changed after the comparison"):
+        comparison.pretty(context=1)
+    old["l"][0].pop()
+    assert comparison.pretty(no_color=True, context=1) == draw(
+        "l/├[0]/│= [0]/├[1]/│- 1/│+ 5/╰[2]/·= 7"
+    )

@@ -286,6 +286,7 @@ std::string_view type_name(const Node& node) {
     case Kind::List:
       return "list";
     case Kind::Object:
+    case Kind::Deferred:  // never recorded: it stands only for equal parts
       return "dict";
   }
   return "null";

@@ -5,6 +5,7 @@
 #include "engine/numbers.hpp"
 #include "engine/path.hpp"
 #include "engine/unordered.hpp"
+#include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
 
@@ -76,6 +77,7 @@ ValueType value_type(Kind kind) {
     case Kind::List:
       return ValueType::List;
     case Kind::Object:
+    case Kind::Deferred:  // never compared with another kind: it stands only for equal parts
       return ValueType::Dict;
   }
   return ValueType::Null;
@@ -198,6 +200,10 @@ void compare(const Walk& walk, const Node& t1, const Node& t2) {
     case Kind::Object:
       diff_objects(walk, t1, t2);
       return;
+    case Kind::Deferred:
+      // Both sides hold the same node wherever the inputs agree, and identical nodes never get
+      // here; two different ones would be a pairing fault.
+      throw value::InternalError("unconverted parts of the inputs were compared");
   }
   if (!same) walk.accumulator.record(walk.pending, Record::Changed);
 }

@@ -112,12 +112,13 @@ class FlatListing {
 
 }  // namespace
 
-std::string render_pretty(const engine::ChangeLog& changes, const PrettyOptions& options) {
+std::string render_pretty(const engine::ChangeLog& changes, const PrettyOptions& options,
+                          const DeferredItem* deferred) {
   if (options.path_header) return FlatListing(changes, options).render();
   const ChangeTree tree(changes);
   if (tree.empty()) return {};
 
-  RenderContext context{options, tree, {}, {}, {}};
+  RenderContext context{options, tree, deferred, {}, {}, {}};
   Lines lines;
   // Address space only: pages never written cost nothing, and most reports fit in one go.
   lines.reserve(std::min(tree.change_count() * kBytesPerEntryGuess, kMostReserved));

@@ -250,17 +250,26 @@ constexpr std::size_t kNotDescending = SIZE_MAX;
 
 [[gnu::noinline]] void draw_context(std::uint64_t position, std::uint64_t depth,
                                     const Ancestors& ancestors, bool is_last,
-                                    const engine::Position& parent, Lines& lines) {
+                                    const engine::Position& parent, const RenderContext& context,
+                                    Lines& lines) {
   std::string& line = lines.add();
   append_node_prefix(line, depth, ancestors, is_last);
   engine::append_index_segment(line, position);
-  const value::Node* shown = nullptr;
+  value::Node shown;
+  bool from_new = true;
   if (position < list_length(parent.new_node)) {
-    shown = &parent.new_node->items[position];
+    shown = parent.new_node->items[position];
   } else if (position < list_length(parent.old_node)) {
-    shown = &parent.old_node->items[position];
+    shown = parent.old_node->items[position];
+    from_new = false;
   }
-  append_context_line(lines, depth, ancestors, !is_last, shown != nullptr ? *shown : value::Node{});
+  if (shown.kind == value::Kind::Deferred) {
+    if (context.deferred == nullptr) {
+      throw value::InternalError("an unconverted list item has no source");
+    }
+    shown = (*context.deferred)(parent, position, from_new);
+  }
+  append_context_line(lines, depth, ancestors, !is_last, shown);
 }
 
 }  // namespace
@@ -299,7 +308,7 @@ void render_entries(std::size_t first, std::size_t last, std::size_t parent, std
     }
     if (kind == RenderItem::Kind::Context) {
       draw_context(context.items[at].index, depth, ancestors, is_last,
-                   *context.tree.node(parent).position, lines);
+                   *context.tree.node(parent).position, context, lines);
       continue;
     }
     const std::size_t below = draw_row(at, depth, ancestors, is_last, context, lines);

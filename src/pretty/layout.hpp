@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pretty/change_tree.hpp"
 #include "pretty/lines.hpp"
 #include "pretty/options.hpp"
 #include "pretty/tree_node.hpp"
@@ -31,6 +32,7 @@ struct RankedChild {
 struct RenderContext {
   const PrettyOptions& options;
   const ChangeTree& tree;
+  const DeferredItem* deferred;  // nullptr: the trees hold no Deferred node
   std::vector<RenderItem> items;
   // Planning scratch of one level.
   std::vector<RankedChild> ranked;

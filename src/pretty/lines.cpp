@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "pretty/invisible_ranges.hpp"
+#include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/number_text.hpp"
 #include "value/stack_limit.hpp"
@@ -270,6 +271,9 @@ void append_value_text(std::string& out, const value::Node& node) {
       out.push_back('}');
       return;
     }
+    case value::Kind::Deferred:
+      // The renderer asks for the real value of these before drawing them.
+      throw value::InternalError("an unconverted part of the inputs was drawn");
   }
 }
 

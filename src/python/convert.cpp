@@ -57,6 +57,24 @@ bool Converter::convert_list(PyObject* list, Node& out, const Node* base) {
   return true;
 }
 
+Attempt Converter::convert_plain(PyObject* object, Node& out) {
+  plain_only_ = true;
+  bool converted = false;
+  try {
+    converted = convert(object, out);
+  } catch (const value::StackExhausted&) {
+    in_order_wanted_ = true;  // convert() raises RecursionError there in its turn
+  } catch (...) {
+    plain_only_ = false;
+    throw;
+  }
+  plain_only_ = false;
+  if (converted) return Attempt::Converted;
+  if (!in_order_wanted_) return Attempt::Raised;
+  in_order_wanted_ = false;
+  return Attempt::NotApplied;
+}
+
 bool Converter::entered(const RecursionGuard& guard) {
   if (guard) return true;
   if (plain_only_ && PyErr_ExceptionMatches(PyExc_RecursionError)) {
@@ -278,6 +296,8 @@ PyRef value_to_py(const Node& node) {
       }
       return dict;
     }
+    case value::Kind::Deferred:
+      break;
   }
   throw value::InternalError("value node of unknown kind");
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "engine/change.hpp"
 #include "value/value.hpp"
 
 namespace hexalume::python {
@@ -17,6 +18,14 @@ namespace hexalume::python {
 // own methods raised). A dictionary or set changed while it is read throws value::InternalError;
 // a signal handler that raises throws value::Cancelled (its exception set).
 std::optional<value::Value> inputs_from_py(PyObject* old_object, PyObject* new_object);
+
+// Item `index` of the list at `parent` in t2 (`from_new`) or t1, read again from the two inputs
+// that a comparison of paired inputs keeps, converted into `arena`: the value of a Deferred item.
+// Both inputs must still hold equal items there, else RuntimeError. Throws value::Cancelled with
+// the exception set when it fails.
+value::Node deferred_item_from_py(PyObject* old_root, PyObject* new_root,
+                                  const engine::Position& parent, std::uint64_t index,
+                                  bool from_new, value::Arena& arena);
 
 // The Python object for a tree node (dict, list, str, int, float, bool or None); dictionaries
 // iterate their keys in byte order. An empty owner means an exception is set. Throws

@@ -1,7 +1,8 @@
 #pragma once
 
 // The converter of Python objects into value trees, shared by the files that hold its parts:
-// convert.cpp (containers and the entry points), convert_rules.cpp (the choice of rule for
+// convert.cpp (containers and the entry points), convert_pairs.cpp (walking both inputs together
+// and converting only where they differ), convert_rules.cpp (the choice of rule for
 // subclasses and library objects, and the scalar rules), convert_shared.cpp (converting t2 against
 // t1's nodes), convert_scattered.cpp (reading long lists in address order) and
 // convert_library.cpp (frames, models and arrays through their export methods). Only those files
@@ -83,6 +84,11 @@ class Converter {
   // comparison then recognises those parts without looking inside. Only base's nodes are read,
   // never the Python objects they came from, so Python code run meanwhile cannot mislead it.
   bool convert_against(PyObject* object, const Node& base, Node& out);
+
+  // Converts `object` as convert() does where that takes only the plain rules, which run no
+  // Python code: Converted; NotApplied, with no exception set, where anything else would be
+  // needed or an error raised (convert() then does both); Raised when an exception is set.
+  Attempt convert_plain(PyObject* object, Node& out);
 
  private:
   // How many items in a row of a list or tuple may share nothing with base's items before the

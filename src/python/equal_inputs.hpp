@@ -2,11 +2,16 @@
 
 #include "python/boundary.hpp"
 
+#include <optional>
+
+#include "value/value.hpp"
+
 namespace hexalume::python {
 
-// What a walk over two Python inputs found before either was converted.
+// What a walk over two Python inputs found before either was converted in full.
 enum class InputEquality : std::uint8_t {
   Equal,      // both convert, without running Python code, into equal value trees
+  Paired,     // they differ, and the trees of both were built by the walk (see paired_inputs)
   Undecided,  // a difference, or something the walk does not follow: convert as usual
   Failed,     // a Python exception is set (the interpreter ran out of memory)
 };
@@ -18,7 +23,16 @@ enum class InputEquality : std::uint8_t {
 // lone surrogates, NaN or infinity, integers beyond 64 bits, deep nesting, a thread stack running
 // short). Runs no Python code but signal handlers, which may change the inputs: then the answer
 // is about the inputs as the walk saw them, and no crash. Leaves no exception set except with
-// Failed; a handler's exception comes out as value::Cancelled.
+// Failed; a handler's exception comes out as value::Cancelled. Never gives Paired.
 InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object);
+
+// The same walk, going on past differences, so that only what differs is converted. Where it
+// gives Paired, `inputs` is the list [t1, t2] exactly as inputs_from_py would convert it, except
+// that every part the two hold equally at the same position is one Deferred node in both trees
+// (a changed leaf, an added or removed member or item, and the containers leading to them are
+// converted). A signal handler that runs during the walk makes it Undecided: the inputs are then
+// converted as usual, as they are after the handler.
+InputEquality paired_inputs_from_py(PyObject* old_object, PyObject* new_object,
+                                    std::optional<value::Value>& inputs);
 
 }  // namespace hexalume::python

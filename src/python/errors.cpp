@@ -27,6 +27,9 @@ constexpr char kUnexpectedKeyword[] = "%s got an unexpected keyword argument '%U
 constexpr char kArgumentPrefix[] = "argument '%s': %U";
 constexpr char kPathCollision[] =
     "Two positions have the same path %U in %U: keys containing \"']\" make paths ambiguous";
+constexpr char kInputsChanged[] =
+    "Vesperon.pretty(): the compared objects changed after the comparison, so their unchanged "
+    "list items cannot be shown for context";
 constexpr char kDepthExceeded[] = "maximum recursion depth exceeded%s";
 constexpr char kClassInitFailed[] = "An error occurred while initializing class %s";
 constexpr char kSecondInitialisation[] =
@@ -60,6 +63,8 @@ void restore_exception(PyRef&& exception) {
 }
 
 }  // namespace
+
+void raise_inputs_changed() { PyErr_SetString(PyExc_RuntimeError, kInputsChanged); }
 
 std::optional<std::string> type_qualname(PyObject* object) {
   PyRef name = PyRef::steal(

@@ -57,6 +57,10 @@ void prefix_argument_error(const char* keyword);
 // "']" make paths ambiguous".
 void raise_path_collision(std::string_view path, std::string_view section);
 
+// RuntimeError for pretty(context=...) when the objects a comparison keeps to show unchanged list
+// items no longer hold them as they did.
+void raise_inputs_changed();
+
 // RecursionError "maximum recursion depth exceeded<where>" for nesting beyond value::kMaxDepth.
 void raise_depth_exceeded(const char* where);
 

@@ -23,14 +23,22 @@ namespace {
 constexpr char kClassName[] = "Vesperon";
 constexpr char kConstructorName[] = "Vesperon.__new__()";
 
-// The instance: the object header and one finished comparison, built in place once the
-// comparison has succeeded and never changed afterwards.
+// The instance: the object header, one finished comparison, built in place once the comparison
+// has succeeded and never changed afterwards, and, when the comparison converted only what
+// differs, the two inputs (held), from which pretty() reads unchanged list items for context.
 struct PyVesperon {
   PyObject_HEAD engine::Vesperon comparison;
+  PyObject* inputs[2];
 };
 
-const engine::Vesperon& comparison_of(PyObject* self) {
-  return reinterpret_cast<PyVesperon*>(self)->comparison;
+PyVesperon& instance_of(PyObject* self) { return *reinterpret_cast<PyVesperon*>(self); }
+
+const engine::Vesperon& comparison_of(PyObject* self) { return instance_of(self).comparison; }
+
+// Whether the options name ignore_order, whatever its value (it is validated later): unordered
+// matching reads every item, so the inputs are then converted in full.
+bool names_ignore_order(PyObject* keywords) {
+  return keywords != nullptr && PyDict_GetItemString(keywords, "ignore_order") != nullptr;
 }
 
 // Binds (t1, t2, **kwargs) the way a Python signature would. On success t1 and t2 are set and
@@ -102,12 +110,15 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   // Both inputs are converted before any option is read, so a bad input wins over a bad option.
   // Inputs shown equal without conversion (which could not have failed on them) give the empty
   // report under every option: two nulls stand in for them, and no copy of either is kept.
-  InputEquality equality = equal_inputs_from_py(t1.get(), t2.get());
-  if (equality == InputEquality::Failed) return nullptr;
+  // Otherwise only what differs is converted where the walk can pair the inputs.
   std::optional<value::Value> inputs;
+  const InputEquality equality = names_ignore_order(keywords.get())
+                                     ? equal_inputs_from_py(t1.get(), t2.get())
+                                     : paired_inputs_from_py(t1.get(), t2.get(), inputs);
+  if (equality == InputEquality::Failed) return nullptr;
   if (equality == InputEquality::Equal) {
     inputs = engine::null_inputs();
-  } else {
+  } else if (equality == InputEquality::Undecided) {
     inputs = inputs_from_py(t1.get(), t2.get());
     if (!inputs) return nullptr;
   }
@@ -121,8 +132,12 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = allocate(type, 0);
   if (self == nullptr) return nullptr;
-  new (&reinterpret_cast<PyVesperon*>(self)->comparison) engine::Vesperon(std::move(comparison));
-  return self;
+  PyVesperon& instance = instance_of(self);
+  new (&instance.comparison) engine::Vesperon(std::move(comparison));
+  const bool paired = equality == InputEquality::Paired;
+  instance.inputs[0] = paired ? t1.release() : nullptr;
+  instance.inputs[1] = paired ? t2.release() : nullptr;
+  return self;  // tracked by the collector since its allocation
 }
 
 PyObject* vesperon_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -131,13 +146,32 @@ PyObject* vesperon_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void vesperon_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  engine::Vesperon& comparison = reinterpret_cast<PyVesperon*>(self)->comparison;
+  PyObject_GC_UnTrack(self);
+  PyVesperon& instance = instance_of(self);
+  Py_CLEAR(instance.inputs[0]);
+  Py_CLEAR(instance.inputs[1]);
+  engine::Vesperon& comparison = instance.comparison;
   comparison.report = value::Value();
   comparison.inputs = value::Value();
   comparison.~Vesperon();
   auto release = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   release(self);
   Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// The inputs an instance holds may hold the instance in turn.
+int vesperon_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(instance_of(self).inputs[0]);
+  Py_VISIT(instance_of(self).inputs[1]);
+  Py_VISIT(Py_TYPE(self));
+  return 0;
+}
+
+// Only an instance in unreachable garbage is cleared: nothing can ask it for pretty() afterwards.
+int vesperon_clear(PyObject* self) {
+  Py_CLEAR(instance_of(self).inputs[0]);
+  Py_CLEAR(instance_of(self).inputs[1]);
+  return 0;
 }
 
 PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
@@ -148,7 +182,9 @@ PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return call_guarded([&] { return pretty_method(comparison_of(self), args, kwargs).release(); });
+  const PyVesperon& instance = instance_of(self);
+  return call_guarded(
+      [&] { return pretty_method(instance.comparison, instance.inputs, args, kwargs).release(); });
 }
 
 PyObject* vesperon_repr(PyObject* self) {
@@ -178,6 +214,8 @@ PyType_Slot vesperon_slots[] = {
     {Py_tp_doc, const_cast<char*>("Vesperon(t1, t2, **kwargs)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(vesperon_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(vesperon_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(vesperon_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(vesperon_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(vesperon_repr)},
     {Py_nb_bool, reinterpret_cast<void*>(vesperon_bool)},
     {Py_mp_length, reinterpret_cast<void*>(vesperon_length)},
@@ -188,7 +226,10 @@ PyType_Slot vesperon_slots[] = {
 // "builtins." makes the class report builtins as its module. No Py_TPFLAGS_BASETYPE: the class
 // cannot be subclassed, and it has neither an instance __dict__ nor weak references.
 PyType_Spec vesperon_spec = {
-    "builtins.Vesperon", static_cast<int>(sizeof(PyVesperon)), 0, Py_TPFLAGS_DEFAULT,
+    "builtins.Vesperon",
+    static_cast<int>(sizeof(PyVesperon)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
     vesperon_slots,
 };
 

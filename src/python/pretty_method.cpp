@@ -6,6 +6,7 @@
 
 #include "pretty/change_tree.hpp"
 #include "pretty/options.hpp"
+#include "python/convert.hpp"
 #include "python/errors.hpp"
 
 namespace hexalume::python {
@@ -69,7 +70,8 @@ bool read_unsigned(const std::array<PyRef, KeywordCount>& given, Keyword keyword
 
 }  // namespace
 
-PyRef pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject* kwargs) {
+PyRef pretty_method(const engine::Vesperon& comparison, PyObject* const (&inputs)[2],
+                    PyObject* args, PyObject* kwargs) {
   const Py_ssize_t positional = args != nullptr ? PyTuple_Size(args) : 0;
   if (positional < 0) return {};
   if (positional > 0) {
@@ -88,7 +90,15 @@ PyRef pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject
       return {};
     }
   }
-  const std::string text = pretty::render_pretty(comparison.changes, options);
+  // Unchanged list items that the comparison did not convert are read from the inputs it kept.
+  value::Arena arena;
+  const pretty::DeferredItem deferred = [&](const engine::Position& parent, std::uint64_t index,
+                                            bool from_new) {
+    return deferred_item_from_py(inputs[0], inputs[1], parent, index, from_new, arena);
+  };
+  const bool paired = inputs[0] != nullptr;
+  const std::string text =
+      pretty::render_pretty(comparison.changes, options, paired ? &deferred : nullptr);
   return PyRef::steal(str_from_utf8(text));
 }
 

@@ -8,7 +8,9 @@ namespace hexalume::python {
 
 // Vesperon.pretty(*, compact=False, max_depth=5, context=0, no_color=False, path_header=False):
 // binds the keyword arguments and renders the comparison. Returns the rendered str; an empty
-// owner means an exception is set. The comparison is only read.
-PyRef pretty_method(const engine::Vesperon& comparison, PyObject* args, PyObject* kwargs);
+// owner means an exception is set. The comparison is only read. `inputs` are the two inputs a
+// comparison of paired inputs keeps (else two nullptr), for the list items it did not convert.
+PyRef pretty_method(const engine::Vesperon& comparison, PyObject* const (&inputs)[2],
+                    PyObject* args, PyObject* kwargs);
 
 }  // namespace hexalume::python

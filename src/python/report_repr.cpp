@@ -59,6 +59,8 @@ class ReprWriter {
       case Kind::List:
       case Kind::Object:
         return write_container(node);
+      case Kind::Deferred:
+        break;
     }
     return write_through_python(node);
   }

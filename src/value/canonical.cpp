@@ -1,5 +1,6 @@
 #include "value/canonical.hpp"
 
+#include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/number_text.hpp"
 #include "value/stack_limit.hpp"
@@ -49,6 +50,8 @@ void append_canonical_string(std::string& out, const Node& node) {
       out.push_back('}');
       return;
     }
+    case Kind::Deferred:
+      throw InternalError("an unconverted part of the inputs has no canonical text");
   }
 }
 

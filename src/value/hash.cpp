@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "value/internal_error.hpp"
 #include "value/interrupt.hpp"
 #include "value/stack_limit.hpp"
 
@@ -61,6 +62,8 @@ class Hasher {
         return {container_hash(node), kList};
       case Kind::Object:
         return {container_hash(node), kObject};
+      case Kind::Deferred:
+        throw InternalError("an unconverted part of the inputs was hashed");
     }
     return {0, kNull};
   }

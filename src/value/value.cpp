@@ -482,8 +482,10 @@ Node copy_node(const Node& node, Arena& arena) {
       }
       return make_object(members, count);
     }
+    case Kind::Deferred:
+      break;
   }
-  return node;
+  throw InternalError("an unconverted part of the inputs was copied");
 }
 
 namespace {
@@ -562,6 +564,8 @@ bool equal_to_depth(const Node& left, const Node& right, std::size_t levels) {
       }
       return true;
     }
+    case Kind::Deferred:
+      return false;  // only the identical node stands for the same part
   }
   return false;
 }

@@ -9,7 +9,11 @@
 
 namespace hexalume::value {
 
-enum class Kind : std::uint8_t { Null, Bool, Number, String, List, Object };
+// Deferred stands for a part that the two inputs hold equally at the same position and that was
+// never converted: the same Deferred node (same id) sits at that position in both trees, so the
+// comparison sees identical nodes and never looks inside. Only the Python layer makes them, and
+// only where nothing but unchanged list neighbours shown for context may ask for the value.
+enum class Kind : std::uint8_t { Null, Bool, Number, String, List, Object, Deferred };
 
 // Non-negative integers are always Unsigned, negative integers always Signed, and integers
 // outside both 64-bit ranges always Big (sign and binary magnitude in the arena); floats are
@@ -154,6 +158,13 @@ struct IntegerParts {
 // `buffer` backs the magnitude of a 64-bit value. Throws InternalError for a Float node.
 IntegerParts integer_parts(const Node& number, std::uint32_t (&buffer)[2]);
 Node make_string(Arena& arena, std::string_view text);
+// A Deferred node; `id` tells it apart from the other Deferred nodes of the same trees.
+inline Node make_deferred(std::uint64_t id) {
+  Node node;
+  node.kind = Kind::Deferred;
+  node.unsigned_int = id;
+  return node;
+}
 // Container makers take arrays already allocated in the same arena and filled.
 Node make_list(const Node* items, std::size_t count);
 Node make_object(const Member* members, std::size_t count);
