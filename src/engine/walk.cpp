@@ -129,7 +129,9 @@ void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
       order = old_member->key.string().compare(new_member->key.string());
     }
     if (order == 0) {
-      if (!value::equal_within(old_member->value, new_member->value, kCheckLevels)) {
+      // Parts both inputs hold equally are mostly one shared node: no call for those.
+      if (!value::same_node(old_member->value, new_member->value) &&
+          !value::equal_within(old_member->value, new_member->value, kCheckLevels)) {
         walk.pending.enter_member(old_member, new_member);
         if (walk.filtering) append_key_segment(path, old_member->key.string());
         visit(walk, old_member->value, new_member->value);
@@ -156,7 +158,10 @@ void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
   const std::size_t mark = path.size();
   for (std::size_t i = 0; i < common; ++i) {
     value::poll_interrupt();
-    if (value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) continue;
+    if (value::same_node(t1.items[i], t2.items[i]) ||
+        value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) {
+      continue;
+    }
     walk.pending.enter_item(i, &t1.items[i], &t2.items[i]);
     if (walk.filtering) append_index_segment(path, i);
     visit(walk, t1.items[i], t2.items[i]);

@@ -81,7 +81,7 @@ struct BuiltPair {
 // (which run no Python code): anything else stops it, and the inputs are converted as usual.
 class PairWalk {
  public:
-  PairWalk(Converter* converter, Arena* arena) : converter_(converter), arena_(arena) {}
+  explicit PairWalk(bool building) : building_(building) {}
   PairWalk(const PairWalk&) = delete;
   PairWalk& operator=(const PairWalk&) = delete;
   ~PairWalk() {
@@ -90,6 +90,14 @@ class PairWalk {
 
   // True when an exception is set and must reach the caller.
   bool failed() const { return failed_; }
+
+  // The list [t1, t2] of what a walk that built both gave, with the memory of both.
+  value::Value take_tree(const Node (&both)[2]) {
+    Node* items = arena().allocate_nodes(2);
+    items[0] = both[0];
+    items[1] = both[1];
+    return value::Value(std::move(arena_), value::make_list(items, 2));
+  }
 
   // Both objects are borrowed; neither is used after a poll.
   Outcome pair(PyObject* old_object, PyObject* new_object, Node& old_out, Node& new_out) {
@@ -139,16 +147,47 @@ class PairWalk {
   // Two objects that differ (or are not both containers the walk follows): each converted on
   // its own.
   Outcome differing(PyObject* old_object, PyObject* new_object, Node& old_out, Node& new_out) {
-    if (converter_ == nullptr) return Outcome::Stop;
+    if (!building_) return Outcome::Stop;
     if (!convert_one(old_object, old_out) || !convert_one(new_object, new_out)) {
       return Outcome::Stop;
     }
     return Outcome::Built;
   }
 
-  // Converts one object by the plain rules; false stops the walk.
+  // Converts one object by the plain rules; false stops the walk. The common scalars are made
+  // here, so that a walk that meets only those never sets up a converter.
   bool convert_one(PyObject* object, Node& out) {
-    const Attempt attempt = converter_->convert_plain(object, out);
+    switch (exact_type_of(object)) {
+      case ExactType::None:
+        out = value::make_null();
+        return true;
+      case ExactType::Bool:
+        out = value::make_bool(object == Py_True);
+        return true;
+      case ExactType::Int: {
+        int overflow = 0;
+        const long long number = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (overflow != 0) break;  // beyond 64 bits: the converter's rule
+        out = value::make_signed(number);
+        return true;
+      }
+      case ExactType::Float: {
+        const double number = PyFloat_AsDouble(object);
+        if (!std::isfinite(number)) return false;  // conversion raises ValueError for it
+        out = value::make_float(number);
+        return true;
+      }
+      case ExactType::Str: {
+        Py_ssize_t size = 0;
+        const char* bytes = text_of(object, size);
+        if (bytes == nullptr) return false;
+        out = value::make_string(arena(), {bytes, static_cast<std::size_t>(size)});
+        return true;
+      }
+      default:
+        break;
+    }
+    const Attempt attempt = converter().convert_plain(object, out);
     if (attempt == Attempt::Raised) failed_ = true;
     return attempt == Attempt::Converted;
   }
@@ -248,7 +287,7 @@ class PairWalk {
                          ExactType new_plain, Node& old_out, Node& new_out) {
     const Py_ssize_t old_count = sequence_size(old_sequence, old_plain);
     const Py_ssize_t new_count = sequence_size(new_sequence, new_plain);
-    if (converter_ == nullptr && old_count != new_count) return Outcome::Stop;
+    if (!building_ && old_count != new_count) return Outcome::Stop;
     if (!enter()) return Outcome::Stop;
     Held old_held(old_sequence);
     Held new_held(new_sequence);
@@ -290,7 +329,7 @@ class PairWalk {
   // (the same on both sides) where they agree, and its own items past the common length.
   bool build_items(PyObject* sequence, ExactType plain, Py_ssize_t count, Py_ssize_t common,
                    std::size_t first_built, std::uint64_t first_id, bool old_side, Node& out) {
-    Node* items = count > 0 ? arena_->allocate_nodes(static_cast<std::size_t>(count)) : nullptr;
+    Node* items = count > 0 ? arena().allocate_nodes(static_cast<std::size_t>(count)) : nullptr;
     std::size_t next = first_built;
     for (Py_ssize_t i = 0; i < count; ++i) {
       const auto at = static_cast<std::size_t>(i);
@@ -312,7 +351,7 @@ class PairWalk {
   // common case and needs no hashing; otherwise by looking each key up in the other dict.
   Outcome pair_dicts(PyObject* old_dict, PyObject* new_dict, Node& old_out, Node& new_out) {
     const Py_ssize_t size = PyDict_Size(old_dict);
-    if (converter_ == nullptr && size != PyDict_Size(new_dict)) return Outcome::Stop;
+    if (!building_ && size != PyDict_Size(new_dict)) return Outcome::Stop;
     if (!enter()) return Outcome::Stop;
     Held old_held(old_dict);
     Held new_held(new_dict);
@@ -358,9 +397,8 @@ class PairWalk {
     built_.resize(first_built);
     if (!exact_text_keys(old_dict) || !exact_text_keys(new_dict)) return Outcome::Stop;
     const Py_ssize_t new_size = PyDict_Size(new_dict);
-    const Outcome outcome = converter_ == nullptr
-                                ? same_by_lookup(old_dict, new_dict)
-                                : build_by_lookup(old_dict, new_dict, old_out, new_out);
+    const Outcome outcome = !building_ ? same_by_lookup(old_dict, new_dict)
+                                       : build_by_lookup(old_dict, new_dict, old_out, new_out);
     if (outcome == Outcome::Stop) return outcome;
     --depth_;
     // A handler may have changed either dict.
@@ -392,8 +430,8 @@ class PairWalk {
   bool build_in_order(PyObject* old_dict, PyObject* new_dict, Py_ssize_t size,
                       std::size_t first_built, Node& old_out, Node& new_out) {
     const auto count = static_cast<std::size_t>(size);
-    Member* old_members = arena_->allocate_members(count);
-    Member* new_members = arena_->allocate_members(count);
+    Member* old_members = arena().allocate_members(count);
+    Member* new_members = arena().allocate_members(count);
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
@@ -411,9 +449,32 @@ class PairWalk {
         old_members[index].value = new_members[index].value = deferred();
       }
     }
-    old_out = value::make_object(old_members, value::sort_members(old_members, count));
-    new_out = value::make_object(new_members, value::sort_members(new_members, count));
+    sort_by_key(old_members, new_members, count);
+    old_out = value::make_object(old_members, count);
+    new_out = value::make_object(new_members, count);
     return PyDict_Size(new_dict) == size;
+  }
+
+  // Sorts two member arrays whose keys agree one for one (and are distinct, as the keys of a
+  // dict are) by key bytes, in one sort.
+  static void sort_by_key(Member* old_members, Member* new_members, std::size_t count) {
+    constexpr std::size_t kInsertionLimit = 16;
+    if (count <= kInsertionLimit) {
+      for (std::size_t i = 1; i < count; ++i) {
+        const Member old_member = old_members[i];
+        const Member new_member = new_members[i];
+        std::size_t j = i;
+        for (; j > 0 && value::text_less(old_member.key, old_members[j - 1].key); --j) {
+          old_members[j] = old_members[j - 1];
+          new_members[j] = new_members[j - 1];
+        }
+        old_members[j] = old_member;
+        new_members[j] = new_member;
+      }
+      return;
+    }
+    value::sort_members(old_members, count);
+    value::sort_members(new_members, count);
   }
 
   // Keys in a different order or not the same keys: each old member is paired with the new
@@ -421,8 +482,8 @@ class PairWalk {
   Outcome build_by_lookup(PyObject* old_dict, PyObject* new_dict, Node& old_out, Node& new_out) {
     const auto old_size = static_cast<std::size_t>(PyDict_Size(old_dict));
     const auto new_size = static_cast<std::size_t>(PyDict_Size(new_dict));
-    Member* old_members = old_size > 0 ? arena_->allocate_members(old_size) : nullptr;
-    Member* new_members = new_size > 0 ? arena_->allocate_members(new_size) : nullptr;
+    Member* old_members = old_size > 0 ? arena().allocate_members(old_size) : nullptr;
+    Member* new_members = new_size > 0 ? arena().allocate_members(new_size) : nullptr;
     std::size_t old_count = 0;
     std::size_t new_count = 0;
     Py_ssize_t position = 0;
@@ -471,7 +532,7 @@ class PairWalk {
     Py_ssize_t size = 0;
     const char* bytes = text_of(key, size);
     if (bytes == nullptr) return false;
-    out = value::make_string(*arena_, {bytes, static_cast<std::size_t>(size)});
+    out = value::make_string(arena(), {bytes, static_cast<std::size_t>(size)});
     return true;
   }
 
@@ -498,8 +559,19 @@ class PairWalk {
     return true;
   }
 
-  Converter* converter_;
-  Arena* arena_;
+  // Made when the first difference is met: equal inputs need neither.
+  Arena& arena() {
+    if (!arena_) arena_ = std::make_unique<Arena>();
+    return *arena_;
+  }
+  Converter& converter() {
+    if (!converter_) converter_.emplace(arena());
+    return *converter_;
+  }
+
+  const bool building_;
+  std::unique_ptr<Arena> arena_;
+  std::optional<Converter> converter_;
   std::vector<BuiltPair> built_;
   std::uint64_t next_id_ = 0;
   unsigned depth_ = 0;
@@ -510,7 +582,7 @@ class PairWalk {
 }  // namespace
 
 InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object) {
-  PairWalk walk(nullptr, nullptr);
+  PairWalk walk(false);
   Node unused;
   if (walk.pair(old_object, new_object, unused, unused) == Outcome::Same) {
     return InputEquality::Equal;
@@ -520,19 +592,17 @@ InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object) {
 
 InputEquality paired_inputs_from_py(PyObject* old_object, PyObject* new_object,
                                     std::optional<value::Value>& inputs) {
-  auto arena = std::make_unique<Arena>();
-  Converter converter(*arena);
-  Node* both = arena->allocate_nodes(2);
-  Outcome outcome;
-  {
-    PairWalk walk(&converter, arena.get());
-    outcome = walk.pair(old_object, new_object, both[0], both[1]);
-    if (outcome == Outcome::Stop) {
+  PairWalk walk(true);
+  Node both[2];
+  switch (walk.pair(old_object, new_object, both[0], both[1])) {
+    case Outcome::Same:
+      return InputEquality::Equal;
+    case Outcome::Stop:
       return walk.failed() ? InputEquality::Failed : InputEquality::Undecided;
-    }
+    case Outcome::Built:
+      break;
   }
-  if (outcome == Outcome::Same) return InputEquality::Equal;
-  inputs.emplace(std::move(arena), value::make_list(both, 2));
+  inputs.emplace(walk.take_tree(both));
   return InputEquality::Paired;
 }
 
