@@ -1,5 +1,6 @@
 // Walks two Python inputs side by side before (or instead of) converting them in full.
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -144,6 +145,31 @@ class PairWalk {
   }
 
  private:
+  // Most members and items are scalars equal on both sides: those are recognised here without
+  // a call of pair(). False means "not shown here", and pair() decides.
+  [[gnu::always_inline]] bool quick_same(PyObject* old_object, PyObject* new_object) {
+    PyTypeObject* type = Py_TYPE(old_object);
+    if (type != Py_TYPE(new_object)) return false;
+    if (type == &PyUnicode_Type) {
+      Py_ssize_t old_size = 0;
+      Py_ssize_t new_size = 0;
+      const char* old_bytes = text_of(old_object, old_size);
+      if (old_bytes == nullptr) return false;
+      if (old_object == new_object) return true;
+      const char* new_bytes = text_of(new_object, new_size);
+      return new_bytes != nullptr && old_size == new_size &&
+             std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) == 0;
+    }
+    if (type == &PyLong_Type) {
+      return old_object == new_object || same_integers(old_object, new_object);
+    }
+    if (type == &PyFloat_Type) {
+      const double old_number = PyFloat_AsDouble(old_object);
+      return std::isfinite(old_number) && old_number == PyFloat_AsDouble(new_object);
+    }
+    return old_object == new_object && (old_object == Py_None || type == &PyBool_Type);
+  }
+
   // Two objects that differ (or are not both containers the walk follows): each converted on
   // its own.
   Outcome differing(PyObject* old_object, PyObject* new_object, Node& old_out, Node& new_out) {
@@ -270,8 +296,18 @@ class PairWalk {
     return bytes;
   }
 
-  // Whether two exact str keys hold the same text; nullopt stops the walk.
+  // Whether two exact str keys hold the same text; nullopt stops the walk. Documents repeat
+  // their keys, and a parser usually makes one object per distinct key: pairs found equal are
+  // remembered, so that most keys are compared without reading their texts. Python code run by
+  // a signal handler may free a key and reuse its memory, so it forgets them all.
   std::optional<bool> same_key(PyObject* old_key, PyObject* new_key) {
+    KeyPair& known =
+        known_keys_[(reinterpret_cast<std::uintptr_t>(old_key) >> 4) % known_keys_.size()];
+    if (known.old_key == old_key && known.new_key == new_key) [[likely]] {
+      if (known_runs_ == python_code_runs()) return true;
+      known_keys_.fill({});
+      known_runs_ = python_code_runs();
+    }
     Py_ssize_t old_size = 0;
     Py_ssize_t new_size = 0;
     const char* old_bytes = text_of(old_key, old_size);
@@ -279,8 +315,16 @@ class PairWalk {
     if (old_key == new_key) return true;
     const char* new_bytes = text_of(new_key, new_size);
     if (new_bytes == nullptr) return std::nullopt;
-    return old_size == new_size &&
-           std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) == 0;
+    if (old_size != new_size ||
+        std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) != 0) {
+      return false;
+    }
+    if (known_runs_ != python_code_runs()) {
+      known_keys_.fill({});
+      known_runs_ = python_code_runs();
+    }
+    known = {old_key, new_key};
+    return true;
   }
 
   Outcome pair_sequences(PyObject* old_sequence, ExactType old_plain, PyObject* new_sequence,
@@ -298,6 +342,7 @@ class PairWalk {
       PyObject* old_item = sequence_item(old_sequence, old_plain, i);
       PyObject* new_item = sequence_item(new_sequence, new_plain, i);
       if (old_item == nullptr || new_item == nullptr) return Outcome::Stop;
+      if (quick_same(old_item, new_item)) continue;
       Node old_node;
       Node new_node;
       const Outcome outcome = pair(old_item, new_item, old_node, new_node);
@@ -377,6 +422,7 @@ class PairWalk {
         in_order = false;
         break;
       }
+      if (quick_same(old_item, new_item)) continue;
       Node old_node;
       Node new_node;
       const Outcome outcome = pair(old_item, new_item, old_node, new_node);
@@ -568,6 +614,13 @@ class PairWalk {
     if (!converter_) converter_.emplace(arena());
     return *converter_;
   }
+
+  struct KeyPair {
+    PyObject* old_key = nullptr;
+    PyObject* new_key = nullptr;
+  };
+  std::array<KeyPair, 64> known_keys_{};
+  std::uint64_t known_runs_ = python_code_runs();  // when known_keys_ was last emptied
 
   const bool building_;
   std::unique_ptr<Arena> arena_;

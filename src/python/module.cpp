@@ -35,10 +35,12 @@ PyVesperon& instance_of(PyObject* self) { return *reinterpret_cast<PyVesperon*>(
 
 const engine::Vesperon& comparison_of(PyObject* self) { return instance_of(self).comparison; }
 
-// Whether the options name ignore_order, whatever its value (it is validated later): unordered
-// matching reads every item, so the inputs are then converted in full.
-bool names_ignore_order(PyObject* keywords) {
-  return keywords != nullptr && PyDict_GetItemString(keywords, "ignore_order") != nullptr;
+// Whether the options may ask for ignore_order (they are validated later): unordered matching
+// reads every item, so the inputs are then converted in full.
+bool may_ignore_order(PyObject* keywords) {
+  if (keywords == nullptr) return false;
+  PyObject* given = PyDict_GetItemString(keywords, "ignore_order");
+  return given != nullptr && given != Py_False;
 }
 
 // Binds (t1, t2, **kwargs) the way a Python signature would. On success t1 and t2 are set and
@@ -112,7 +114,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   // report under every option: two nulls stand in for them, and no copy of either is kept.
   // Otherwise only what differs is converted where the walk can pair the inputs.
   std::optional<value::Value> inputs;
-  const InputEquality equality = names_ignore_order(keywords.get())
+  const InputEquality equality = may_ignore_order(keywords.get())
                                      ? equal_inputs_from_py(t1.get(), t2.get())
                                      : paired_inputs_from_py(t1.get(), t2.get(), inputs);
   if (equality == InputEquality::Failed) return nullptr;
