@@ -1,7 +1,6 @@
 # Wrong uses of hexalume. Under `mypy --strict` each line marked `# E: code` must be reported with
 # that error code, and no other line may be reported: proof that the stubs are in force (the
-# constructor is overloaded on verbose_level, hence "call-overload"). pyright, in strict mode,
-# must report the same lines.
+# constructor is overloaded on verbose_level, hence "call-overload").
 from hexalume import Vesperon
 
 Vesperon(1, 2, ignore_order=1)  # E: call-overload
