@@ -6,7 +6,6 @@
 #include "engine/comparison.hpp"
 #include "engine/report.hpp"
 #include "literal.hpp"
-#include "path_support.hpp"
 #include "pretty/change_tree.hpp"
 #include "pretty/options.hpp"
 #include "value/internal_error.hpp"
@@ -20,11 +19,20 @@ namespace hexalume {
 namespace {
 
 using pretty::PrettyOptions;
-using testing::joined;
 using testing::literal;
 
 const std::string V = "\u2502   ";            // vertical guide
 const std::string L = "\u2570\u2500\u2500 ";  // last connector
+
+// Lines joined by line feeds, to write expected renderings one line per argument.
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    if (&line != &lines.front()) text += '\n';
+    text += line;
+  }
+  return text;
+}
 
 PrettyOptions plain(bool compact = false) {
   PrettyOptions options;

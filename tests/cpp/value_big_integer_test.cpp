@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
 #include "literal.hpp"
 #include "value/big_unsigned.hpp"
 #include "value/exact_number.hpp"
 #include "value/hash.hpp"
-#include "value/internal_error.hpp"
 #include "value/number_text.hpp"
 #include "value/value.hpp"
 
@@ -72,43 +69,17 @@ TEST_P(big_equality, by_value_never_a_float) {
 INSTANTIATE_TEST_SUITE_P(
     value, big_equality,
     ::testing::Values(
-        EqualityCase{"123456789012345678901234567890", "123456789012345678901234567890", true},
         EqualityCase{"123456789012345678901234567890", "123456789012345678901234567891", false},
         EqualityCase{"123456789012345678901234567890", "-123456789012345678901234567890", false},
         EqualityCase{"100000000000000000000", "1e20", false},
         EqualityCase{"18446744073709551616", "18446744073709551615", false},
-        EqualityCase{"[-0.0, {\"a\": 1}]", "[0.0, {\"a\": 1}]", true},
-        EqualityCase{"[1]", "[1.0]", false},
         // Items and member values: texts, identical scalars and the rest each take their own way.
         EqualityCase{"{\"x\": -0.0, \"y\": [0.0]}", "{\"x\": 0.0, \"y\": [-0.0]}", true},
         EqualityCase{"{\"x\": \"1\"}", "{\"x\": 1}", false},
         EqualityCase{"[\"abcdefghij\", true, null]", "[\"abcdefghij\", true, null]", true},
         EqualityCase{"[\"abcdefghij\"]", "[\"abcdefghik\"]", false},
-        EqualityCase{"[true]", "[1]", false},
+        EqualityCase{"[true]", "[1]", false}, EqualityCase{"[1]", "[1.0]", false},
         EqualityCase{"[-1, 18446744073709551615]", "[-1, 18446744073709551615]", true}));
-
-// The hash tells apart what equality tells apart in the common shapes.
-TEST(structural_hash, separates_kinds_and_shapes) {
-  // JSON texts separated by '|'.
-  const std::string listed =
-      R"(null|true|false|0|0.0|1|1.0|-1|"1"|""|[]|{}|[[]]|[1, 2]|[2, 1]|["ab"]|["a", "b"]|)"
-      R"({"a": 1}|{"b": 1}|{"a": 2}|["a", 1]|"abcdefgh"|"abcdefghi"|"abcdefgh\u0000"|"a\u0000"|)"
-      R"({"a": "b"}|{"b": "a"}|{"a": 1, "b": 2}|{"a": 2, "b": 1}|[{"a": 1}]|[{"a": 1}, {}]|)"
-      R"({"a": [1]}|{"a": {"a": 1}})";
-  std::vector<std::string> values;
-  for (std::size_t start = 0, end = 0; start < listed.size(); start = end + 1) {
-    end = std::min(listed.find('|', start), listed.size());
-    values.push_back(listed.substr(start, end - start));
-  }
-  for (const std::string& left : values) {
-    for (const std::string& right : values) {
-      if (&left == &right) continue;
-      EXPECT_NE(value::structural_hash(literal(left).root()),
-                value::structural_hash(literal(right).root()))
-          << left << " vs " << right;
-    }
-  }
-}
 
 // Decimal text is written by splitting in halves and multiplying in base 10^9; schoolbook reading
 // back must give the same digits at every size around the splits, carries included.
@@ -128,43 +99,15 @@ TEST(big_unsigned, decimal_text_reads_back) {
   EXPECT_EQ(power, "1" + std::string(12000, '0'));
 }
 
-TEST(big_unsigned, decimal_and_hex_round_trip) {
-  const std::string decimal = "340282366920938463463374607431768211457";  // 2^128 + 1
-  std::string hex;
-  BigUnsigned::from_decimal(decimal).append_hex(hex);
-  EXPECT_EQ(hex, "100000000000000000000000000000001");
-  std::string back;
-  BigUnsigned::from_hex(hex).append_decimal(back);
-  EXPECT_EQ(back, decimal);
-  std::string zero;
-  BigUnsigned::from_decimal("000").append_decimal(zero);
-  EXPECT_EQ(zero, "0");
-  std::string nines;
-  (BigUnsigned::power_of_ten(45) -= BigUnsigned(1)).append_decimal(nines);
-  EXPECT_EQ(nines, std::string(45, '9'));
-  EXPECT_THROW(BigUnsigned::from_hex("12g"), value::InternalError);
-}
-
 TEST(exact_number, decimal_expansion_and_rounding) {
   value::DecimalNumber tenth = value::exact_decimal(value::make_float(0.1));
   EXPECT_EQ(tenth.digits, "1000000000000000055511151231257827021181583404541015625");
   EXPECT_EQ(tenth.exponent, -55);
-  // 0.15 is a little below 0.15: it rounds down to 0.1 on its true value
-  value::DecimalNumber rounded =
-      value::round_to_significant_digits(value::exact_decimal(value::make_float(0.15)), 1);
-  EXPECT_EQ(rounded.digits, "1");
-  EXPECT_EQ(rounded.exponent, -1);
-  rounded = value::round_to_significant_digits({false, "999", 0}, 2);  // 100 * 10^1
+  // A carry that lengthens the digits: 999 to 2 digits is 100 * 10^1.
+  value::DecimalNumber rounded = value::round_to_significant_digits({false, "999", 0}, 2);
   EXPECT_EQ(rounded.digits, "100");
   EXPECT_EQ(rounded.exponent, 1);
-  rounded = value::round_to_significant_digits({true, "5", 3}, 0);
-  EXPECT_EQ(rounded.digits, "1");
-  EXPECT_EQ(rounded.exponent, 4);
   EXPECT_TRUE(value::round_to_significant_digits({false, "49", 0}, 0).digits.empty());
-  EXPECT_TRUE(value::within_float_epsilon({false, "1", 0}, {false, "10", -1}));
-  EXPECT_FALSE(value::within_float_epsilon({false, "1", 0}, {true, "1", 0}));
-  EXPECT_TRUE(value::within_float_epsilon({false, "1", -16}, {true, "1", -16}));  // 2e-16
-  EXPECT_FALSE(value::within_float_epsilon({false, "3", -16}, {false, "", 0}));   // 3e-16
 }
 
 }  // namespace

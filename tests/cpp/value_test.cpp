@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <charconv>
-#include <limits>
 #include <random>
 #include <set>
 #include <string>
@@ -23,16 +21,6 @@ using value::make_signed;
 using value::make_unsigned;
 using value::number_text;
 
-TEST(number_text, integers) {
-  EXPECT_EQ(number_text(make_unsigned(0)), "0");
-  EXPECT_EQ(number_text(make_unsigned(9007199254740992ULL)), "9007199254740992");
-  EXPECT_EQ(number_text(make_unsigned(std::numeric_limits<std::uint64_t>::max())),
-            "18446744073709551615");
-  EXPECT_EQ(number_text(make_signed(-5)), "-5");
-  EXPECT_EQ(number_text(make_signed(std::numeric_limits<std::int64_t>::min())),
-            "-9223372036854775808");
-}
-
 struct FloatCase {
   double number;
   const char* text;
@@ -44,54 +32,15 @@ TEST_P(float_text, shortest_round_trip_layout) {
   EXPECT_EQ(number_text(make_float(GetParam().number)), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    number_text, float_text,
-    ::testing::Values(
-        FloatCase{1.0, "1.0"}, FloatCase{100.0, "100.0"}, FloatCase{0.00001, "0.00001"},
-        FloatCase{1e15, "1000000000000000.0"}, FloatCase{1e16, "1e+16"},
-        FloatCase{1.5e-7, "1.5e-7"}, FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
-        FloatCase{-0.0, "-0.0"}, FloatCase{0.1 + 0.2, "0.30000000000000004"},
-        FloatCase{9007199254740992.0, "9007199254740992.0"}, FloatCase{5e-324, "5e-324"},
-        // the edges of the positional range, decimal exponents -5 and 15
-        FloatCase{0.000012345, "0.000012345"},
-        FloatCase{9.999999999999999e-6, "9.999999999999999e-6"},
-        FloatCase{9999999999999998.0, "9999999999999998.0"}, FloatCase{-2.5e-100, "-2.5e-100"}));
-
-TEST(number_text, float_reads_back) {
-  for (double number :
-       {0.1, 1.0 / 3.0, 2.0 / 3.0 * 1e-300, 6.02214076e23, 4.9406564584124654e-324}) {
-    std::string text = number_text(make_float(number));
-    double read_back = 0;
-    std::from_chars(text.data(), text.data() + text.size(), read_back);
-    EXPECT_EQ(read_back, number) << text;
-  }
-}
-
-struct EqualityCase {
-  const char* left;
-  const char* right;
-  bool equal;
-};
-
-class equality : public ::testing::TestWithParam<EqualityCase> {};
-
-TEST_P(equality, same_kind_representation_and_content) {
-  EXPECT_EQ(literal(GetParam().left) == literal(GetParam().right), GetParam().equal)
-      << GetParam().left << " vs " << GetParam().right;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    value, equality,
-    ::testing::Values(EqualityCase{"1", "1.0", false}, EqualityCase{"0.0", "-0.0", true},
-                      EqualityCase{"5", "-5", false},
-                      EqualityCase{"9007199254740992", "9007199254740992.0", false},
-                      EqualityCase{"true", "1", false}, EqualityCase{"[1, 2]", "[1, 2, 3]", false},
-                      EqualityCase{"[1, 2]", "[2, 1]", false},
-                      EqualityCase{R"({"a": [1.0]})", R"({"a": [1]})", false},
-                      EqualityCase{R"({"a": 2})", R"({"a": 2, "b": 1})", false},
-                      EqualityCase{R"({"a": 1})", R"({"b": 1})", false},
-                      EqualityCase{R"({"b": [1, {"c": null}], "a": 2})",
-                                   R"({"a": 2, "b": [1, {"c": null}]})", true}));
+// Values of every size are checked against Python's repr by tests/test_properties.py; these are
+// the edges of the positional range (decimal exponents -5 and 15) and of the double range.
+INSTANTIATE_TEST_SUITE_P(number_text, float_text,
+                         ::testing::Values(FloatCase{0.00001, "0.00001"},
+                                           FloatCase{9.999999999999999e-6, "9.999999999999999e-6"},
+                                           FloatCase{1e15, "1000000000000000.0"},
+                                           FloatCase{1e16, "1e+16"},
+                                           FloatCase{9999999999999998.0, "9999999999999998.0"},
+                                           FloatCase{-0.0, "-0.0"}, FloatCase{5e-324, "5e-324"}));
 
 // make_signed keeps the invariant that non-negative integers are unsigned.
 TEST(equality, signed_maker_of_a_non_negative_integer) {
