@@ -11,7 +11,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from helpers import DATA, PAIRS, Err, cli_module, load, outcome
+from helpers import DATA, Err, cli_module, outcome
 
 cli = cli_module()  # puts the checkout's python/ on the path when testing a build folder
 from hexalume_patch import apply_patch, make_patch  # noqa: E402
@@ -108,43 +108,16 @@ def test_list_edits(old, data):
         check_round_trip(old, edited)
 
 
-@pytest.mark.parametrize("pair", PAIRS)
-def test_real_documents(pair):
-    old, new = load(pair[0]), load(pair[1])
-    check_round_trip(old, new)
-    check_round_trip(new, old)
-    # One version's list of maintainers with an entry inserted at the front: one operation.
-    grown = copy.deepcopy(old)
-    first = next(value for value in grown.values() if isinstance(value, list) and value)
-    first.insert(0, {"inserted": True})
-    assert check_round_trip(old, grown) == [
-        {
-            "op": "add",
-            "path": f"/{next(k for k, v in grown.items() if v is first)}/0",
-            "value": {"inserted": True},
-        }
-    ]
-
-
+# Round trips of every kind are generated above; these pin the operations chosen.
 @pytest.mark.parametrize(
     "old, new, expected",
     [
-        (1, 1.0, [{"op": "replace", "path": "", "value": 1.0}]),
-        ([True], [1], [{"op": "replace", "path": "/0", "value": 1}]),
         ({"a/b": {"~": 1}}, {"a/b": {"~": 2}}, [{"op": "replace", "path": "/a~1b/~0", "value": 2}]),
-        ((2**70, [0]), [2**70 + 1, [0]], [{"op": "replace", "path": "/0", "value": 2**70 + 1}]),
         # A replaced item is compared member by member.
-        (
-            [{"k": 1, "v": "x"}, 2],
-            [{"k": 1, "v": "y"}, 3],
-            [
-                {"op": "replace", "path": "/0/v", "value": "y"},
-                {"op": "replace", "path": "/1", "value": 3},
-            ],
-        ),
+        ([{"k": 1, "v": "x"}, 2], [{"k": 1, "v": "y"}, 3], [{"op": "replace", "path": "/0/v", "value": "y"}, {"op": "replace", "path": "/1", "value": 3}]),
         ([1, 2], [2], [{"op": "test", "path": "/0", "value": 1}, {"op": "remove", "path": "/0"}]),
     ],
-)
+)  # fmt: skip
 def test_make_patch_results(old, new, expected):
     test = expected[0]["op"] == "test"
     outcome(lambda: make_patch(old, new, test=test), expected)
@@ -156,42 +129,12 @@ JSON_TYPES = "a document holds dict, list, tuple, str, int, float, bool and None
 @pytest.mark.parametrize(
     "new, expected",
     [
-        (
-            {"a": [{1, 2}]},
-            Err(TypeError, f"new: 'set' object at \"/a/0\" is not JSON ({JSON_TYPES})"),
-        ),
-        ([b"x"], Err(TypeError, f"new: 'bytes' object at \"/0\" is not JSON ({JSON_TYPES})")),
-        (
-            {"x/y": object()},
-            Err(TypeError, f"new: 'object' object at \"/x~1y\" is not JSON ({JSON_TYPES})"),
-        ),
-        (
-            {"a": {1: 2}},
-            Err(
-                TypeError,
-                "new: the dict at \"/a\" has a key of type 'int'; JSON object keys are str",
-            ),
-        ),
-        (
-            [float("nan")],
-            Err(
-                ValueError,
-                'new: float nan at "/0" is not JSON (NaN and infinities have no JSON form)',
-            ),
-        ),
-        (
-            {"a": -float("inf")},
-            Err(
-                ValueError,
-                'new: float -inf at "/a" is not JSON (NaN and infinities have no JSON form)',
-            ),
-        ),
-        (
-            ["\ud800"],
-            Err(ValueError, 'new: the str at "/0" holds a lone surrogate, which is not JSON text'),
-        ),
+        ({"x/y": [b"x"]}, Err(TypeError, f"new: 'bytes' object at \"/x~1y/0\" is not JSON ({JSON_TYPES})")),
+        ({"a": {1: 2}}, Err(TypeError, "new: the dict at \"/a\" has a key of type 'int'; JSON object keys are str")),
+        ({"a": -float("inf")}, Err(ValueError, 'new: float -inf at "/a" is not JSON (NaN and infinities have no JSON form)')),
+        (["\ud800"], Err(ValueError, 'new: the str at "/0" holds a lone surrogate, which is not JSON text')),
     ],
-)
+)  # fmt: skip
 def test_make_patch_refuses(new, expected):
     # The refusal holds even where old has the same object, so nothing differs.
     outcome(
@@ -206,62 +149,24 @@ DOC = {"a": [1, 2], "b": {"c": 1}}
 @pytest.mark.parametrize(
     "patch, expected",
     [
-        (
-            [{"op": "move", "from": "/b", "path": "/b/c/d"}],
-            'operation 0 (move "/b/c/d"): "/b" cannot be moved into its own child',
-        ),
-        (
-            [
-                {"op": "test", "path": "/b/c", "value": 1},
-                {"op": "test", "path": "/b/c", "value": 1.0},
-            ],
-            'operation 1 (test "/b/c"): the value differs',
-        ),
-        (
-            [{"op": "test", "path": "/a/0", "value": True}],
-            'operation 0 (test "/a/0"): the value differs',
-        ),
-        (
-            [{"op": "remove", "path": "/a/01"}],
-            'operation 0 (remove "/a/01"): "01" is not an index of the list at "/a"',
-        ),
-        (
-            [{"op": "add", "path": "/a/3", "value": 0}],
-            'operation 0 (add "/a/3"): index 3 is out of range: the list at "/a" has 2 items',
-        ),
-        (
-            [{"op": "replace", "path": "/a/-", "value": 0}],
-            'operation 0 (replace "/a/-"): "-" is not an index of the list at "/a"',
-        ),
+        ([{"op": "move", "from": "/b", "path": "/b/c/d"}], 'operation 0 (move "/b/c/d"): "/b" cannot be moved into its own child'),
+        ([{"op": "test", "path": "/b/c", "value": 1}, {"op": "test", "path": "/b/c", "value": 1.0}], 'operation 1 (test "/b/c"): the value differs'),
+        ([{"op": "replace", "path": "/a/-", "value": 0}], 'operation 0 (replace "/a/-"): "-" is not an index of the list at "/a"'),
+        ([{"op": "add", "path": "/a/3", "value": 0}], 'operation 0 (add "/a/3"): index 3 is out of range: the list at "/a" has 2 items'),
         ([{"op": "remove", "path": "/x/y"}], 'operation 0 (remove "/x/y"): "" has no member "x"'),
-        (
-            [{"op": "add", "path": "/b/c/d", "value": 0}],
-            'operation 0 (add "/b/c/d"): "/b/c" is a int, which has no members',
-        ),
-        (
-            [{"op": "add", "path": "a", "value": 0}],
-            'operation 0 (add "a"): "a" is not a JSON Pointer: it must be empty or start with "/"',
-        ),
-        (
-            [{"op": "add", "path": "/~2", "value": 0}],
-            'operation 0 (add "/~2"): "/~2" is not a JSON Pointer: "~" must be followed by 0 or 1',
-        ),
+        ([{"op": "add", "path": "/b/c/d", "value": 0}], 'operation 0 (add "/b/c/d"): "/b/c" is a int, which has no members'),
+        ([{"op": "add", "path": "a", "value": 0}], 'operation 0 (add "a"): "a" is not a JSON Pointer: it must be empty or start with "/"'),
+        ([{"op": "add", "path": "/~2", "value": 0}], 'operation 0 (add "/~2"): "/~2" is not a JSON Pointer: "~" must be followed by 0 or 1'),
         ([{"op": "copy", "path": "/x"}], 'operation 0 (copy "/x"): missing "from"'),
         ([{"op": "add", "path": "/x"}], 'operation 0 (add "/x"): missing "value"'),
         ([{"op": "add", "value": 1}], 'operation 0 (add): missing "path"'),
-        (
-            [{"op": "add", "path": None, "value": 1}],
-            "operation 0 (add): \"path\" must be a str, not 'NoneType'",
-        ),
+        ([{"op": "add", "path": None, "value": 1}], "operation 0 (add): \"path\" must be a str, not 'NoneType'"),
         ([{"path": "/a"}], 'operation 0: missing "op"'),
         ([{"op": "spam", "path": "/a"}], "operation 0: unknown op 'spam'"),
         (["add"], "operation 0: an operation is a dict, not 'str'"),
-        (
-            [{"op": "remove", "path": ""}],
-            'operation 0 (remove ""): the whole document cannot be removed',
-        ),
+        ([{"op": "remove", "path": ""}], 'operation 0 (remove ""): the whole document cannot be removed'),
     ],
-)
+)  # fmt: skip
 def test_apply_patch_errors_leave_the_document(patch, expected):
     for in_place in (False, True):
         doc = copy.deepcopy(DOC)
@@ -288,19 +193,12 @@ def test_apply_patch_errors_leave_the_document(patch, expected):
 @pytest.mark.parametrize(
     "doc, patch, expected",
     [
-        (
-            {"a": 1},
-            [{"op": "add", "path": "/b", "value": {1}}],
-            Err(
-                TypeError,
-                f'operation 0 (add "/b") value: \'set\' object at "" is not JSON ({JSON_TYPES})',
-            ),
-        ),
+        ({"a": 1}, [{"op": "add", "path": "/b", "value": {1}}], Err(TypeError, f'operation 0 (add "/b") value: \'set\' object at "" is not JSON ({JSON_TYPES})')),
         ({"a": {2}}, [], Err(TypeError, f"doc: 'set' object at \"/a\" is not JSON ({JSON_TYPES})")),
         ({"a": (1, 2)}, [{"op": "add", "path": "/a/-", "value": (3,)}], {"a": [1, 2, [3]]}),
         ([1], {"op": "add"}, Err(TypeError, "a patch is a list of operations, not 'dict'")),
     ],
-)
+)  # fmt: skip
 def test_apply_patch_values(doc, patch, expected):
     outcome(lambda: apply_patch(doc, patch), expected)
 
