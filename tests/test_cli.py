@@ -141,9 +141,8 @@ def test_dates_in_toml_and_yaml_compare_as_iso_text(cli, tmp_path):
 
 
 # A few of the errors, one per line as "ARGUMENTS | MESSAGE": each is one line on standard error,
-# with exit status 2. A path filter that cannot match any path would silently compare nothing.
+# with exit status 2. (Invalid JSON, a missing file and a bare --include path: the guide's examples.)
 ERRORS = """
-broken.json b.json | broken.json: invalid JSON: Expecting ',' delimiter at line 3, column 3
 nan.json b.json | nan.json: invalid JSON: NaN is not a JSON value
 latin1.json b.json | latin1.json: not valid UTF-8 text (invalid continuation byte at byte 10)
 deep.json b.json | deep.json: nested too deeply to read
@@ -153,7 +152,6 @@ broken.yaml b.json | broken.yaml: invalid YAML: while parsing a flow sequence; d
 b.json b.json --comp | unrecognized arguments: --comp (see 'hexalume --help')
 b.json b.json --max-depth two | argument --max-depth: expected a whole number, got 'two' (see 'hexalume --help')
 b.json b.json --json --context 2 | --context shapes the tree and cannot be used with --json
-b.json b.json --include version | argument --include: expected a path that starts with root, such as root['version'], got 'version' (see 'hexalume --help')
 bomb.yaml b.json | bomb.yaml: its aliases expand it to more than 1,000,000 values (from 25 written in the file); refusing to read it
 loop.yaml b.json | loop.yaml: an alias refers to a node that contains it
 twice.json b.json --strict | twice.json: duplicate key root['a']
@@ -176,7 +174,6 @@ def test_errors_are_one_line_with_status_2(cli, tmp_path, monkeypatch, args, mes
     documents = {
         "b.json": '{"a": 2}',
         "notes.txt": "{}",
-        "broken.json": '{\n  "a": 1\n  "b": 2\n}',
         "nan.json": '{"a": NaN}',
         "twice.json": '{"a": 1, "a": 2}',
         "huge.json": '{"a": [1e400]}',
@@ -210,14 +207,6 @@ def test_a_missing_parser_says_how_to_get_it(cli, monkeypatch, blocked, old, mes
 def test_help(cli):
     result = cli("--help")
     assert result.status == 0 and result.out.startswith("usage: hexalume ")
-
-
-def test_standard_input_is_read_as_json(cli):
-    old, new = "examples/package-old.json", "examples/package-new.json"
-    expected = cli(old, new)
-    assert expected.status == 1
-    assert run_process("-", new, stdin=(REPO / old).read_bytes()) == expected
-    assert run_process(new, "-", "--json", stdin=(REPO / new).read_bytes()) == (0, "{}\n", "")
 
 
 def run_on_terminal(*args: str, **env: str) -> tuple[int, str]:
@@ -258,9 +247,8 @@ PLAIN = "a\n│   - 1\n│   + 2\n"
         ([], {"NO_COLOR": ""}, COLORED, PLAIN),  # empty does not count
         (["--color", "always"], {"NO_COLOR": "1"}, COLORED, COLORED),
         (["--color", "always", "--color", "never"], {}, PLAIN, PLAIN),  # the last one holds
-        (["--color", "always", "--no-color"], {}, PLAIN, PLAIN),
     ],
-    ids=["auto", "no-color-flag", "NO_COLOR", "empty-NO_COLOR", "always", "never", "no-color-last"],
+    ids=["auto", "no-color-flag", "NO_COLOR", "empty-NO_COLOR", "always", "never"],
 )
 def test_colour_on_a_terminal_unless_told_otherwise(tmp_path, args, env, terminal, pipe):
     old = write(tmp_path, "a.json", '{"a": 1}')
@@ -269,23 +257,13 @@ def test_colour_on_a_terminal_unless_told_otherwise(tmp_path, args, env, termina
     assert run_process(old, new, *args, **env) == (1, pipe, "")
 
 
-@pytest.mark.parametrize(
-    ("args", "result"),
-    [
-        (["-q"], (1, "")),
-        (["--brief", "--color", "always"], (1, "")),
-        (
-            ["--json", "--indent", "0"],
-            (1, '{"values_changed":{"root[\'a\']":{"new_value":2,"old_value":1}}}\n'),
-        ),
-    ],
-    ids=["q", "brief", "indent-0"],
-)
-def test_brief_and_indent(cli, tmp_path, args, result):
+# --brief prints nothing, in colour or not (--json --indent 0: the guide's examples).
+@pytest.mark.parametrize("args", [["-q"], ["--brief", "--color", "always"]])
+def test_brief(cli, tmp_path, args):
     old = write(tmp_path, "a.json", '{"a": 1}')
     new = write(tmp_path, "b.json", '{"a": 2}')
-    assert cli(old, new, *args) == (*result, "")
-    assert cli(old, old, *args) == (0, "{}\n" if "--json" in args else "", "")
+    assert cli(old, new, *args) == (1, "", "")
+    assert cli(old, old, *args) == (0, "", "")
 
 
 def test_a_closed_pipe_ends_quietly(tmp_path):
@@ -310,19 +288,6 @@ def test_version_comes_from_the_package_metadata():
     except metadata.PackageNotFoundError:
         version = "(not installed)"
     assert run_process("--version") == (0, f"hexalume {version}\n", "")
-
-
-def test_console_script(cli):
-    script = Path(sysconfig.get_path("scripts")) / "hexalume"
-    if not script.exists():
-        if INSTALLED:
-            pytest.fail(f"the console script is missing: {script}")
-        pytest.skip("hexalume is not installed in this environment")
-    args = ["examples/package-old.json", "examples/package-new.json"]
-    proc = subprocess.run(
-        [str(script), *args], capture_output=True, cwd=REPO, env=command_env(), timeout=120
-    )
-    assert (proc.returncode, proc.stdout.decode(), proc.stderr.decode()) == cli(*args)
 
 
 @pytest.mark.skipif(not INSTALLED, reason="only meaningful against an installed wheel")
@@ -352,13 +317,12 @@ CLOSED = "hexalume: error: cannot write the result: standard output is closed\n"
 @pytest.mark.parametrize(
     ("command", "result"),
     [
-        ("$HEXALUME a.json b.json > /dev/full", (2, "", FULL)),
         ("$HEXALUME --help > /dev/full", (2, "", FULL)),
         ("$HEXALUME a.json b.json >&-", (2, "", CLOSED)),
         # Nothing to write, so nothing fails.
         ("$HEXALUME a.json a.json >&-", (0, "", "")),
     ],
-    ids=["full-tree", "full-help", "closed-tree", "closed-equal"],
+    ids=["full-help", "closed-tree", "closed-equal"],
 )
 def test_a_failure_to_write_is_a_one_line_error(tmp_path, command, result):
     write(tmp_path, "a.json", '{"a": 1}')
@@ -366,32 +330,21 @@ def test_a_failure_to_write_is_a_one_line_error(tmp_path, command, result):
     assert run_shell(command, tmp_path) == result
 
 
-@pytest.mark.parametrize(
-    ("args", "status"),
-    [
-        (["old.json", "new.json"], 1),
-        (["old.json", "old.json", "--json"], 0),
-        (["--help"], 0),
-    ],
-    ids=["tree", "json-equal", "help"],
-)
-def test_a_reader_that_is_gone_ends_the_command_quietly(tmp_path, args, status):
-    write(tmp_path, "old.json", "[1]")
-    write(tmp_path, "new.json", "[2]")
+def test_help_to_a_reader_that_is_gone_ends_quietly():
+    # The help text is written at the end, by the last flush, not by the writer of results.
     reader, writer = os.pipe()
     os.close(reader)  # every write now fails with a broken pipe
     try:
         proc = subprocess.run(
-            [sys.executable, "-m", "hexalume_cli", *args],
+            [sys.executable, "-m", "hexalume_cli", "--help"],
             stdout=writer,
             stderr=subprocess.PIPE,
-            cwd=tmp_path,
             env=command_env(),
             timeout=120,
         )
     finally:
         os.close(writer)
-    assert (proc.returncode, proc.stderr) == (status, b"")
+    assert (proc.returncode, proc.stderr) == (0, b"")
 
 
 # --- reading ----------------------------------------------------------------------------------
@@ -475,22 +428,10 @@ def test_the_command_draws_every_level_unless_told_otherwise(cli, tmp_path):
     changed = json.loads(json.dumps(DEPLOYMENT))
     changed["deployment"]["template"]["pod"]["containers"][0]["ports"][0]["containerPort"] = 8080
     new = write(tmp_path, "new.json", json.dumps(changed))
-    assert cli(old, new) == (
-        1,
-        """\
-deployment
-╰── template
-    ╰── pod
-        ╰── containers
-            ╰── [0]
-                ╰── ports
-                    ╰── [0]
-                        ╰── containerPort
-                            - 80
-                            + 8080
-""",
-        "",
-    )
+    labels = ["template", "pod", "containers", "[0]", "ports", "[0]", "containerPort"]
+    tree = ["deployment", *(" " * 4 * level + "╰── " + label for level, label in enumerate(labels))]
+    tree += [" " * 28 + "- 80", " " * 28 + "+ 8080"]
+    assert cli(old, new) == (1, "\n".join(tree) + "\n", "")
 
 
 # --- the JSON reader: what json.loads reads, in one pass, or nothing ------------------------------
@@ -502,27 +443,20 @@ READ_AS_JSON_DOES = [
     b'\xef\xbb\xbf {"k": 1, "k": [2], "j": {"k": 3, "k": 4}} ',
     b"[0.1, 1.00000000000000000000001, 5e-324, 1.7976931348623157e308, -1.5E+3]",
 ]
+# One document per way the reader can give up: bad syntax, numbers it does not take, text that is
+# not valid, another encoding, trailing data, a truncated document, nesting past its limit.
 LEFT_TO_THE_JSON_MODULE = [
     b"",
     b"[1,]",
-    b'{"a": 1,}',
     b"01",
-    b"1.",
-    b"-",
     b"[NaN]",
     b"[1e400]",
     b'"\\ud800"',
-    b'"\\udc00\\ud800"',
     b'"\t"',
-    b'"\\x"',
     b'"\xff"',
-    b'"\xed\xa0\x80"',
     "[1]".encode("utf-16"),
     b"[] []",
     b'"open',
-    b"[1 2]",
-    b'{"a" 1}',
-    b"tru",
     b"[" * 600 + b"]" * 600,
 ]
 
@@ -551,47 +485,23 @@ def test_the_reader_shares_only_equal_values_of_the_earlier_document():
 DROPPED = "duplicate key root['a']; its last value is compared"
 
 
+INEXACT = "the number {} at {} is read as the nearest double, {}"
+MORE = "; {} in this file {} not exact either"
+
+
+# The first inexact number of a file, and a count of the others (one number alone: the guide).
 @pytest.mark.parametrize(
     ("name", "text", "warnings"),
     [
-        (
-            "a.json",
-            '{"a": [1.5, 0.10000000000000001], "b": 1.00000000000000000000001}',
-            [
-                "the number 0.10000000000000001 at root['a'][1] is read as the nearest double, "
-                "0.1; 1 more number in this file is not exact either"
-            ],
-        ),
+        ("a.json", '{"a": [1.5, 0.10000000000000001], "b": 1.00000000000000000000001}', [INEXACT.format("0.10000000000000001", "root['a'][1]", "0.1") + MORE.format("1 more number", "is")]),
         # UTF-16 leaves the file to the json module, which warns the same way.
-        (
-            "utf-16.json",
-            '{"a": [1.5, 1e-400], "b": 2e-400, "c": 3e-400}',
-            [
-                "the number 1e-400 at root['a'][1] is read as the nearest double, 0.0; "
-                "2 more numbers in this file are not exact either"
-            ],
-        ),
+        ("utf-16.json", '{"a": [1.5, 1e-400], "b": 2e-400, "c": 3e-400}', [INEXACT.format("1e-400", "root['a'][1]", "0.0") + MORE.format("2 more numbers", "are")]),
         # The first inexact number was dropped with the key's first value.
-        (
-            "a.json",
-            '{"a": 1.00000000000000000000001, "a": 1, "b": {"c": 2.00000000000000000001}}',
-            [
-                DROPPED,
-                "the number 2.00000000000000000001 at root['b']['c'] is read as the nearest "
-                "double, 2.0; 1 more number in this file is not exact either",
-            ],
-        ),
-        (
-            "a.toml",
-            "[t]\nx = 1.5\ny = 1.000_000_000_000_000_000_01\n",
-            [
-                "the number 1.00000000000000000001 at root['t']['y'] is read as the nearest "
-                "double, 1.0"
-            ],
-        ),
+        ("a.json", '{"a": 1.00000000000000000000001, "a": 1, "b": {"c": 2.00000000000000000001}}', [DROPPED, INEXACT.format("2.00000000000000000001", "root['b']['c']", "2.0") + MORE.format("1 more number", "is")]),
+        ("a.toml", "[t]\nx = 1.5\ny = 1.000_000_000_000_000_000_01\n", [INEXACT.format("1.00000000000000000001", "root['t']['y']", "1.0")]),
     ],
     ids=["json", "json-module", "duplicate-key", "toml"],
-)
+)  # fmt: skip
 def test_an_inexact_number_warns_once_per_file(cli, tmp_path, name, text, warnings):
     path = tmp_path / name
     path.write_text(text, encoding="utf-16" if name == "utf-16.json" else "utf-8")
