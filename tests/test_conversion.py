@@ -4,10 +4,8 @@ containers changed mid-conversion, and nesting limits."""
 
 from __future__ import annotations
 
-import collections
 import datetime
 import decimal
-import enum
 import random
 import sys
 
@@ -16,7 +14,6 @@ import pytest
 from helpers import (
     Err,
     converted,
-    index,
     internal_error_of,
     needs_numpy,
     needs_pandas,
@@ -53,52 +50,36 @@ class Items(list):
     pass
 
 
-class Colour(enum.IntEnum):
-    RED = 3
-
-
-Pair = collections.namedtuple("Pair", "left right")
-
-
 class Mapping(dict):
     pass
 
 
-# Plain JSON-like values are also drawn by tests/test_properties.py; these are the edges.
+# Plain JSON-like values (and the byte order of keys) are drawn by tests/test_properties.py;
+# integers of any size are in tests/test_exactness.py. These are the edges.
 @pytest.mark.parametrize(
     "value, expected",
     [
-        (2**63, 2**63),  # integers of any size: tests/test_exactness.py
-        (float("nan"), NOT_FINITE),
         (float("inf"), NOT_FINITE),
-        (index(-7), -7),
         # __index__ decides at any size; __float__ is not asked
         (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 2**70),
-        (to_float(2.5), 2.5),
         (to_float(float("inf")), NOT_FINITE),  # the float rule does not fall through
         (with_methods(__index__=fail, __float__=fail), UNSUPPORTED),
-        (Colour.RED, 3),
         (decimal.Decimal("1.25"), 1.25),
         (Text("abc"), "abc"),
         ("\ud800", UNSUPPORTED),
-        (Text("\ud800"), UNSUPPORTED),
         ((), []),
         (Items([1, (2, 3)]), [1, [2, 3]]),
-        (Pair(1, "x"), [1, "x"]),
-        ({10, 9}, [10, 9]),  # canonical texts num:10 < num:9
         ({2, "a", None, False}, [False, None, 2, "a"]),
-        (frozenset({1.5, 1}), [1, 1.5]),
+        (frozenset({10, 9}), [10, 9]),  # canonical texts num:10 < num:9
         ({(1,), (1, 2)}, [[1, 2], [1]]),  # "list:[num:1," sorts before "list:[num:1]"
         ({1: "a", "1": "b"}, {"1": "b"}),
         ({"1": "b", 1: "a"}, {"1": "a"}),  # the entry visited later wins
         ({(1, 2): 0, None: 1, 1.5: 2, True: 3}, {"(1, 2)": 0, "1.5": 2, "None": 1, "True": 3}),
-        ({"b": 1, "a": 2, "B": 3, "\u00e9": 4}, {"B": 3, "a": 2, "b": 1, "\u00e9": 4}),
         ({Text("k"): 1}, {"k": 1}),
         (Mapping(b=1, a=2), {"a": 2, "b": 1}),
         ({with_methods(__str__=fail): 1}, BAD_KEY),
         ({with_methods(__str__=lambda self: "\ud800"): 1}, BAD_KEY),
         ({"\ud800": 1}, BAD_KEY),
-        ({"a": object()}, UNSUPPORTED),
         (b"bytes", UNSUPPORTED),
     ],
 )
@@ -197,23 +178,17 @@ REAL_OBJECTS = [
     pytest.param(make, expected, marks=needs_numpy)
     for make, expected in [
         (lambda: np.int8(-3), -3),
-        (lambda: np.uint64(2**64 - 1), 2**64 - 1),
         (lambda: np.float64(2.5), 2.5),
-        (lambda: np.float64("nan"), NOT_FINITE),
         (lambda: np.True_, True),
         (lambda: np.str_("x"), "x"),
-        (lambda: np.array([[1, 2], [3, 4]]), [[1, 2], [3, 4]]),
         (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
         # Zero dimensions: the Python scalar that tolist() returns.
         (lambda: np.array(5), 5),
-        (lambda: np.array("7"), "7"),
         (lambda: np.array(np.inf), NOT_FINITE),
-        (lambda: np.array(1 + 2j), UNSUPPORTED),
         # No plain value stands for these exactly: the imaginary part, the unit and the epoch would
         # be lost.
         (lambda: np.complex128(1 + 2j), UNSUPPORTED),  # also a subclass of Python's complex
         (lambda: np.datetime64("2024-01-01"), UNSUPPORTED),
-        (lambda: np.timedelta64(5, "ns"), UNSUPPORTED),
     ]
 ]
 REAL_OBJECTS += [
@@ -334,32 +309,16 @@ def dict_with_replaced_key():
     return data
 
 
-def dict_shrunk_by_a_value():
-    data = {"a": 1}
-    data["b"] = Hook(lambda hook: data.pop("a"))
-    return data
+def dict_changed_from(place, change):
+    """{"a": 1, "b": place(run), "c": 3}, where reading what `place` made runs change(the dict)."""
 
+    def make():
+        data = {"a": 1}
+        data["b"] = place(lambda *args, **kwargs: change(data))
+        data["c"] = 3
+        return data
 
-def dict_shrunk_from_a_nested_key():
-    # The Python code runs while a dict two levels down is read; the outer dict notices.
-    data = {"a": 1}
-    data["b"] = [{Hook(lambda hook: data.pop("a")): 1}]
-    data["c"] = 3
-    return data
-
-
-def dict_shrunk_by_an_export():
-    data = {"a": 1}
-    data["b"] = exporter("models", model_dump=lambda self, **kwargs: data.pop("a"))
-    data["c"] = 3
-    return data
-
-
-def dict_grown_inside_a_list_item():
-    data = {"a": 1}
-    data["b"] = [1, Hook(lambda hook: data.setdefault("z", 0))]
-    data["c"] = 3
-    return data
+    return make
 
 
 def growing_set():
@@ -368,15 +327,20 @@ def growing_set():
     return members
 
 
+SHRUNK, GROWN = (lambda data: data.pop("a")), (lambda data: data.setdefault("z", 0))
+CHANGED_SIZE = "dictionary changed size during iteration"
+
+
 @pytest.mark.parametrize(
     "make, message",
     [
-        (growing_dict, "dictionary changed size during iteration"),
+        (growing_dict, CHANGED_SIZE),
         (dict_with_replaced_key, "dictionary keys changed during iteration"),
-        (dict_shrunk_by_a_value, "dictionary changed size during iteration"),
-        (dict_shrunk_from_a_nested_key, "dictionary changed size during iteration"),
-        (dict_shrunk_by_an_export, "dictionary changed size during iteration"),
-        (dict_grown_inside_a_list_item, "dictionary changed size during iteration"),
+        (dict_changed_from(Hook, SHRUNK), CHANGED_SIZE),
+        # The Python code runs while a dict two levels down is read; the outer dict notices.
+        (dict_changed_from(lambda run: [{Hook(run): 1}], SHRUNK), CHANGED_SIZE),
+        (dict_changed_from(lambda run: exporter("models", model_dump=run), SHRUNK), CHANGED_SIZE),
+        (dict_changed_from(lambda run: [1, Hook(run)], GROWN), CHANGED_SIZE),
         (growing_set, "Set changed size during iteration"),
     ],
 )
@@ -434,27 +398,20 @@ def fresh(text):
 
 def reshaped_documents():
     """Dicts that repeat key objects in one order, interleaved with nested dicts of other shapes,
-    shapes that diverge part-way, and keys that are not plain str at a repeated position."""
+    shapes that diverge part-way, and keys that are not plain str at a repeated position. (Small
+    shapes repeated in any order: the plain model of tests/test_properties.py.)"""
     keys = [f"k{i:02d}" for i in range(70)]
     name, zeta, alpha, one = "name", "zeta", "alpha", "1"
 
     class Text(str):
         pass
 
-    def record(i):
-        return {zeta: i, name: {alpha: i, zeta: [i]}, alpha: {name: i, one: i}}
-
-    yield "records", [record(i) for i in range(50)]
     thirds = [alpha, alpha, one, None, alpha, Text(alpha), 1, alpha]  # None: name and alpha swap
     orders = [(zeta, name, third) if third is not None else (zeta, alpha, name) for third in thirds]
     yield "diverging", [dict(zip(order, (1, 2, 3), strict=True)) for order in orders]
     yield (
         "wide",
         [{key: i for key in keys[:size]} for size in (64, 65, 64, 65, 2, 2) for i in (0, 1)],
-    )
-    yield (
-        "nested same shape",
-        [{zeta: {zeta: {zeta: i, name: 0}, name: 0}, name: 0} for i in range(6)],
     )
     # Many shapes of many sizes nested in one another, so that they share cache slots.
     rng = random.Random(7)
@@ -481,7 +438,6 @@ def reshaped_documents():
         }
 
     yield "shared first key", [variant(i % 11, 0) for i in range(300)]
-    yield "alternating", [{first: i, name: i} if i % 2 else {first: i, zeta: i} for i in range(100)]
 
 
 def test_repeated_shape_with_keys_that_share_a_text():

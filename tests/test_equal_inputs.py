@@ -163,26 +163,17 @@ def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edi
     agree(document, edited(document, edits, rng), **options)
 
 
+# Changes of every kind between small documents are generated above, awkward values included;
+# these are the inputs they rarely draw.
 @pytest.mark.parametrize(
     "old, new",
     [
-        pytest.param([1, 2, 3], [1, 2], id="shorter list"),
-        pytest.param([[1, "a"], [2]], ([1, "a"], [2], []), id="tuple, longer"),
-        pytest.param({"a": [1, 2], "b": "x"}, {"b": "x", "a": [1, 2], "c": 1}, id="added member"),
-        pytest.param({"a": [1, 2], "b": "x"}, {"b": "x"}, id="removed member"),
-        pytest.param({"a": "x"}, {1: "x", "a": "x"}, id="key merged from int"),
-        pytest.param({"a": "x", "1": "y"}, {"1": "x", 1: "y", "a": "x"}, id="int key wins"),
-        pytest.param({"a": 1}, {"\ud800": 1}, id="surrogate key"),
-        pytest.param([2**70, 1], [2**70, 2], id="big int shared"),
-        pytest.param({"k": 2**70}, {"k": 2**70 + 1}, id="different big int"),
         pytest.param([{"a": "x"}] * 40 + [{"a": "y"}], [{"b": "z"}] * 40 + [{"a": "y"}], id="many different items, then equal ones"),
         pytest.param(list(range(100)), list(range(99, -1, -1)), id="reversed"),
-        pytest.param([-0.0, [0.0]], [0.0, [-0.0]], id="signed zeros"),
         # Same size, keys in another order, one of them not a str: conversion decides.
         pytest.param({"a": 1, "b": 2}, {"b": 2, 1: 1}, id="reordered, int key"),
         pytest.param({"a": 1, "\ud800": 1}, {"\ud800": 1, "a": 1}, id="reordered, bad key"),
-        pytest.param([{1, 2}, [b"x"]], [{1, 2}, [b"x"]], id="set, then bytes"),
-        pytest.param([float("nan")], [float("nan")], id="equal nan"),
+        pytest.param({"a": "x", "1": "y"}, {"1": "x", 1: "y", "a": "x"}, id="int key wins"),
     ],
 )  # fmt: skip
 def test_taking_over_the_old_tree_changes_nothing(old, new):
@@ -254,18 +245,10 @@ def test_the_old_tree_is_what_was_read_even_when_its_objects_change_later():
     }
 
 
-@pytest.mark.parametrize(
-    "make",
-    [
-        pytest.param(lambda: [1, float("nan")], id="nan"),
-        pytest.param(lambda: {"a": ["\ud800"]}, id="surrogate"),
-        pytest.param(lambda: {"a": [1, object()]}, id="object"),
-        pytest.param(lambda: {"a": {1: 2}}, id="int_key"),
-        pytest.param(lambda: (lambda items: (items.append(items), items)[1])([]), id="contains_itself"),
-    ],
-)  # fmt: skip
-def test_an_object_compared_with_itself_is_still_converted_when_it_must_be(make):
-    shared = make()
+def test_a_list_that_holds_itself_is_still_converted():
+    # Values that conversion refuses, compared with themselves: the awkward inputs above.
+    shared = []
+    shared.append(shared)
     agree(shared, shared)
 
 
@@ -315,7 +298,7 @@ def test_looking_keys_up_runs_no_python_code(key_type):
     assert key_type.calls == []
 
 
-@pytest.mark.parametrize("depth", [255, 256, 257, 300, 20000])
+@pytest.mark.parametrize("depth", [256, 257, 20000])
 def test_deep_inputs_end_as_conversion_ends(depth):
     agree(nested(depth, 1), nested(depth, 1))
     assert agree(nested(depth, 1), nested(depth, 2)) != EMPTY
