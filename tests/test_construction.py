@@ -55,13 +55,6 @@ def test_refused_operations(attempt):
         attempt(Vesperon(1, 2))
 
 
-def test_identity_semantics_and_str():
-    first, second = Vesperon(1, 2), Vesperon(1, 2)
-    assert first != second and first == first
-    assert hash(first) == object.__hash__(first)
-    assert str(first) == repr(first)
-
-
 CHANGED = {"values_changed": {"root": {"new_value": 2, "old_value": 1}}}
 
 

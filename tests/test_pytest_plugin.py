@@ -5,27 +5,14 @@ from __future__ import annotations
 
 import pytest
 
-# Imported here, once: the in-process runs below must find them loaded (numpy cannot be loaded
-# twice in one process).
-from helpers import np, pd, pydantic  # noqa: F401
-
 pytest_plugins = ["pytester"]
 
 PRELUDE = """\
-import numpy as np
-import pandas as pd
-import pydantic
 import pytest
 
-FRAME = pd.DataFrame({"a": [1, 2]})
 DEEP = []
 for _ in range(20_000):
     DEEP = [DEEP]
-
-
-class Model(pydantic.BaseModel):
-    name: str
-    tags: list[str]
 
 
 class Key:
@@ -107,27 +94,8 @@ paths in the report:
   root[0]
   root[2]""",
         ),
-        (
-            'assert {"x": np.float64(1.5), "n": [np.int64(3), FRAME]} == '
-            '{"x": np.float64(2.5), "n": [np.int64(3), FRAME], "m": None}',
-            """hexalume: 2 changes (- left, + right)
-m
-│   + None
-...
-x
-│   - 1.5
-│   + 2.5
-paths in the report:
-  root['m']
-  root['x']""",
-        ),
-        (
-            'assert Model(name="a", tags=["x"]) == Model(name="b", tags=["x"])',
-            "hexalume: 1 change (- left, + right)\nname\n│   - 'a'\n│   + 'b'\n"
-            "paths in the report:\n  root['name']",
-        ),
     ],
-    ids=["nested", "set", "numpy-pandas", "pydantic"],
+    ids=["nested", "set"],
 )
 def test_explains_the_changes(run, assertion, expected):
     result, found = run(assertion, "-vv", "--color=no")
@@ -138,9 +106,7 @@ def test_explains_the_changes(run, assertion, expected):
     "assertion",
     [
         "assert [1, 2] == (1, 2)",  # equal once converted: only pytest can say why
-        'assert {1: "a"} == {"1": "a"}',
         'assert {"a": pytest.approx(1.0)} == {"a": 1.1}',  # unsupported value
-        "assert [object()] == [object()]",
         'assert [float("nan")] == [float("nan")]',
         "assert [DEEP, 1] == [DEEP, 2]",  # nesting limit
     ],
@@ -192,26 +158,10 @@ def test_explanation_cut_unless_vv(run, verbosity):
     ("ini", "expected"),
     [
         ("hexalume_max_depth = 1", "a\n╰── b\n    ╰── ..."),
-        (
-            "hexalume_context = 0",
-            """a
-╰── b
-    ├── [0]
-    │   - 1
-    │   + 3
-    ├── [1]
-    │   - 2
-    │   + 1
-    ╰── [2]
-        - 3
-        + 5""",
-        ),
-        (
-            "hexalume_ignore_order = true",
-            "a\n╰── b\n    ├── [1]\n    │   - 2\n    ╰── [2]\n        + 5",
-        ),
+        ("hexalume_context = 0", "a\n╰── b\n    ├── [0]\n    │   - 1\n    │   + 3\n    ├── [1]\n    │   - 2\n    │   + 1\n    ╰── [2]\n        - 3\n        + 5"),
+        ("hexalume_ignore_order = true", "a\n╰── b\n    ├── [1]\n    │   - 2\n    ╰── [2]\n        + 5"),
     ],
-)
+)  # fmt: skip
 def test_ini_options(run, ini, expected):
     _, found = run('assert {"a": {"b": [1, 2, 3]}} == {"a": {"b": [3, 1, 5]}}', "-vv", ini=ini)
     assert found[1][1 : found[1].index("paths in the report:")] == expected.split("\n")

@@ -9,7 +9,7 @@ from pathlib import Path
 
 import pytest
 
-from helpers import PAIRS, load, report, run_python, sorted_keys, typed
+from helpers import PAIRS, load, run_python, sorted_keys, typed
 from hexalume import Vesperon
 
 
@@ -88,24 +88,6 @@ def test_real_documents_match_the_model(old_name, new_name, verbose_level):
         "dictionary_item_added",
         "dictionary_item_removed",
     }
-
-
-TWELVE = [0] * 12
-TWO_CHANGED = [0, 0, 1] + [0] * 7 + [1, 0]
-
-
-# fmt: off
-PRINTED = [
-    (TWELVE, TWO_CHANGED, 0, "{'values_changed': ['root[10]', 'root[2]']}"),
-    ([1, True], [2, 1, 3], 0, "{'iterable_item_added': {'root[2]': 3}, 'type_changes': {'root[1]': {'new_type': 'int', 'new_value': 1, 'old_type': 'bool', 'old_value': True}}, 'values_changed': ['root[0]']}"),
-    ({}, {"it's": 1}, 1, "{'dictionary_item_added': [\"root['it's']\"]}"),
-]
-# fmt: on
-
-
-@pytest.mark.parametrize("t1, t2, verbose_level, printed", PRINTED)
-def test_printed_reports(t1, t2, verbose_level, printed):
-    assert str(report(t1, t2, verbose_level=verbose_level)) == printed
 
 
 def test_example_script_prints_the_report():
