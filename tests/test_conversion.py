@@ -70,7 +70,8 @@ class Mapping(dict):
         ((), []),
         (Items([1, (2, 3)]), [1, [2, 3]]),
         ({2, "a", None, False}, [False, None, 2, "a"]),
-        (frozenset({10, 9}), [10, 9]),  # canonical texts num:10 < num:9
+        # canonical texts num:-1000... < num:10 < num:1e+16 < num:9
+        (frozenset({10, 9, 1e16, -(10**30)}), [-(10**30), 10, 1e16, 9]),
         ({(1,), (1, 2)}, [[1, 2], [1]]),  # "list:[num:1," sorts before "list:[num:1]"
         ({1: "a", "1": "b"}, {"1": "b"}),
         ({"1": "b", 1: "a"}, {"1": "a"}),  # the entry visited later wins
@@ -154,7 +155,6 @@ LIBRARY_RULES = [
     (exporter("app", dict=Logged(object())), UNSUPPORTED, ["dict()"]),
     (exporter("numpyro", tolist=Logged(5)), 5, ["tolist()"]),
     (exporter("numpy", tolist=Logged(error=ValueError)), UNSUPPORTED, ["tolist()"]),
-    (exporter("mynumpy", tolist=Logged([1])), UNSUPPORTED, []),
     (exporter(FRAME), UNSUPPORTED, []),
     (exporter(5), Err(TypeError, "'int' object cannot be converted to 'PyString'"), []),
     (exporter("app", model_dump=property(fail)), Err(ValueError, "refused"), []),
@@ -178,9 +178,7 @@ REAL_OBJECTS = [
     pytest.param(make, expected, marks=needs_numpy)
     for make, expected in [
         (lambda: np.int8(-3), -3),
-        (lambda: np.float64(2.5), 2.5),
         (lambda: np.True_, True),
-        (lambda: np.str_("x"), "x"),
         (lambda: np.array([5]), [5]),  # one element: still an array, not the number 5
         # Zero dimensions: the Python scalar that tolist() returns.
         (lambda: np.array(5), 5),
@@ -208,10 +206,9 @@ def test_numpy_and_pandas_objects(make, expected):
     outcome(lambda: converted(make()), expected)
 
 
+# The older pydantic API (dict()) is the exporting row of LIBRARY_RULES above.
 @needs_pydantic
 def test_pydantic_models():
-    from pydantic import v1
-
     class Address(pydantic.BaseModel):
         city: str
 
@@ -221,15 +218,10 @@ def test_pydantic_models():
         address: Address
         scores: tuple[int, ...]
 
-    class Item(v1.BaseModel):  # the older API exports through dict()
-        name: str
-        sizes: list
-
     when = datetime.datetime(2024, 1, 2, 3, 4, 5)
     old = User(name="a", joined=when, address=Address(city="X"), scores=(1, 2))
     dumped = {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05", "name": "a"}
     assert converted(old) == {**dumped, "scores": [1, 2]}
-    assert converted(Item(name="a", sizes=[1, (2, 3)])) == {"name": "a", "sizes": [1, [2, 3]]}
 
 
 # fmt: off
@@ -499,6 +491,8 @@ def scattered(late, early):
         pytest.param(lambda: {"x": float("inf")}, lambda: [object()], UNSUPPORTED, id="unsupported listed first"),
         pytest.param(lambda: {"k": object()}, lambda: {"\ud800": 1}, BAD_KEY, id="bad key listed first"),
         pytest.param(lambda: [float("nan")], lambda: "ok", NOT_FINITE, id="one error, listed last"),
+        pytest.param(lambda: nested(100_000, []), lambda: float("nan"), NOT_FINITE, id="nan before deep nesting"),
+        pytest.param(lambda: nested(100_000, []), lambda: "fine", Err(RecursionError), id="deep nesting alone"),
     ],
 )  # fmt: skip
 def test_scattered_lists_fail_where_a_list_read_in_order_fails(late, early, expected):
@@ -544,16 +538,6 @@ def test_scattered_lists_convert_like_lists_made_in_their_own_order():
             == Vesperon(old, in_order, **options).to_dict()
         )
     assert len(Vesperon(old, records).to_dict()["values_changed"]) == SCATTERED // 1000
-
-
-def test_deep_nesting_in_a_scattered_list_fails_in_list_order():
-    deep = []
-    for _ in range(100_000):
-        deep = [deep]
-    records = scattered(lambda: deep, lambda: float("nan"))
-    NOT_FINITE.check(lambda: Vesperon([], records))
-    records = scattered(lambda: deep, lambda: "fine")
-    Err(RecursionError).check(lambda: Vesperon([], records))
 
 
 def test_an_abandoned_scattered_read_leaves_no_stale_keys_behind():

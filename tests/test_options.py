@@ -33,22 +33,6 @@ def numpy_like_bool(name="bool_", **namespace):
     return type(name, (), {"__module__": "numpy", **namespace})()
 
 
-class Outer:
-    class Inner:
-        pass
-
-
-class NamelessMeta(type):
-    def __getattribute__(cls, name):
-        if name == "__qualname__":
-            raise RuntimeError("no name")
-        return super().__getattribute__(name)
-
-
-class Nameless(metaclass=NamelessMeta):
-    pass
-
-
 def raising_bool(self):
     raise ValueError("bool failed")
 
@@ -64,8 +48,6 @@ SWAPPED["values_changed"]["root[1]"] = {"new_value": 1, "old_value": 2}
     [
         (True, {}),
         (1, not_bool("int")),
-        (Outer.Inner(), not_bool("Outer.Inner")),
-        (Nameless(), not_bool("<failed to extract type name>")),
         (numpy_like_bool(__bool__=lambda self: True), {}),
         (numpy_like_bool("bool", __bool__=lambda self: True), {}),  # numpy 2 names the type bool
         (numpy_like_bool("bool8", __bool__=lambda self: True), not_bool("bool8")),
@@ -112,7 +94,6 @@ PI_CHANGED = {"values_changed": {"root": {"new_value": 3.14201, "old_value": 3.1
     "value, expected",
     [
         (3, SAME),  # 3.14159 and 3.14201 both round to 3.14
-        (None, PI_CHANGED),
         (2**32 - 1, PI_CHANGED),
         (2**32, OUT_OF_RANGE),
         (3.0, not_an_integer("float")),
@@ -128,7 +109,6 @@ NEAR = {"values_changed": {"root": {"new_value": 1.4, "old_value": 1.0}}}
 @pytest.mark.parametrize(
     "options, expected",
     [
-        ({"atol": 1}, SAME),
         ({"atol": index(1)}, SAME),
         ({"atol": None}, NEAR),
         ({"atol": "0.5"}, Err(TypeError, "must be real number, not str")),
@@ -162,7 +142,6 @@ class Paths(list):
         ("include_paths", ["root['b']"], ONLY_B),
         ("include_paths", [], BOTH),
         ("include_paths", "root['b']", NOT_A_LIST),
-        ("exclude_paths", {"root": 1}, NOT_A_LIST),
         ("include_paths", ["root['b']", 1], not_a_string("int")),
         ("include_paths", ["\ud800"], Err(UnicodeEncodeError)),
     ],

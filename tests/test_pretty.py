@@ -60,7 +60,6 @@ def replaced(items: list, changes: dict[int, Any]) -> list:
 
 # fmt: off
 TREE_CASES = [
-    drawn("end_to_end", {"a": 1, "b": [1, 2]}, {"a": 2, "b": [1, 2, 3], "c": None}, "a/│- 1/│+ 2/b/╰[2]/·+ 3/c/│+ None"),
     drawn("worked_example", W1, W2, f"cfg/╰a/·╰b/··- 1/··+ 2/items/╰[2]/·- 3/·+ 30/{NAME}"),
     # A compact chain shows no list neighbours and its label reaches below the depth limit.
     drawn("compact_without_context_or_depth_limit", W1, W2, W_COMPACT, compact=True, context=1, max_depth=0),

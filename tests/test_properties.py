@@ -40,12 +40,6 @@ similar_documents = st.recursive(
 
 
 @given(documents)
-def test_a_value_equals_itself(document):
-    assert Vesperon(document, document).to_dict() == {}
-    assert Vesperon(document, copy.deepcopy(document), ignore_order=True).to_dict() == {}
-
-
-@given(documents)
 @example(["it's", 'say "hi"', "both ' and \"", "back\\slash", "\x00\x7f\u2028\U0001f600", 1.5e-300])
 def test_conversion_keeps_json_like_values(document):
     assert typed(converted(document)) == typed(sorted_keys(document))

@@ -74,24 +74,5 @@ TEST(change_log, records_follow_the_report) {
   }
 }
 
-// Siblings share their interned parent; the nodes of a position are those of the inputs, and a
-// record carries a copy of the values it shows.
-TEST(change_log, positions_are_interned_views_of_the_inputs) {
-  const engine::Vesperon comparison = compare(R"({"a": [1, 2, 3]})", R"({"a": [1, 9, 8, 7]})");
-  const auto& changed = comparison.changes.section(Section::ValuesChanged);
-  const auto& added = comparison.changes.section(Section::IterableItemAdded);
-  ASSERT_EQ(changed.size(), 2u);
-  ASSERT_EQ(added.size(), 1u);
-  const engine::Position* list = changed[0].position->parent;
-  EXPECT_EQ(changed[1].position->parent, list);
-  EXPECT_EQ(added[0].position->parent, list);
-  EXPECT_EQ(list->step, engine::StepKind::Member);
-  EXPECT_EQ(list->parent->old_node, &comparison.t1());
-  EXPECT_EQ(added[0].position->new_node, &comparison.t2().members[0].value.items[3]);
-  EXPECT_EQ(added[0].position->old_node, nullptr);
-  EXPECT_TRUE(value::equal(added[0].new_value, *added[0].position->new_node));
-  EXPECT_EQ(comparison.changes.position_count, 5u);  // root, a and three items
-}
-
 }  // namespace
 }  // namespace hexalume

@@ -7,19 +7,18 @@
 #include "engine/comparison.hpp"
 #include "guard_support.hpp"
 #include "pretty/change_tree.hpp"
-#include "pretty/lines.hpp"
 #include "pretty/options.hpp"
 
 // Options and positions are written with designated initializers; the fields left out keep
 // their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-// The renderer stops at the thread's stack limit and answers the cancellation hook.
+// The renderer answers the cancellation hook, and its stack guard leaves ordinary depths alone.
+// (Deep changes and values on a small thread's stack: tests/test_interrupts.py, through pretty().)
 namespace hexalume {
 namespace {
 
 using testing::CountingHook;
-using testing::kOverflowDepth;
 using testing::kSmallStacks;
 using testing::nested_lists;
 using testing::outcome_of;
@@ -59,19 +58,6 @@ pretty::PrettyOptions unlimited(bool compact) {
 }
 
 class pretty_stack : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(pretty_stack, an_unlimited_tree_of_a_deep_change) {
-  const DeepChange deep(kOverflowDepth);
-  EXPECT_EQ(
-      outcome_on_stack(GetParam(), [&] { pretty::render_pretty(deep.changes, unlimited(false)); }),
-      "stack exhausted");
-}
-
-TEST_P(pretty_stack, the_text_of_a_deep_value) {
-  value::Arena arena;
-  const value::Node deep = nested_lists(arena, kOverflowDepth, value::make_null());
-  EXPECT_EQ(outcome_on_stack(GetParam(), [&] { pretty::format_value(deep); }), "stack exhausted");
-}
 
 TEST_P(pretty_stack, ordinary_depths_still_render) {
   const DeepChange deep(200);

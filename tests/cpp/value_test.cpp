@@ -47,20 +47,6 @@ TEST(equality, signed_maker_of_a_non_negative_integer) {
   EXPECT_TRUE(value::equal(make_signed(7), make_unsigned(7)));
 }
 
-TEST(value, objects_keep_the_last_duplicate_in_byte_order) {
-  value::Value small = literal(R"({"b": 1, "a": 2, "B": 3, "é": 4, "a": 5})");
-  EXPECT_EQ(small, literal(R"({"B": 3, "a": 5, "b": 1, "é": 4})"));
-  EXPECT_EQ(value::find_member(small.root(), "c"), nullptr);
-  // Enough members for the large-input sort, which must be stable too.
-  std::string json = "{";
-  for (int i = 40; i >= 0; --i)
-    json += "\"k" + std::to_string(i) + "\": " + std::to_string(i) + ",";
-  value::Value large = literal(json + "\"k7\": 99}");
-  ASSERT_EQ(large.root().size(), 41u);
-  EXPECT_EQ(value::find_member(large.root(), "k7")->unsigned_int, 99u);
-  EXPECT_EQ(large.root().object()[2].key.string(), "k10");
-}
-
 // Keys that agree in size or in their first eight bytes, on both sides of the size at which
 // lookups stop scanning and search: every key is found by its exact bytes, read from a buffer
 // that ends where the key ends, and near misses are not.
