@@ -23,23 +23,6 @@ std::unique_ptr<Arena> filled(std::size_t mebibytes) {
 
 // The pool belongs to the process: each case first takes every pooled block into an arena of
 // its own, so that its counts start from zero.
-TEST(arena, released_huge_blocks_serve_the_next_arena_whichever_thread_released_them) {
-  auto drain = filled(40);
-  ASSERT_EQ(Arena::pooled_blocks(), 0u);
-  std::thread([] { filled(12).reset(); }).join();
-  const std::size_t pooled = Arena::pooled_blocks();
-  EXPECT_GE(pooled, 3u);
-  EXPECT_LE(pooled, 8u);
-  auto second = filled(12);
-  EXPECT_EQ(Arena::pooled_blocks(), 0u);  // the same sizes take every pooled block back
-  second.reset();
-  EXPECT_EQ(Arena::pooled_blocks(), pooled);
-  // Small arenas never touch the pool.
-  Arena small;
-  small.allocate(100, 8);
-  EXPECT_EQ(Arena::pooled_blocks(), pooled);
-}
-
 TEST(arena, threads_releasing_at_once_keep_the_pool_bounded) {
   auto drain = filled(40);
   std::vector<std::unique_ptr<Arena>> arenas;

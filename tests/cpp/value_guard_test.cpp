@@ -31,22 +31,6 @@ TEST_P(value_stack, deep_trees_exhaust_the_stack_instead_of_overflowing_it) {
   EXPECT_EQ(outcome_on_stack(stack, [&] { value::canonical_string(left); }), "stack exhausted");
 }
 
-TEST_P(value_stack, ordinary_trees_pass_on_small_stacks) {
-  value::Arena arena;
-  const value::Node left = nested_lists(arena, 500, value::make_unsigned(1));
-  const value::Node right = nested_lists(arena, 500, value::make_unsigned(2));
-  bool equal = true;
-  std::string text;
-  const std::size_t stack = GetParam();
-  EXPECT_EQ(outcome_on_stack(stack, [&] { equal = value::equal(left, right); }), "ok");
-  EXPECT_FALSE(equal);
-  EXPECT_EQ(outcome_on_stack(stack, [&] { text = value::canonical_string(left); }), "ok");
-  std::string expected;
-  for (int level = 0; level < 500; ++level) expected += "list:[";
-  expected += "num:1" + std::string(500, ']');
-  EXPECT_EQ(text, expected);
-}
-
 INSTANTIATE_TEST_SUITE_P(sizes, value_stack, ::testing::ValuesIn(kSmallStacks));
 
 TEST(value_stack, a_tiny_stack_keeps_half_for_recursion) {
