@@ -159,20 +159,17 @@ def command_env(**extra: str) -> dict[str, str]:
     return env
 
 
-def python_env() -> dict[str, str]:
-    """The environment of a fresh interpreter that imports this same hexalume."""
-    env = dict(os.environ)
-    module_dir = str(Path(hexalume.__file__).resolve().parent)
-    env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
-    return env
-
-
 def run_python(code: str, *args: Any) -> subprocess.CompletedProcess:
     """Runs `code` in a fresh interpreter that imports this same hexalume; `args` reach its
     sys.argv as JSON."""
+    module_dir = str(Path(hexalume.__file__).resolve().parent)
+    env = {
+        **os.environ,
+        "PYTHONPATH": os.pathsep.join([module_dir, os.environ.get("PYTHONPATH", "")]),
+    }
     return subprocess.run(
         [sys.executable, "-c", code, *map(json.dumps, args)],
-        env=python_env(),
+        env=env,
         capture_output=True,
         text=True,
         timeout=600,

@@ -64,8 +64,6 @@ def read_examples() -> list[Example]:
                 and text[fence.end() : following.start()].strip() == ""
             ):
                 expected = following.group(2)
-                if ARROW.search(body):
-                    raise AssertionError(f"guide line {line}: both '# ->' and an output block")
             else:
                 expected = "".join(
                     m.group(1) + "\n" for m in map(ARROW.search, body.splitlines()) if m
@@ -82,12 +80,6 @@ def read_examples() -> list[Example]:
             examples.append(Example("pytest", previous.group(2), body, line, section))
         elif language == "console":
             examples.append(Example("console", body, "", line, section))
-        elif language == "output":
-            previous = fences[index - 1] if index > 0 else None
-            if previous is None or previous.group(1) != "python":
-                raise AssertionError(
-                    f"guide line {line}: an output block must follow a python block"
-                )
     return examples
 
 

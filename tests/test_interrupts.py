@@ -87,13 +87,6 @@ WORKLOADS = {
         def call():
             return repr(comparison)
     """,
-    "repr of a large report": """
-        removed = [[i, str(i), {"k": [i / 3]}] for i in range(200_000)]
-        comparison = Vesperon([removed], [])
-        inputs = (removed, comparison)
-        def call():
-            return repr(comparison)
-    """,
 }
 
 

@@ -11,7 +11,7 @@ import weakref
 
 import pytest
 
-from helpers import DATA, UNDER_ASAN, np, pd, pydantic
+from helpers import DATA, UNDER_ASAN, np, pydantic
 from hexalume import Vesperon
 
 ROUNDS = 2000
@@ -85,10 +85,6 @@ def workload():
         array = np.arange(6).reshape(2, 3)
         watched.append(array)
         calls.append(lambda: Vesperon(array, [[0, 1, 2], [3, 4, 6]], ignore_order=np.True_))
-    if pd is not None:
-        frame = pd.DataFrame({"a": [1, 2], "b": ["x", "y"]})
-        watched.append(frame)
-        calls.append(lambda: Vesperon(frame, {"a": [1, 3]}).to_dict())
     if pydantic is not None:
 
         class Model(pydantic.BaseModel):

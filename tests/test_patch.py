@@ -108,30 +108,21 @@ def test_list_edits(old, data):
         check_round_trip(old, edited)
 
 
-# Round trips of every kind are generated above; these pin the operations chosen.
-@pytest.mark.parametrize(
-    "old, new, expected",
-    [
-        ({"a/b": {"~": 1}}, {"a/b": {"~": 2}}, [{"op": "replace", "path": "/a~1b/~0", "value": 2}]),
-        # A replaced item is compared member by member.
-        ([{"k": 1, "v": "x"}, 2], [{"k": 1, "v": "y"}, 3], [{"op": "replace", "path": "/0/v", "value": "y"}, {"op": "replace", "path": "/1", "value": 3}]),
-        ([1, 2], [2], [{"op": "test", "path": "/0", "value": 1}, {"op": "remove", "path": "/0"}]),
-    ],
-)  # fmt: skip
-def test_make_patch_results(old, new, expected):
-    test = expected[0]["op"] == "test"
-    outcome(lambda: make_patch(old, new, test=test), expected)
+# Round trips of every kind are generated above, and the guide shows a replace inside an item
+# and the test operations of test=True; this pins the escaping of pointers.
+def test_make_patch_escapes_pointers():
+    patch = make_patch({"a/b": {"~": 1}}, {"a/b": {"~": 2}})
+    assert patch == [{"op": "replace", "path": "/a~1b/~0", "value": 2}]
 
 
 JSON_TYPES = "a document holds dict, list, tuple, str, int, float, bool and None"
 
 
+# Refusals of a set, an int key and nan: the guide's examples.
 @pytest.mark.parametrize(
     "new, expected",
     [
         ({"x/y": [b"x"]}, Err(TypeError, f"new: 'bytes' object at \"/x~1y/0\" is not JSON ({JSON_TYPES})")),
-        ({"a": {1: 2}}, Err(TypeError, "new: the dict at \"/a\" has a key of type 'int'; JSON object keys are str")),
-        ({"a": -float("inf")}, Err(ValueError, 'new: float -inf at "/a" is not JSON (NaN and infinities have no JSON form)')),
         (["\ud800"], Err(ValueError, 'new: the str at "/0" holds a lone surrogate, which is not JSON text')),
     ],
 )  # fmt: skip
@@ -146,14 +137,13 @@ def test_make_patch_refuses(new, expected):
 DOC = {"a": [1, 2], "b": {"c": 1}}
 
 
+# A test that fails and a missing member: the guide's examples.
 @pytest.mark.parametrize(
     "patch, expected",
     [
         ([{"op": "move", "from": "/b", "path": "/b/c/d"}], 'operation 0 (move "/b/c/d"): "/b" cannot be moved into its own child'),
-        ([{"op": "test", "path": "/b/c", "value": 1}, {"op": "test", "path": "/b/c", "value": 1.0}], 'operation 1 (test "/b/c"): the value differs'),
         ([{"op": "replace", "path": "/a/-", "value": 0}], 'operation 0 (replace "/a/-"): "-" is not an index of the list at "/a"'),
         ([{"op": "add", "path": "/a/3", "value": 0}], 'operation 0 (add "/a/3"): index 3 is out of range: the list at "/a" has 2 items'),
-        ([{"op": "remove", "path": "/x/y"}], 'operation 0 (remove "/x/y"): "" has no member "x"'),
         ([{"op": "add", "path": "/b/c/d", "value": 0}], 'operation 0 (add "/b/c/d"): "/b/c" is a int, which has no members'),
         ([{"op": "add", "path": "a", "value": 0}], 'operation 0 (add "a"): "a" is not a JSON Pointer: it must be empty or start with "/"'),
         ([{"op": "add", "path": "/~2", "value": 0}], 'operation 0 (add "/~2"): "/~2" is not a JSON Pointer: "~" must be followed by 0 or 1'),
@@ -223,26 +213,12 @@ def test_apply_patch_copies_values():
 
 
 def test_command(tmp_path, capsys):
-    def run(*args):
-        status = cli.main(list(args))
-        return status, capsys.readouterr()
-
+    # Output and errors of --patch and --apply: the guide's examples.
     old, new = tmp_path / "old.json", tmp_path / "new.json"
     old.write_text('{"a": [1, 2], "n": 1}')
     new.write_text('{"a": [0, 1, 2], "n": 1.0}')
-    status, out = run("--patch", str(old), str(new))
-    patch = [
-        {"op": "add", "path": "/a/0", "value": 0},
-        {"op": "replace", "path": "/n", "value": 1.0},
-    ]
-    assert (status, json.loads(out.out)) == (1, patch)
-    assert run("--patch", str(old), str(old))[0] == 0
-    (tmp_path / "patch.json").write_text(out.out)
-    status, out = run("--apply", str(tmp_path / "patch.json"), str(old))
-    assert (status, strict(json.loads(out.out))) == (0, strict(json.loads(new.read_text())))
-    status, out = run("--apply", str(new), str(old))
-    assert status == 2
-    assert (
-        out.err
-        == "hexalume: error: cannot apply the patch: a patch is a list of operations, not 'dict'\n"
-    )
+    assert (cli.main(["--patch", str(old), str(old)]), capsys.readouterr().out) == (0, "[]\n")
+    assert cli.main(["--patch", str(old), str(new)]) == 1
+    (tmp_path / "patch.json").write_text(capsys.readouterr().out)
+    assert cli.main(["--apply", str(tmp_path / "patch.json"), str(old)]) == 0
+    assert strict(json.loads(capsys.readouterr().out)) == strict(json.loads(new.read_text()))
