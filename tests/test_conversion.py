@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import datetime
 import decimal
-import random
 import sys
 
 import pytest
@@ -405,18 +404,6 @@ def reshaped_documents():
         "wide",
         [{key: i for key in keys[:size]} for size in (64, 65, 64, 65, 2, 2) for i in (0, 1)],
     )
-    # Many shapes of many sizes nested in one another, so that they share cache slots.
-    rng = random.Random(7)
-    pool = keys[:12]
-
-    def shaped(depth):
-        size = rng.choice([2, 3, 3, 5, 8])
-        chosen = rng.sample(pool[: size + 2], size)
-        return {
-            key: shaped(depth + 1) if depth < 3 and rng.random() < 0.3 else depth for key in chosen
-        }
-
-    yield "many shapes", [shaped(0) for _ in range(400)]
     # Shapes that share their first key and size, in turn, more of them than one first key keeps,
     # each holding dicts of the same first key and size that diverge at every position.
     first, others = keys[0], keys[1:9]

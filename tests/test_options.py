@@ -291,19 +291,3 @@ def test_type_groups_without_numpy():
         "{'values_changed': {'root': {'new_value': {}, 'old_value': [1]}}}",
         "{'values_changed': {'root': {'new_value': {}, 'old_value': [1]}}}",
     ]
-
-
-@needs_numpy
-def test_numpy_is_imported_only_to_read_type_groups():
-    result = run_python(
-        "import sys\n"
-        "from hexalume import Vesperon\n"
-        "frame = type('Frame', (), {'__module__': 'pandas.core.frame',\n"
-        "                           'to_dict': lambda self, orient=None: {'a': [1]}})()\n"
-        "Vesperon({'a': [1, 2.5, None]}, frame, ignore_order=True, atol=0.1)\n"
-        "print('numpy' in sys.modules)\n"
-        "Vesperon(1, 1, ignore_type_in_groups=[])\n"
-        "print('numpy' in sys.modules)\n"
-    )
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.split() == ["False", "True"]

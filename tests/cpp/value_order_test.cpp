@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "guard_support.hpp"
 #include "value/value.hpp"
 
 namespace hexalume {
@@ -40,20 +39,6 @@ TEST(value, key_order_is_byte_order_at_every_length) {
       EXPECT_EQ(value::equal(left, right), i == j) << i << " " << j;
     }
   }
-}
-
-TEST(equality, within_levels_shows_equal_only_what_it_looked_at) {
-  Arena arena;
-  const value::Node deep = testing::nested_lists(arena, 10, value::make_unsigned(7));
-  const value::Node same = testing::nested_lists(arena, 10, value::make_unsigned(7));
-  const value::Node other = testing::nested_lists(arena, 10, value::make_unsigned(8));
-  EXPECT_TRUE(value::equal_within(deep, same, 10));
-  EXPECT_FALSE(value::equal_within(deep, same, 9));  // not shown, not unequal
-  EXPECT_TRUE(value::equal(deep, same));
-  EXPECT_FALSE(value::equal_within(deep, other, 10));
-  EXPECT_FALSE(value::equal_within(deep, other, 100));
-  value::Value empty_list = value::Value(value::make_list(nullptr, 0));
-  EXPECT_TRUE(value::equal_within(empty_list.root(), empty_list.root(), 0));
 }
 
 }  // namespace
