@@ -37,10 +37,6 @@ def fail(self):
     raise ValueError("refused")
 
 
-def to_float(value):
-    return with_methods(__float__=lambda self: value)
-
-
 class Text(str):
     pass
 
@@ -61,7 +57,7 @@ class Mapping(dict):
         (float("inf"), NOT_FINITE),
         # __index__ decides at any size; __float__ is not asked
         (with_methods(__index__=lambda self: 2**70, __float__=lambda self: 1.5), 2**70),
-        (to_float(float("inf")), NOT_FINITE),  # the float rule does not fall through
+        (with_methods(__float__=lambda self: float("inf")), NOT_FINITE),  # nothing else is tried
         (with_methods(__index__=fail, __float__=fail), UNSUPPORTED),
         (decimal.Decimal("1.25"), 1.25),
         (Text("abc"), "abc"),

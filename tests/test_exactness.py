@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from helpers import Err, converted, needs_numpy, np, outcome, report
+from helpers import Err, converted, outcome, report
 from hexalume import Vesperon
 
 BIG = 2**70
@@ -111,19 +111,6 @@ def test_significant_digits_round_exact_values(digits):
             )
             expected = {} if abs(difference) <= epsilon else changed(a, b)
             assert Vesperon(a, b, significant_digits=digits).to_dict() == expected, (a, b)
-
-
-@needs_numpy
-@pytest.mark.parametrize(
-    ("make", "expected"),
-    [
-        (lambda: np.uint64(2**64 - 1), 2**64 - 1),
-        (lambda: np.int64(-(2**63)), -(2**63)),
-        (lambda: np.array([2**64 - 1], dtype=np.uint64), [2**64 - 1]),
-    ],
-)
-def test_numpy_integers(make, expected):
-    outcome(lambda: converted(make()), expected)
 
 
 NUMERIC_OPTIONS = {
