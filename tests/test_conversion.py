@@ -4,7 +4,6 @@ containers changed mid-conversion, and nesting limits."""
 
 from __future__ import annotations
 
-import datetime
 import decimal
 import sys
 
@@ -16,12 +15,10 @@ from helpers import (
     internal_error_of,
     needs_numpy,
     needs_pandas,
-    needs_pydantic,
     nested,
     np,
     outcome,
     pd,
-    pydantic,
     sorted_keys,
     typed,
     with_methods,
@@ -88,7 +85,8 @@ def test_set_members_with_equal_canonical_text_keep_iteration_order():
     assert converted(members) == [list(member) for member in members]
 
 
-# Objects that export plain data; real pandas, numpy and pydantic objects follow below.
+# Objects that export plain data, as pydantic models (model_dump, or dict() in the older API),
+# pandas and numpy objects do; real pandas and numpy objects follow below.
 # `calls` records, as text, what the converter asked for.
 calls: list = []
 
@@ -199,24 +197,6 @@ REAL_OBJECTS += [
 @pytest.mark.parametrize("make, expected", REAL_OBJECTS)
 def test_numpy_and_pandas_objects(make, expected):
     outcome(lambda: converted(make()), expected)
-
-
-# The older pydantic API (dict()) is the exporting row of LIBRARY_RULES above.
-@needs_pydantic
-def test_pydantic_models():
-    class Address(pydantic.BaseModel):
-        city: str
-
-    class User(pydantic.BaseModel):
-        name: str
-        joined: datetime.datetime
-        address: Address
-        scores: tuple[int, ...]
-
-    when = datetime.datetime(2024, 1, 2, 3, 4, 5)
-    old = User(name="a", joined=when, address=Address(city="X"), scores=(1, 2))
-    dumped = {"address": {"city": "X"}, "joined": "2024-01-02T03:04:05", "name": "a"}
-    assert converted(old) == {**dumped, "scores": [1, 2]}
 
 
 # fmt: off
