@@ -15,10 +15,12 @@ from helpers import (
     internal_error_of,
     needs_numpy,
     needs_pandas,
+    needs_pydantic,
     nested,
     np,
     outcome,
     pd,
+    pydantic,
     sorted_keys,
     typed,
     with_methods,
@@ -194,8 +196,19 @@ REAL_OBJECTS += [
 ]
 
 
+REAL_OBJECTS += [
+    pytest.param(
+        lambda: type("Item", (pydantic.BaseModel,), {"__annotations__": {"n": int, "tags": list}})(
+            n=1, tags={2}
+        ),
+        {"n": 1, "tags": [2]},
+        marks=needs_pydantic,
+    )
+]
+
+
 @pytest.mark.parametrize("make, expected", REAL_OBJECTS)
-def test_numpy_and_pandas_objects(make, expected):
+def test_numpy_pandas_and_pydantic_objects(make, expected):
     outcome(lambda: converted(make()), expected)
 
 
