@@ -164,7 +164,7 @@ Node path_list_section(const std::vector<Entry>& entries, Arena& arena) {
 
 PendingPath::PendingPath(const Node& t1, const Node& t2) {
   // Ordinary documents are shallower than this; deeper ones grow the chain as they go.
-  levels_.reserve(32);
+  levels_.reserve(8);
   Level& root = levels_.emplace_back();
   root.fields.old_node = &t1;
   root.fields.new_node = &t2;
