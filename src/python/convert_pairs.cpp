@@ -333,6 +333,7 @@ class PairWalk {
     const Py_ssize_t new_count = sequence_size(new_sequence, new_plain);
     if (!building_ && old_count != new_count) return Outcome::Stop;
     if (!enter()) return Outcome::Stop;
+    const std::uint64_t runs = python_code_runs();
     Held old_held(old_sequence);
     Held new_held(new_sequence);
     const Py_ssize_t common = old_count < new_count ? old_count : new_count;
@@ -353,8 +354,8 @@ class PairWalk {
     }
     --depth_;
     // A handler may have changed a list: what was read stands only if the lengths are as read.
-    if (sequence_size(old_sequence, old_plain) != old_count ||
-        sequence_size(new_sequence, new_plain) != new_count) {
+    if (runs != python_code_runs() && (sequence_size(old_sequence, old_plain) != old_count ||
+                                       sequence_size(new_sequence, new_plain) != new_count)) {
       return Outcome::Stop;
     }
     if (old_count == new_count && built_.size() == first_built) return Outcome::Same;
@@ -398,6 +399,7 @@ class PairWalk {
     const Py_ssize_t size = PyDict_Size(old_dict);
     if (!building_ && size != PyDict_Size(new_dict)) return Outcome::Stop;
     if (!enter()) return Outcome::Stop;
+    const std::uint64_t runs = python_code_runs();
     Held old_held(old_dict);
     Held new_held(new_dict);
     const std::size_t first_built = built_.size();
@@ -432,7 +434,10 @@ class PairWalk {
     if (in_order) {
       --depth_;
       // A handler may have changed either dict.
-      if (PyDict_Size(old_dict) != size || PyDict_Size(new_dict) != size) return Outcome::Stop;
+      if (runs != python_code_runs() &&
+          (PyDict_Size(old_dict) != size || PyDict_Size(new_dict) != size)) {
+        return Outcome::Stop;
+      }
       if (built_.size() == first_built) return Outcome::Same;
       if (!build_in_order(old_dict, new_dict, size, first_built, old_out, new_out)) {
         return Outcome::Stop;
