@@ -89,22 +89,17 @@ class SlotTable {
   T* data_ = nullptr;
 };
 
-// One distinct value of the old list: how often it occurs on each side, and how many of its
-// occurrences a pass that records the surplus has met so far.
-struct Group {
-  std::size_t in_old = 0;
-  std::size_t in_new = 0;
-  std::size_t seen = 0;
-};
-
 // The distinct values of the old list: open addressing with linear probing over a table sized
 // once for every old item, so it never grows. A slot holds a structural hash, a view of the
-// value's first item and the value's counts, so one lookup touches one slot; a hash match is
-// confirmed by value equality with the first item, so two different values never share a slot,
-// even when their hashes collide. Values found only in the new list need no slot, since none of
-// their items can be matched.
+// value's first item and the value's balance, so one lookup touches one slot of 32 bytes, never
+// two cache lines; a hash match is confirmed by value equality with the first item, so two
+// different values never share a slot, even when their hashes collide. Values found only in the
+// new list need no slot, since none of their items can be matched. A group is named by the
+// index of its slot.
 class ItemGroups {
  public:
+  static constexpr std::size_t kNoGroup = SIZE_MAX;
+
   // `last_try`: no other table follows, so this one never gives up (see overlong).
   ItemGroups(std::size_t old_count, std::size_t new_count, const value::HashKey& key, bool last_try)
       : key_(key),
@@ -120,53 +115,54 @@ class ItemGroups {
   // input collides under this key, the passes stop, and a table under another key is built.
   bool overlong() const { return steps_ > step_budget_; }
 
-  // Counts an old item in its group, which its first occurrence creates.
-  void add_old(const Node& item, std::uint64_t hash) {
-    Slot& slot = slots_[probe(item, hash)];
-    if (slot.group.in_old == 0) {
-      slot.hash = hash;
+  // Counts an old item in its group, which its first occurrence creates; returns the group.
+  std::size_t add_old(const Node& item, std::uint64_t hash) {
+    const std::size_t index = probe(item, hash);
+    Slot& slot = slots_[index];
+    if (slot.mark == kFree) {
+      slot.mark = mark_of(hash);
       slot.first = item;
     }
-    ++slot.group.in_old;
+    ++slot.balance;
+    return index;
   }
 
-  // The group whose value equals `item`, or nullptr.
-  Group* find(const Node& item, std::uint64_t hash) {
-    Slot& slot = slots_[probe(item, hash)];
-    return slot.group.in_old == 0 ? nullptr : &slot.group;
+  // The group whose value equals `item`, or kNoGroup.
+  std::size_t find(const Node& item, std::uint64_t hash) {
+    const std::size_t index = probe(item, hash);
+    return slots_[index].mark == kFree ? kNoGroup : index;
   }
+
+  // A group's old occurrences less its new ones, as far as they are counted.
+  std::int64_t& balance(std::size_t group) { return slots_[group].balance; }
+  void prefetch_group(std::size_t group) const { __builtin_prefetch(&slots_[group]); }
 
   // Memory hints for an item about to be looked up: first its home slot, then (once that is
-  // loaded) the children of the first item it will most likely be compared with.
+  // loaded) the first item it will most likely be compared with.
   void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
   void prefetch_first(std::uint64_t hash) const {
     const Slot& slot = slots_[hash & mask_];
-    if (slot.hash == hash && slot.group.in_old != 0) prefetch_node(slot.first);
+    if (slot.mark == mark_of(hash)) prefetch_node(slot.first);
   }
 
   // Third hint, once the first item's own memory is loaded: what value equality reads next.
   void prefetch_first_children(std::uint64_t hash) const {
     const Slot& slot = slots_[hash & mask_];
-    if (slot.hash == hash && slot.group.in_old != 0) prefetch_children(slot.first);
-  }
-
-  bool counts_match() const {
-    for (const Slot& slot : slots_) {
-      if (slot.group.in_old != slot.group.in_new) return false;
-    }
-    return true;
-  }
-
-  void reset_seen() {
-    for (Slot& slot : slots_) slot.group.seen = 0;
+    if (slot.mark == mark_of(hash)) prefetch_children(slot.first);
   }
 
  private:
   struct Slot {
-    std::uint64_t hash = 0;
-    Node first;   // a view of the group's first item in the old list
-    Group group;  // in_old is 0 for a free slot
+    std::uint64_t mark = kFree;  // the hash of the group's value, with its lowest bit set
+    Node first;                  // a view of the group's first item in the old list
+    std::int64_t balance = 0;
   };
+  static_assert(sizeof(Slot) == 32);
+
+  // A taken slot's mark is never 0. The bit given up is one of 64 compared, and the home slot
+  // still follows from the whole hash.
+  static constexpr std::uint64_t kFree = 0;
+  static std::uint64_t mark_of(std::uint64_t hash) { return hash | 1; }
 
   static std::size_t capacity_for(std::size_t old_count) {
     std::size_t capacity = 8;
@@ -182,11 +178,12 @@ class ItemGroups {
 
   // The slot of the group equal to `item`, or the free slot where it belongs. Counts its steps.
   std::size_t probe(const Node& item, std::uint64_t hash) {
+    const std::uint64_t mark = mark_of(hash);
     for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
       ++steps_;
       const Slot& slot = slots_[index];
-      if (slot.group.in_old == 0) return index;
-      if (slot.hash != hash) continue;
+      if (slot.mark == kFree) return index;
+      if (slot.mark != mark) continue;
       if (item.kind >= value::Kind::String && slot.first.kind == item.kind &&
           slot.first.items == item.items && slot.first.size() == item.size()) {
         return index;  // a view of the same memory: equal without looking inside
@@ -220,67 +217,86 @@ std::vector<std::size_t> memory_order(const Node& list) {
   return order;
 }
 
-// Calls `visit(index, hash)` for every item, in the list's order or in `order` when given,
-// hashing a few items ahead and asking for their slots and first items early: matching jumps
-// around the old list, and without the hints each lookup waits for several cache misses in a
-// row. The items themselves are requested before they are hashed, as a list read out of order
-// may hold them anywhere in its tree.
+// Calls `visit(index, hash)` for every item, in the list's order or in `order` when given. Items
+// go in batches: all of a batch are hashed and their slots requested, then the first items of
+// their groups, then what those point to, and only then are they visited. Matching jumps around
+// the old list, and a batch keeps many of those cache misses in flight at once, where one
+// lookup after another would wait for each in turn.
 template <typename Visit>
 void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit,
                      const std::vector<std::size_t>& order = {}) {
-  constexpr std::size_t kItemAhead = 16;         // item requested this many items before hashing
-  constexpr std::size_t kItemChildrenAhead = 8;  // and its strings and child arrays this many
-  constexpr std::size_t kSlotAhead = 12;         // hashed and slot requested this many items ahead
-  constexpr std::size_t kFirstAhead = 8;         // first item requested this many items ahead
-  constexpr std::size_t kChildrenAhead = 4;      // and its strings and child arrays this many
-  constexpr std::size_t kRing = 32;              // hashes kept, a power of two > kSlotAhead
-  std::uint64_t hashes[kRing];
+  constexpr std::size_t kBatch = 32;
+  std::uint64_t hashes[kBatch];
   const std::size_t count = list.size();
-  auto item = [&](std::size_t step) -> const Node& {
-    return list.items[order.empty() ? step : order[step]];
-  };
-  for (std::size_t ahead = 0; ahead < count + kSlotAhead; ++ahead) {
-    value::poll_interrupt();
+  auto index = [&](std::size_t step) { return order.empty() ? step : order[step]; };
+  for (std::size_t start = 0; start < count; start += kBatch) {
+    const std::size_t size = std::min(kBatch, count - start);
+    value::poll_interrupt(size);
     if (groups.overlong()) [[unlikely]]
       return;
-    if (ahead + kItemAhead < count) prefetch_node(item(ahead + kItemAhead));
-    if (ahead + kItemChildrenAhead < count) prefetch_children(item(ahead + kItemChildrenAhead));
-    if (ahead < count) {
-      const std::uint64_t hash = value::structural_hash(item(ahead), groups.key());
-      hashes[ahead % kRing] = hash;
-      groups.prefetch_slot(hash);
+    for (std::size_t i = 0; i < size; ++i) {
+      hashes[i] = value::structural_hash(list.items[index(start + i)], groups.key());
+      groups.prefetch_slot(hashes[i]);
     }
-    if (ahead >= kFirstAhead && ahead - kFirstAhead < count) {
-      groups.prefetch_first(hashes[(ahead - kFirstAhead) % kRing]);
-    }
-    if (ahead >= kChildrenAhead && ahead - kChildrenAhead < count) {
-      groups.prefetch_first_children(hashes[(ahead - kChildrenAhead) % kRing]);
-    }
-    if (ahead >= kSlotAhead) {
-      const std::size_t step = ahead - kSlotAhead;
-      visit(order.empty() ? step : order[step], hashes[step % kRing]);
-    }
+    for (std::size_t i = 0; i < size; ++i) groups.prefetch_first(hashes[i]);
+    for (std::size_t i = 0; i < size; ++i) groups.prefetch_first_children(hashes[i]);
+    for (std::size_t i = 0; i < size; ++i) visit(index(start + i), hashes[i]);
   }
 }
 
-// Counts both lists into `groups`; `same` tells whether every new item has an old group and the
-// lengths agree. False when the lookups took too many steps (ItemGroups::overlong).
-bool count_items(const Node& t1, const Node& t2, ItemGroups& groups, bool& same) {
-  for_each_hashed(t1, groups,
-                  [&](std::size_t i, std::uint64_t hash) { groups.add_old(t1.items[i], hash); });
-  same = t1.size() == t2.size();
+// The group of every item of both lists, as counted into one table.
+struct Counted {
+  std::unique_ptr<std::size_t[]> old_groups;
+  std::unique_ptr<std::size_t[]> new_groups;  // ItemGroups::kNoGroup for an unmatched value
+  bool same = false;                          // both lists hold the same multiset of values
+};
+
+// Counts both lists into `groups` and notes each item's group. False when the lookups took too
+// many steps (ItemGroups::overlong).
+bool count_items(const Node& t1, const Node& t2, ItemGroups& groups, Counted& counted) {
+  counted.old_groups = std::make_unique_for_overwrite<std::size_t[]>(t1.size());
+  counted.new_groups = std::make_unique_for_overwrite<std::size_t[]>(t2.size());
+  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
+    counted.old_groups[i] = groups.add_old(t1.items[i], hash);
+  });
+  // With equal lengths, no new item without a group and no group more often new than old, every
+  // group occurs as often on both sides: no pass over the table is needed to tell.
+  bool same = t1.size() == t2.size();
   // Counting depends on no order: the new list is read in the order of its memory.
   for_each_hashed(
       t2, groups,
       [&](std::size_t i, std::uint64_t hash) {
-        if (Group* group = groups.find(t2.items[i], hash)) {
-          ++group->in_new;
-        } else {
+        const std::size_t found = groups.find(t2.items[i], hash);
+        counted.new_groups[i] = found;
+        if (found == ItemGroups::kNoGroup) {
+          same = false;
+        } else if (--groups.balance(found) < 0) {
           same = false;
         }
       },
       memory_order(t2));
+  counted.same = same;
   return !groups.overlong();
+}
+
+// The positions of one side's surplus in ascending order, found by going down the list:
+// `surplus(group)` tells whether the item is one of its group's last occurrences that the other
+// side lacks, and counts it off. Asks for the groups a few items ahead, as they lie anywhere in
+// the table.
+template <typename Surplus>
+std::vector<std::size_t> surplus_items(std::size_t count, const std::size_t* groups_of,
+                                       ItemGroups& groups, Surplus surplus) {
+  constexpr std::size_t kAhead = 16;
+  std::vector<std::size_t> found;
+  for (std::size_t i = count; i-- > 0;) {
+    value::poll_interrupt();
+    if (i >= kAhead && groups_of[i - kAhead] != ItemGroups::kNoGroup) {
+      groups.prefetch_group(groups_of[i - kAhead]);
+    }
+    if (surplus(groups_of[i])) found.push_back(i);
+  }
+  std::reverse(found.begin(), found.end());
+  return found;
 }
 
 }  // namespace
@@ -288,40 +304,54 @@ bool count_items(const Node& t1, const Node& t2, ItemGroups& groups, bool& same)
 void diff_unordered(PendingPath& here, DiffAccumulator& accumulator) {
   const Node& t1 = *here.here().old_node;
   const Node& t2 = *here.here().new_node;
-  // One pass over each list decides the common case of equal multisets, with nothing kept per
-  // item; only lists that differ are walked again to find their surplus. Input that collides
-  // under this process's key is counted again under fresh ones: a few tries, after which the
-  // last table serves, slow but exact.
+  // One pass over each list decides the common case of equal multisets; only lists that differ
+  // are walked again, through the groups noted per item, to find their surplus. Input that
+  // collides under this process's key is counted again under fresh ones: a few tries, after
+  // which the last table serves, slow but exact.
   constexpr int kFreshKeys = 3;
   auto table = std::make_unique<ItemGroups>(t1.size(), t2.size(), value::process_hash_key(), false);
-  bool same = false;
-  for (int tried = 1; !count_items(t1, t2, *table, same); ++tried) {
+  Counted counted;
+  for (int tried = 1; !count_items(t1, t2, *table, counted); ++tried) {
     table = std::make_unique<ItemGroups>(t1.size(), t2.size(), value::fresh_hash_key(),
                                          tried == kFreshKeys);
   }
+  if (counted.same) return;
   ItemGroups& groups = *table;
-  if (same && groups.counts_match()) return;
 
   // The earliest occurrences of a value are the matched ones, so the surplus of each side is
-  // always its last occurrences. Both passes go up the indices, so an added item finds the
-  // position of a removed one at its index by a cursor through the removed ones.
+  // always its last occurrences: a positive balance is the old side's surplus, a negative one
+  // the new side's.
+  const std::vector<std::size_t> removed_items =
+      surplus_items(t1.size(), counted.old_groups.get(), groups, [&](std::size_t group) {
+        std::int64_t& balance = groups.balance(group);
+        if (balance <= 0) return false;
+        --balance;
+        return true;
+      });
+  const std::vector<std::size_t> added_items =
+      surplus_items(t2.size(), counted.new_groups.get(), groups, [&](std::size_t group) {
+        if (group == ItemGroups::kNoGroup) return true;
+        std::int64_t& balance = groups.balance(group);
+        if (balance >= 0) return false;
+        ++balance;
+        return true;
+      });
+
+  // An added item finds the position of a removed one at its index by a cursor through the
+  // removed ones, both going up the indices.
   const Position* parent = accumulator.intern(here);
   std::vector<Position*> removed;
-  for_each_hashed(t1, groups, [&](std::size_t i, std::uint64_t hash) {
-    Group& group = *groups.find(t1.items[i], hash);
-    if (group.seen++ < group.in_new) return;
+  removed.reserve(removed_items.size());
+  for (std::size_t i : removed_items) {
     Position fields;
     fields.step = StepKind::SetMember;
     fields.index = i;
     fields.old_node = &t1.items[i];
     removed.push_back(accumulator.add_position(parent, fields));
     accumulator.record(removed.back(), ChangeRecord::Kind::Removed);
-  });
-  groups.reset_seen();
+  }
   std::size_t cursor = 0;
-  for_each_hashed(t2, groups, [&](std::size_t i, std::uint64_t hash) {
-    Group* group = groups.find(t2.items[i], hash);
-    if (group != nullptr && group->seen++ < group->in_old) return;
+  for (std::size_t i : added_items) {
     while (cursor < removed.size() && removed[cursor]->index < i) ++cursor;
     Position* position;
     if (cursor < removed.size() && removed[cursor]->index == i) {
@@ -334,7 +364,7 @@ void diff_unordered(PendingPath& here, DiffAccumulator& accumulator) {
     }
     position->new_node = &t2.items[i];
     accumulator.record(position, ChangeRecord::Kind::Added);
-  });
+  }
 }
 
 }  // namespace hexalume::engine

@@ -40,11 +40,13 @@ Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t siz
         if (!convert(item, items[next.index])) return failed_scattered();
         continue;
       }
-      const std::uint64_t shared_before = shared_;
       if (!convert_against(item, *counterpart, items[next.index])) return failed_scattered();
       const bool same = value::same_node(items[next.index], *counterpart);
       identical = identical && same;
-      if (!worth_sharing(same, shared_before, misses)) base = nullptr;
+      // Only identical items count here: items of a reordered list share common short texts
+      // with base's items at their index, which never pays for comparing each with them.
+      misses = same ? 0 : misses + 1;
+      if (misses >= kMaxMisses) base = nullptr;
     }
   } catch (const value::StackExhausted&) {
     // Read in order, the same nesting fails where it should, after any earlier item's error.

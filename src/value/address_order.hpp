@@ -23,8 +23,12 @@ template <typename Address>
 bool far_from_address_order(std::size_t count, Address address) {
   if (count < kScatteredMinItems) return false;
   std::size_t descents = 0;
-  for (std::size_t i = 1; i < count; ++i)
-    descents += static_cast<std::size_t>(address(i) < address(i - 1));
+  std::uintptr_t previous = address(0);
+  for (std::size_t i = 1; i < count; ++i) {
+    const std::uintptr_t next = address(i);
+    descents += static_cast<std::size_t>(next < previous);
+    previous = next;
+  }
   return descents >= count / 4;
 }
 
