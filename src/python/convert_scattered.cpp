@@ -23,9 +23,14 @@ Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t siz
   Node* items = arena_.allocate_nodes(count);
   bool identical = base != nullptr && base->size() == count;
   unsigned misses = 0;
+  // Items are converted into consecutive nodes and moved to their places at the end: a place
+  // written at random between two conversions misses the cache each time.
+  std::vector<Node> visited(count);
   plain_only_ = true;
   try {
-    for (const value::Placed& next : placed) {
+    for (std::size_t step = 0; step < count; ++step) {
+      const value::Placed& next = placed[step];
+      Node& converted = visited[step];
       // Only a signal handler can run Python code here. One that changed the list's length
       // sends it back to be read in order, which follows such changes.
       if (runs != python_code_runs()) [[unlikely]] {
@@ -37,11 +42,11 @@ Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t siz
           base != nullptr && next.index < base->size() ? &base->items[next.index] : nullptr;
       if (counterpart == nullptr) {
         identical = false;
-        if (!convert(item, items[next.index])) return failed_scattered();
+        if (!convert(item, converted)) return failed_scattered();
         continue;
       }
-      if (!convert_against(item, *counterpart, items[next.index])) return failed_scattered();
-      const bool same = value::same_node(items[next.index], *counterpart);
+      if (!convert_against(item, *counterpart, converted)) return failed_scattered();
+      const bool same = value::same_node(converted, *counterpart);
       identical = identical && same;
       // Only identical items count here: items of a reordered list share common short texts
       // with base's items at their index, which never pays for comparing each with them.
@@ -56,6 +61,7 @@ Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t siz
     throw;
   }
   plain_only_ = false;
+  for (std::size_t step = 0; step < count; ++step) items[placed[step].index] = visited[step];
   if (identical) {
     give_back(mark);
     out = *base;
