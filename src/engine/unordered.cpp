@@ -234,6 +234,13 @@ void for_each_hashed(const Node& list, const ItemGroups& groups, Visit visit,
     value::poll_interrupt(size);
     if (groups.overlong()) [[unlikely]]
       return;
+    // In memory order the items' own nodes lie anywhere in the list's array: the next batch's
+    // are asked for while this one is hashed.
+    if (!order.empty()) {
+      for (std::size_t next = start + kBatch; next < count && next < start + 2 * kBatch; ++next) {
+        __builtin_prefetch(&list.items[order[next]]);
+      }
+    }
     for (std::size_t i = 0; i < size; ++i) {
       hashes[i] = value::structural_hash(list.items[index(start + i)], groups.key());
       groups.prefetch_slot(hashes[i]);
