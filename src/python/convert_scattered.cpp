@@ -1,5 +1,6 @@
 #include "python/converter.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "value/address_order.hpp"
@@ -26,6 +27,12 @@ Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t siz
   // Items are converted into consecutive nodes and moved to their places at the end: a place
   // written at random between two conversions misses the cache each time.
   std::vector<Node> visited(count);
+  // The items are taken from the list a window at a time: their slots lie anywhere in the list's
+  // array, and taken one by one each would wait for its cache miss before its conversion starts.
+  // Python code may change the list, so a window is taken again after it may have run.
+  constexpr std::size_t kWindow = 256;
+  PyObject* window[kWindow];
+  std::size_t taken_until = 0;
   plain_only_ = true;
   try {
     for (std::size_t step = 0; step < count; ++step) {
@@ -36,8 +43,16 @@ Converter::Scattered Converter::convert_scattered(PyObject* list, Py_ssize_t siz
       if (runs != python_code_runs()) [[unlikely]] {
         runs = python_code_runs();
         if (PyList_Size(list) != size) return abandon_scattered();
+        taken_until = step;
       }
-      PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(next.index));
+      if (step == taken_until) {
+        taken_until = std::min(count, step + kWindow);
+        for (std::size_t ahead = step; ahead < taken_until; ++ahead) {
+          window[ahead % kWindow] =
+              PyList_GetItem(list, static_cast<Py_ssize_t>(placed[ahead].index));
+        }
+      }
+      PyObject* item = window[step % kWindow];
       const Node* counterpart =
           base != nullptr && next.index < base->size() ? &base->items[next.index] : nullptr;
       if (counterpart == nullptr) {
