@@ -301,12 +301,15 @@ class PairWalk {
   // remembered, so that most keys are compared without reading their texts. Python code run by
   // a signal handler may free a key and reuse its memory, so it forgets them all.
   std::optional<bool> same_key(PyObject* old_key, PyObject* new_key) {
+    // Emptied on first use, not when the walk is made: most walks meet few keys.
+    if (known_runs_ != python_code_runs()) [[unlikely]] {
+      known_keys_.fill({});
+      known_runs_ = python_code_runs();
+    }
     KeyPair& known =
         known_keys_[(reinterpret_cast<std::uintptr_t>(old_key) >> 4) % known_keys_.size()];
     if (known.old_key == old_key && known.new_key == new_key) [[likely]] {
-      if (known_runs_ == python_code_runs()) return true;
-      known_keys_.fill({});
-      known_runs_ = python_code_runs();
+      return true;
     }
     Py_ssize_t old_size = 0;
     Py_ssize_t new_size = 0;
@@ -318,10 +321,6 @@ class PairWalk {
     if (old_size != new_size ||
         std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) != 0) {
       return false;
-    }
-    if (known_runs_ != python_code_runs()) {
-      known_keys_.fill({});
-      known_runs_ = python_code_runs();
     }
     known = {old_key, new_key};
     return true;
@@ -624,8 +623,8 @@ class PairWalk {
     PyObject* old_key = nullptr;
     PyObject* new_key = nullptr;
   };
-  std::array<KeyPair, 64> known_keys_{};
-  std::uint64_t known_runs_ = python_code_runs();  // when known_keys_ was last emptied
+  std::array<KeyPair, 64> known_keys_;  // valid while known_runs_ is python_code_runs()
+  std::uint64_t known_runs_ = python_code_runs() - 1;
 
   const bool building_;
   std::unique_ptr<Arena> arena_;
