@@ -313,3 +313,9 @@ def test_context_items_are_read_again_from_the_inputs_and_must_still_agree() -> 
     assert comparison.pretty(no_color=True, context=1) == draw(
         "l/├[0]/│= [0]/├[1]/│- 1/│+ 5/╰[2]/·= 7"
     )
+
+
+def test_a_difference_hidden_by_an_option_is_drawn_as_an_unchanged_item() -> None:
+    old, new = {"l": [[1.0, "x"], 5]}, {"l": [[1.001, "x"], 6]}
+    drawn_text = Vesperon(old, new, significant_digits=2).pretty(no_color=True, context=1)
+    assert drawn_text == draw("l/├[0]/│= [1.001, 'x']/╰[1]/·- 5/·+ 6")

@@ -35,12 +35,24 @@ PyVesperon& instance_of(PyObject* self) { return *reinterpret_cast<PyVesperon*>(
 
 const engine::Vesperon& comparison_of(PyObject* self) { return instance_of(self).comparison; }
 
-// Whether the options may ask for ignore_order (they are validated later): unordered matching
-// reads every item, so the inputs are then converted in full.
-bool may_ignore_order(PyObject* keywords) {
-  if (keywords == nullptr) return false;
-  PyObject* given = PyDict_GetItemString(keywords, "ignore_order");
-  return given != nullptr && given != Py_False;
+// Whether the inputs may be paired, converting only what differs: only when no option can hide
+// a difference (they are validated later), so that every part in which the inputs differ holds
+// a change, and pretty() draws it as changed, never as an unchanged list item, which it would
+// read from the inputs. Unordered matching reads every item, so ignore_order needs both inputs
+// in full as well.
+bool pairing_allowed(PyObject* keywords) {
+  if (keywords == nullptr) return true;
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(keywords, &position, &key, &value)) {
+    const bool harmless =
+        PyUnicode_Check(key) &&
+        (PyUnicode_CompareWithASCIIString(key, "verbose_level") == 0 ||
+         (PyUnicode_CompareWithASCIIString(key, "ignore_order") == 0 && value == Py_False));
+    if (!harmless) return false;
+  }
+  return true;
 }
 
 // Binds (t1, t2, **kwargs) the way a Python signature would. On success t1 and t2 are set and
@@ -114,9 +126,9 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   // report under every option: two nulls stand in for them, and no copy of either is kept.
   // Otherwise only what differs is converted where the walk can pair the inputs.
   std::optional<value::Value> inputs;
-  const InputEquality equality = may_ignore_order(keywords.get())
-                                     ? equal_inputs_from_py(t1.get(), t2.get())
-                                     : paired_inputs_from_py(t1.get(), t2.get(), inputs);
+  const InputEquality equality = pairing_allowed(keywords.get())
+                                     ? paired_inputs_from_py(t1.get(), t2.get(), inputs)
+                                     : equal_inputs_from_py(t1.get(), t2.get());
   if (equality == InputEquality::Failed) return nullptr;
   if (equality == InputEquality::Equal) {
     inputs = engine::null_inputs();
