@@ -296,7 +296,8 @@ class PairWalk {
     return bytes;
   }
 
-  // Whether two exact str keys hold the same text; nullopt stops the walk. Documents repeat
+  // Whether two keys are exact str of the same text; nullopt stops the walk (a key of another
+  // type, or one without UTF-8 text). Documents repeat
   // their keys, and a parser usually makes one object per distinct key: pairs found equal are
   // remembered, so that most keys are compared without reading their texts. Python code run by
   // a signal handler may free a key and reuse its memory, so it forgets them all.
@@ -311,6 +312,7 @@ class PairWalk {
     if (known.old_key == old_key && known.new_key == new_key) [[likely]] {
       return true;
     }
+    if (!exact_text(old_key) || !exact_text(new_key)) return std::nullopt;
     Py_ssize_t old_size = 0;
     Py_ssize_t new_size = 0;
     const char* old_bytes = text_of(old_key, old_size);
@@ -413,10 +415,7 @@ class PairWalk {
          in_order &&
          (value::poll_interrupt(), PyDict_Next(old_dict, &old_position, &old_key, &old_item));
          ++index) {
-      if (!PyDict_Next(new_dict, &new_position, &new_key, &new_item) || !exact_text(old_key) ||
-          !exact_text(new_key)) {
-        return Outcome::Stop;
-      }
+      if (!PyDict_Next(new_dict, &new_position, &new_key, &new_item)) return Outcome::Stop;
       const std::optional<bool> same = same_key(old_key, new_key);
       if (!same) return Outcome::Stop;
       if (!*same) {
