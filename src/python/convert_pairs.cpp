@@ -77,8 +77,8 @@ struct BuiltPair {
   Node new_node;
 };
 
-// Without a converter the walk only tells whether the inputs are equal, and stops at the first
-// difference. With one, it builds both trees and converts only what differs, by the plain rules
+// Not building, the walk only tells whether the inputs are equal, and stops at the first
+// difference. Building, it makes both trees and converts only what differs, by the plain rules
 // (which run no Python code): anything else stops it, and the inputs are converted as usual.
 class PairWalk {
  public:

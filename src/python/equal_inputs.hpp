@@ -30,8 +30,9 @@ InputEquality equal_inputs_from_py(PyObject* old_object, PyObject* new_object);
 // gives Paired, `inputs` is the list [t1, t2] exactly as inputs_from_py would convert it, except
 // that every part the two hold equally at the same position is one Deferred node in both trees
 // (a changed leaf, an added or removed member or item, and the containers leading to them are
-// converted). A signal handler that runs during the walk makes it Undecided: the inputs are then
-// converted as usual, as they are after the handler.
+// converted). A signal handler that changes the inputs during the walk gives trees of the
+// inputs as the walk saw them, or Undecided where a container's size changed under it, and no
+// crash, as for the walk above.
 InputEquality paired_inputs_from_py(PyObject* old_object, PyObject* new_object,
                                     std::optional<value::Value>& inputs);
 
