@@ -14,6 +14,8 @@ Workloads:
   shuffled-equal  the same without changed records
   memory          what a comparison of `changed`, and one of `shuffled`, keeps, against the
                   Python heap of both inputs
+  cli             the command `hexalume OLD NEW` on two 55 MB files against json.load of both
+                  (bench_cli.py, which also takes --records 1260000 for the 231 MB pair)
 
 Growth mode runs the records of `shuffled` at N, 2N, ... 2^(K-1) N records (default 100,000 to
 1,600,000): equal and in order, 1% changed in order, and shuffled with 1% changed under
@@ -30,7 +32,9 @@ import random
 import statistics
 import time
 import tracemalloc
+from tempfile import gettempdir
 
+import bench_cli
 from peak_memory import status_kib
 
 import hexalume
@@ -211,7 +215,7 @@ def growth(base, steps, repeat):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=7)
-    parser.add_argument("--only", default=",".join([*WORKLOADS, "memory"]))
+    parser.add_argument("--only", default=",".join([*WORKLOADS, "memory", "cli"]))
     parser.add_argument("--growth", action="store_true")
     parser.add_argument("--growth-base", type=int, default=100_000)
     parser.add_argument("--steps", type=int, default=5)
@@ -220,6 +224,9 @@ def main():
         growth(args.growth_base, args.steps, args.repeat)
         return
     for name in args.only.split(","):
+        if name == "cli":
+            bench_cli.big_pair(argparse.Namespace(records=300_000, repeat=3, folder=gettempdir()))
+            continue
         if name == "memory":
             for workload in "changed", "shuffled":
                 kept, heap = retained_memory(WORKLOADS[workload], 3)
