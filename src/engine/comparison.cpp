@@ -2,14 +2,12 @@
 
 #include <utility>
 
-#include "engine/walk.hpp"
-
 namespace hexalume::engine {
 
-Vesperon with_options(value::Value inputs, options::VesperonOptions options) {
+Vesperon with_options(value::Value inputs, options::VesperonOptions options, Inputs made) {
   DiffAccumulator accumulator;
   const value::Node& root = inputs.root();
-  diff_values(root.items[0], root.items[1], options, accumulator);
+  diff_values(root.items[0], root.items[1], options, accumulator, made);
   std::optional<PathCollision> collision;
   ChangeLog changes;
   value::Value report =

@@ -4,6 +4,7 @@
 
 #include "engine/change.hpp"
 #include "engine/report.hpp"
+#include "engine/walk.hpp"
 #include "options/record.hpp"
 #include "value/value.hpp"
 
@@ -26,7 +27,8 @@ struct Vesperon {
 
 // Compares the two items of `inputs` (a list [t1, t2]) under `options` and keeps the report and
 // the inputs. Cannot fail.
-Vesperon with_options(value::Value inputs, options::VesperonOptions options);
+Vesperon with_options(value::Value inputs, options::VesperonOptions options,
+                      Inputs made = Inputs::Separate);
 // The same for two separate trees.
 Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options);
 

@@ -33,6 +33,9 @@ bool path_less(const Node& left, const Node& right) {
 // each other: their parent's text is written once and each sibling appends its own step.
 class PathWriter {
  public:
+  // Room for the paths of ordinary documents, so that writing them does not regrow the text.
+  PathWriter() { text_.reserve(120); }
+
   std::string_view path_of(const Position& position) {
     if (position.parent == nullptr) {
       text_.assign("root");

@@ -32,7 +32,17 @@ struct Walk {
   PendingPath& pending;
   std::string& path;
   bool filtering;
+  // Wherever the inputs agree they hold one shared node, so a child that is not shared nearly
+  // always differs and is visited without a test for equality first.
+  bool shared_parts;
 };
+
+// Whether a child pair can be passed over: the same node, or (unless equal parts are shared)
+// equal to the depth the test looks.
+bool passed_over(const Walk& walk, const Node& old_child, const Node& new_child) {
+  return value::same_node(old_child, new_child) ||
+         (!walk.shared_parts && value::equal_within(old_child, new_child, kCheckLevels));
+}
 
 using Record = ChangeRecord::Kind;
 
@@ -106,6 +116,12 @@ void record_kind_change(const Walk& walk, const Node& t1, const Node& t2) {
 
 void visit(const Walk& walk, const Node& t1, const Node& t2);
 
+// Members paired from both inputs share one key text: those compare without reading it.
+int key_order(std::string_view old_key, std::string_view new_key) {
+  if (old_key.data() == new_key.data() && old_key.size() == new_key.size()) return 0;
+  return old_key.compare(new_key);
+}
+
 // A child shown equal gets no position and no visit: an equal child cannot record anything,
 // whatever the options. A child too deep to be shown equal is visited, and records nothing if
 // it is equal after all.
@@ -126,12 +142,11 @@ void diff_objects(const Walk& walk, const Node& t1, const Node& t2) {
     } else if (new_member == new_end) {
       order = -1;
     } else {
-      order = old_member->key.string().compare(new_member->key.string());
+      order = key_order(old_member->key.string(), new_member->key.string());
     }
     if (order == 0) {
       // Parts both inputs hold equally are mostly one shared node: no call for those.
-      if (!value::same_node(old_member->value, new_member->value) &&
-          !value::equal_within(old_member->value, new_member->value, kCheckLevels)) {
+      if (!passed_over(walk, old_member->value, new_member->value)) {
         walk.pending.enter_member(old_member, new_member);
         if (walk.filtering) append_key_segment(path, old_member->key.string());
         visit(walk, old_member->value, new_member->value);
@@ -158,10 +173,7 @@ void diff_lists(const Walk& walk, const Node& t1, const Node& t2) {
   const std::size_t mark = path.size();
   for (std::size_t i = 0; i < common; ++i) {
     value::poll_interrupt();
-    if (value::same_node(t1.items[i], t2.items[i]) ||
-        value::equal_within(t1.items[i], t2.items[i], kCheckLevels)) {
-      continue;
-    }
+    if (passed_over(walk, t1.items[i], t2.items[i])) continue;
     walk.pending.enter_item(i, &t1.items[i], &t2.items[i]);
     if (walk.filtering) append_index_segment(path, i);
     visit(walk, t1.items[i], t2.items[i]);
@@ -222,13 +234,14 @@ void visit(const Walk& walk, const Node& t1, const Node& t2) {
 }  // namespace
 
 void diff_values(const Node& t1, const Node& t2, const VesperonOptions& options,
-                 DiffAccumulator& accumulator) {
+                 DiffAccumulator& accumulator, Inputs inputs) {
   std::string path = "root";
   const bool filtering = !options.exclude_paths.empty() || !options.include_paths.empty();
   if (filtering && filtered_out(path, options)) return;
-  if (value::equal(t1, t2)) return;
+  const bool shared_parts = inputs == Inputs::SharingEqualParts;
+  if (!shared_parts && value::equal(t1, t2)) return;
   PendingPath pending(t1, t2);
-  compare(Walk{options, accumulator, pending, path, filtering}, t1, t2);
+  compare(Walk{options, accumulator, pending, path, filtering, shared_parts}, t1, t2);
 }
 
 }  // namespace hexalume::engine

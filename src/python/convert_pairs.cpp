@@ -495,7 +495,9 @@ class PairWalk {
         new_members[index].value = built_[next].new_node;
         ++next;
       } else {
-        old_members[index].value = new_members[index].value = deferred();
+        const Node shared = deferred();
+        old_members[index].value = shared;
+        new_members[index].value = shared;
       }
     }
     sort_by_key(old_members, new_members, count);
@@ -553,7 +555,11 @@ class PairWalk {
       new_member.key = old_member.key;
       const Outcome outcome = pair(item, new_item, old_member.value, new_member.value);
       if (outcome == Outcome::Stop) return Outcome::Stop;
-      if (outcome == Outcome::Same) old_member.value = new_member.value = deferred();
+      if (outcome == Outcome::Same) {
+        const Node shared = deferred();
+        old_member.value = shared;
+        new_member.value = shared;
+      }
     }
     position = 0;
     while (value::poll_interrupt(), PyDict_Next(new_dict, &position, &key, &item)) {

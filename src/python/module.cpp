@@ -138,7 +138,10 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   }
   std::optional<options::VesperonOptions> parsed = parse_options(keywords.get());
   if (!parsed) return nullptr;
-  engine::Vesperon comparison = engine::with_options(std::move(*inputs), std::move(*parsed));
+  const bool paired = equality == InputEquality::Paired;
+  engine::Vesperon comparison =
+      engine::with_options(std::move(*inputs), std::move(*parsed),
+                           paired ? engine::Inputs::SharingEqualParts : engine::Inputs::Separate);
   if (comparison.collision) {
     raise_path_collision(comparison.collision->path, comparison.collision->section);
     return nullptr;
@@ -148,7 +151,6 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (self == nullptr) return nullptr;
   PyVesperon& instance = instance_of(self);
   new (&instance.comparison) engine::Vesperon(std::move(comparison));
-  const bool paired = equality == InputEquality::Paired;
   instance.inputs[0] = paired ? t1.release() : nullptr;
   instance.inputs[1] = paired ? t2.release() : nullptr;
   return self;  // tracked by the collector since its allocation

@@ -81,12 +81,75 @@ std::size_t block_bytes(std::size_t bytes) {
                                  : (bytes + kPageBytes - 1) & ~(kPageBytes - 1);
 }
 
-// `bytes` as block_bytes gives them.
-void* allocate_block_memory(std::size_t bytes) {
+// Small blocks released on a thread, kept for the next arenas made on it. One comparison of
+// small documents makes and drops several arenas of a block or two each; reusing their blocks
+// saves a trip through the heap for each. At most kCachedBlocks blocks of up to
+// kCachedBlockBytes each stay with a thread, and go back to the heap when the thread ends.
+constexpr unsigned kCachedBlocks = 8;
+constexpr std::size_t kCachedBlockBytes = std::size_t{16} << 10;
+
+struct BlockCache {
+  void* blocks[kCachedBlocks];
+  std::size_t sizes[kCachedBlocks];
+  unsigned count;
+  bool cleanup_registered;
+  bool gone;  // the thread is ending: arenas released from now on free their blocks directly
+};
+
+// Plain data, so that reaching it costs no initialisation check; the cleanup at thread end is
+// registered when the thread first keeps a block.
+[[gnu::tls_model("initial-exec")]] constinit thread_local BlockCache block_cache = {};
+
+struct BlockCacheCleanup {
+  ~BlockCacheCleanup() {
+    BlockCache& cache = block_cache;
+    cache.gone = true;
+    for (unsigned at = 0; at < cache.count; ++at) std::free(cache.blocks[at]);
+    cache.count = 0;
+  }
+};
+
+void register_block_cache_cleanup() {
+  thread_local BlockCacheCleanup cleanup;
+  (void)cleanup;
+  block_cache.cleanup_registered = true;
+}
+
+// A cached block of at least `bytes` (then set to its size), or nullptr.
+void* cached_block(std::size_t& bytes) {
+  BlockCache& cache = block_cache;
+  for (unsigned at = cache.count; at-- > 0;) {
+    if (cache.sizes[at] < bytes) continue;
+    void* block = cache.blocks[at];
+    bytes = cache.sizes[at];
+    --cache.count;
+    cache.blocks[at] = cache.blocks[cache.count];
+    cache.sizes[at] = cache.sizes[cache.count];
+    return block;
+  }
+  return nullptr;
+}
+
+bool cache_block(void* block, std::size_t bytes) {
+  BlockCache& cache = block_cache;
+  if (bytes > kCachedBlockBytes || cache.gone || cache.count == kCachedBlocks) return false;
+  if (!cache.cleanup_registered) register_block_cache_cleanup();
+  cache.blocks[cache.count] = block;
+  cache.sizes[cache.count] = bytes;
+  ++cache.count;
+  return true;
+}
+
+// `bytes` as block_bytes gives them; a cached small block may be larger, and `bytes` is then
+// set to its size.
+void* allocate_block_memory(std::size_t& bytes) {
   if (bytes == kHugeBlockBytes) {
     if (void* block = pooled_block()) return block;
   }
   if (bytes >= kMappedBlockBytes) return map_pages(bytes);
+  if (bytes <= kCachedBlockBytes) {
+    if (void* block = cached_block(bytes)) return block;
+  }
   void* memory = std::malloc(bytes);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
@@ -96,7 +159,7 @@ void release_block_memory(void* block, std::size_t bytes) {
   if (bytes == kHugeBlockBytes && pool_block(block)) return;
   if (bytes >= kMappedBlockBytes) {
     unmap_pages(block, bytes);
-  } else {
+  } else if (!cache_block(block, bytes)) {
     std::free(block);
   }
 }
@@ -212,8 +275,8 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   // geometrically up to one huge page per block, so the number of blocks stays small.
   if (next_block_size_ < kFirstBlockSize) next_block_size_ = kFirstBlockSize;
   std::size_t total = block_bytes(std::max(next_block_size_, sizeof(Block) + bytes + alignment));
-  next_block_size_ = std::min(next_block_size_ * 2, kHugeBlockBytes);
   auto* block = static_cast<Block*>(allocate_block_memory(total));
+  next_block_size_ = std::min(std::max(next_block_size_, total) * 2, kHugeBlockBytes);
   std::size_t usable = total - sizeof(Block);
   block->size = usable;
   block->next = head_;
@@ -445,7 +508,9 @@ std::size_t sort_members(Member* members, std::size_t count) {
   return kept;
 }
 
-bool text_less(const Node& left, const Node& right) { return compare_bytes(left, right) < 0; }
+bool detail::text_less_in_full(const Node& left, const Node& right) {
+  return compare_bytes(left, right) < 0;
+}
 
 Node copy_node(const Node& node, Arena& arena) {
   switch (node.kind) {

@@ -160,9 +160,11 @@ IntegerParts integer_parts(const Node& number, std::uint32_t (&buffer)[2]);
 Node make_string(Arena& arena, std::string_view text);
 // A Deferred node; `id` tells it apart from the other Deferred nodes of the same trees.
 inline Node make_deferred(std::uint64_t id) {
+  // Made as two whole words (the kind is the low byte of the first): a node written field by
+  // field and then copied whole waits for its stores to reach the cache.
+  const std::uint64_t words[2] = {static_cast<std::uint64_t>(Kind::Deferred), id};
   Node node;
-  node.kind = Kind::Deferred;
-  node.unsigned_int = id;
+  std::memcpy(&node, words, sizeof node);
   return node;
 }
 // Container makers take arrays already allocated in the same arena and filled.
@@ -182,8 +184,20 @@ std::size_t sort_members(Member* members, std::size_t count);
 // Whether a String node holds exactly `bytes` (which need no padding).
 bool text_equals(const Node& text, std::string_view bytes);
 
-// Byte order of two String nodes (the order of object keys).
-bool text_less(const Node& left, const Node& right);
+namespace detail {
+bool text_less_in_full(const Node& left, const Node& right);
+}  // namespace detail
+
+// Byte order of two String nodes (the order of object keys). Inline for the first word, which
+// settles most pairs of keys (every text can be read a whole word at a time).
+inline bool text_less(const Node& left, const Node& right) {
+  std::uint64_t left_word;
+  std::uint64_t right_word;
+  std::memcpy(&left_word, left.chars, sizeof left_word);
+  std::memcpy(&right_word, right.chars, sizeof right_word);
+  if (left_word != right_word) return __builtin_bswap64(left_word) < __builtin_bswap64(right_word);
+  return detail::text_less_in_full(left, right);
+}
 
 // Deep copy of `node` whose memory lives in `arena`.
 Node copy_node(const Node& node, Arena& arena);
