@@ -304,7 +304,7 @@ class PairWalk {
   std::optional<bool> same_key(PyObject* old_key, PyObject* new_key) {
     // Emptied on first use, not when the walk is made: most walks meet few keys.
     if (known_runs_ != python_code_runs()) [[unlikely]] {
-      known_keys_.fill({});
+      std::memset(known_keys_.data(), 0, sizeof known_keys_);
       known_runs_ = python_code_runs();
     }
     KeyPair& known =
@@ -624,9 +624,9 @@ class PairWalk {
     return *converter_;
   }
 
-  struct KeyPair {
-    PyObject* old_key = nullptr;
-    PyObject* new_key = nullptr;
+  struct KeyPair {  // plain, so that the table is emptied in one memset
+    PyObject* old_key;
+    PyObject* new_key;
   };
   std::array<KeyPair, 64> known_keys_;  // valid while known_runs_ is python_code_runs()
   std::uint64_t known_runs_ = python_code_runs() - 1;

@@ -275,8 +275,8 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t alignment) {
   // geometrically up to one huge page per block, so the number of blocks stays small.
   if (next_block_size_ < kFirstBlockSize) next_block_size_ = kFirstBlockSize;
   std::size_t total = block_bytes(std::max(next_block_size_, sizeof(Block) + bytes + alignment));
+  next_block_size_ = std::min(next_block_size_ * 2, kHugeBlockBytes);
   auto* block = static_cast<Block*>(allocate_block_memory(total));
-  next_block_size_ = std::min(std::max(next_block_size_, total) * 2, kHugeBlockBytes);
   std::size_t usable = total - sizeof(Block);
   block->size = usable;
   block->next = head_;
