@@ -146,8 +146,8 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     raise_path_collision(comparison.collision->path, comparison.collision->section);
     return nullptr;
   }
-  auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = allocate(type, 0);
+  // The class cannot be subclassed, so its slots are the defaults of a collected heap type.
+  PyObject* self = PyType_GenericAlloc(type, 0);
   if (self == nullptr) return nullptr;
   PyVesperon& instance = instance_of(self);
   new (&instance.comparison) engine::Vesperon(std::move(comparison));
@@ -170,8 +170,7 @@ void vesperon_dealloc(PyObject* self) {
   comparison.report = value::Value();
   comparison.inputs = value::Value();
   comparison.~Vesperon();
-  auto release = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  release(self);
+  PyObject_GC_Del(self);
   Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 
