@@ -238,8 +238,8 @@ value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_leve
     changes = std::move(log);
     return value::Value(value::make_object(nullptr, 0));
   }
-  auto arena = std::make_unique<Arena>();
-  Names names(*arena);
+  Arena arena;
+  Names names(arena);
   PathWriter writer;
   Member sections[kSectionCount];
   std::size_t count = 0;
@@ -260,17 +260,17 @@ value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_leve
   for (const Layout& layout : kLayout) {
     std::vector<ChangeRecord>& records = log.sections[static_cast<std::size_t>(layout.section)];
     if (records.empty()) continue;
-    std::vector<Entry> entries = with_paths(records, *arena, writer);
+    std::vector<Entry> entries = with_paths(records, arena, writer);
     sort_entries(entries, layout.keyed, layout.key, collision);
     const bool path_list =
         !layout.keyed || (layout.section == Section::ValuesChanged && verbose_level == 0);
     sections[count++] = {
-        value::make_string(*arena, layout.key),
-        path_list ? path_list_section(entries, *arena) : object_section(entries, names, *arena)};
+        value::make_string(arena, layout.key),
+        path_list ? path_list_section(entries, arena) : object_section(entries, names, arena)};
     records.resize(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) records[i] = entries[i].record;
   }
-  Member* members = count == 0 ? nullptr : arena->allocate_members(count);
+  Member* members = count == 0 ? nullptr : arena.allocate_members(count);
   std::copy(sections, sections + count, members);
   changes = std::move(log);
   return value::Value(std::move(arena), value::make_object(members, count));

@@ -246,9 +246,9 @@ bool Converter::key_from_str(PyObject* key, Node& out) {
 }
 
 std::optional<value::Value> inputs_from_py(PyObject* old_object, PyObject* new_object) {
-  auto arena = std::make_unique<Arena>();
-  Converter converter(*arena);
-  Node* both = arena->allocate_nodes(2);
+  Arena arena;
+  Converter converter(arena);
+  Node* both = arena.allocate_nodes(2);
   if (!converter.convert(old_object, both[0])) return std::nullopt;
   if (!converter.convert_against(new_object, both[0], both[1])) return std::nullopt;
   return value::Value(std::move(arena), value::make_list(both, 2));

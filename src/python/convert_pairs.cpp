@@ -97,7 +97,7 @@ class PairWalk {
     Node* items = arena().allocate_nodes(2);
     items[0] = both[0];
     items[1] = both[1];
-    return value::Value(std::move(arena_), value::make_list(items, 2));
+    return value::Value(std::move(*arena_), value::make_list(items, 2));
   }
 
   // Both objects are borrowed; neither is used after a poll.
@@ -616,7 +616,7 @@ class PairWalk {
 
   // Made when the first difference is met: equal inputs need neither.
   Arena& arena() {
-    if (!arena_) arena_ = std::make_unique<Arena>();
+    if (!arena_) arena_.emplace();
     return *arena_;
   }
   Converter& converter() {
@@ -632,7 +632,7 @@ class PairWalk {
   std::uint64_t known_runs_ = python_code_runs() - 1;
 
   const bool building_;
-  std::unique_ptr<Arena> arena_;
+  std::optional<Arena> arena_;
   std::optional<Converter> converter_;
   std::vector<BuiltPair> built_;
   std::uint64_t next_id_ = 0;

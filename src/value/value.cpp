@@ -689,10 +689,7 @@ const Node* find_member(const Node& object, std::string_view key) {
 }
 
 Value::Value(const Value& other) : root_(other.root_) {
-  if (other.arena_) {
-    arena_ = std::make_unique<Arena>();
-    root_ = copy_node(other.root_, *arena_);
-  }
+  if (!other.arena_.empty()) root_ = copy_node(other.root_, arena_);
 }
 
 Value& Value::operator=(const Value& other) {
@@ -707,8 +704,8 @@ Value Value::copy_of(const Node& node) {
   if (!owns_memory) {
     return Value(node);
   }
-  auto arena = std::make_unique<Arena>();
-  Node root = copy_node(node, *arena);
+  Arena arena;
+  Node root = copy_node(node, arena);
   return Value(std::move(arena), root);
 }
 
@@ -724,24 +721,16 @@ Value Value::pair(Value first, Value second) {
 }
 
 Value Value::string(std::string_view text) {
-  auto arena = std::make_unique<Arena>();
-  Node root = make_string(*arena, text);
+  Arena arena;
+  Node root = make_string(arena, text);
   return Value(std::move(arena), root);
 }
 
 Node Value::adopt(Value&& other) {
-  if (other.arena_) {
-    arena().adopt(std::move(*other.arena_));
-    other.arena_.reset();
-  }
+  arena_.adopt(std::move(other.arena_));
   Node root = other.root_;
   other.root_ = Node{};
   return root;
-}
-
-Arena& Value::arena() {
-  if (!arena_) arena_ = std::make_unique<Arena>();
-  return *arena_;
 }
 
 }  // namespace hexalume::value

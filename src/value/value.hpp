@@ -77,6 +77,9 @@ class Arena {
   Arena& operator=(Arena&&) noexcept;
   ~Arena();
 
+  // Whether nothing was ever allocated here (or all of it was taken over).
+  bool empty() const { return head_ == nullptr; }
+
   void* allocate(std::size_t bytes, std::size_t alignment) {
     // Inline: conversion allocates once or twice per node.
     const auto address = reinterpret_cast<std::uintptr_t>(cursor_);
@@ -222,7 +225,7 @@ class Value {
  public:
   Value() = default;
   explicit Value(Node scalar) : root_(scalar) {}  // only for nodes that own no memory
-  Value(std::unique_ptr<Arena> arena, Node root) : arena_(std::move(arena)), root_(root) {}
+  Value(Arena&& arena, Node root) : arena_(std::move(arena)), root_(root) {}
   Value(const Value& other);
   Value& operator=(const Value& other);
   Value(Value&&) noexcept = default;
@@ -239,11 +242,13 @@ class Value {
 
   // Takes over `other`'s memory and returns its root, to be linked into this tree.
   Node adopt(Value&& other);
-  // The arena of this tree, created on first use.
-  Arena& arena();
+  // The arena of this tree. It moves with the tree: a reference to it is not kept past a move.
+  Arena& arena() { return arena_; }
 
  private:
-  std::unique_ptr<Arena> arena_;
+  // Held in place, not on the heap: a comparison makes several trees, and each would otherwise
+  // cost an allocation of its own.
+  Arena arena_;
   Node root_;
 };
 

@@ -79,7 +79,7 @@ Records different_records(std::size_t count) {
       items[i] = value::make_list(pair, 2);
     }
     value::Node root = value::make_list(items, count);
-    return value::Value(std::move(arena), root);
+    return value::Value(std::move(*arena), root);
   };
   return {build(0), build(1)};
 }

@@ -27,7 +27,7 @@ value::Value texts(std::size_t count, bool reversed_memory, std::size_t changed 
     const std::string text = i == changed ? "changed-item" : "item-" + std::to_string(i / 2);
     items[i] = value::make_string(*arena, text);
   }
-  return value::Value(std::move(arena), value::make_list(items, count));
+  return value::Value(std::move(*arena), value::make_list(items, count));
 }
 
 TEST(unordered, the_memory_order_of_the_new_list_never_shows) {

@@ -179,7 +179,7 @@ value::Value nested(double leaf, std::size_t depth, bool float_levels) {
     *item = value::make_object(members, 2);
     node = value::make_list(item, 1);
   }
-  return value::Value(std::move(arena), node);
+  return value::Value(std::move(*arena), node);
 }
 
 // As deep as the converters let trees get, with one change at the bottom: reached whether every

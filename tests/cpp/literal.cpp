@@ -135,7 +135,7 @@ class Reader {
 value::Value literal(std::string_view json) {
   auto arena = std::make_unique<value::Arena>();
   Node root = Reader(json, *arena).document();
-  return value::Value(std::move(arena), root);
+  return value::Value(std::move(*arena), root);
 }
 
 }  // namespace hexalume::testing

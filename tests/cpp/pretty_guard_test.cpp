@@ -90,7 +90,7 @@ TEST(pretty_interrupt, a_long_flat_listing_can_be_cancelled) {
     auto arena = std::make_unique<value::Arena>();
     value::Node* items = arena->allocate_nodes(kEntries);
     for (std::size_t at = 0; at < kEntries; ++at) items[at] = value::make_unsigned(at + offset);
-    return value::Value(std::move(arena), value::make_list(items, kEntries));
+    return value::Value(std::move(*arena), value::make_list(items, kEntries));
   };
   const engine::Vesperon comparison = engine::with_options(numbers(0), numbers(1), {});
   pretty::PrettyOptions flat = unlimited(false);
