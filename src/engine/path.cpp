@@ -33,10 +33,17 @@ void append_step(std::string& path, const Position& position) {
 }
 
 void write_path(std::string& path, const Position& position, std::vector<const Position*>& chain) {
+  // Most paths are short: their steps are gathered here, and only a longer one uses `chain`.
+  constexpr std::size_t kNearSteps = 32;
+  const Position* near[kNearSteps];
+  std::size_t count = 0;
+  const Position* at = &position;
+  for (; at->parent != nullptr && count < kNearSteps; at = at->parent) near[count++] = at;
   chain.clear();
-  for (const Position* at = &position; at->parent != nullptr; at = at->parent) chain.push_back(at);
+  for (; at->parent != nullptr; at = at->parent) chain.push_back(at);
   path.assign("root");
-  for (auto at = chain.rbegin(); at != chain.rend(); ++at) append_step(path, **at);
+  for (auto step = chain.rbegin(); step != chain.rend(); ++step) append_step(path, **step);
+  while (count > 0) append_step(path, *near[--count]);
 }
 
 }  // namespace hexalume::engine

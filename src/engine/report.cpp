@@ -165,16 +165,22 @@ Node path_list_section(const std::vector<Entry>& entries, Arena& arena) {
 
 }  // namespace
 
-PendingPath::PendingPath(const Node& t1, const Node& t2) {
-  // Ordinary documents are shallower than this; deeper ones grow the chain as they go.
-  levels_.reserve(8);
-  Level& root = levels_.emplace_back();
+PendingPath::PendingPath(const Node& t1, const Node& t2) : levels_(kept_) {
+  Level& root = push();
   root.fields.old_node = &t1;
   root.fields.new_node = &t2;
 }
 
+void PendingPath::grow() {
+  auto larger = std::make_unique<Level[]>(capacity_ * 2);
+  std::copy(levels_, levels_ + size_, larger.get());
+  levels_ = larger.get();
+  grown_ = std::move(larger);
+  capacity_ *= 2;
+}
+
 void PendingPath::enter_member(const value::Member* old_member, const value::Member* new_member) {
-  Position& fields = levels_.emplace_back().fields;
+  Position& fields = push().fields;
   fields.step = StepKind::Member;
   fields.key = old_member != nullptr ? old_member->key : new_member->key;
   fields.old_node = old_member != nullptr ? &old_member->value : nullptr;
@@ -182,7 +188,7 @@ void PendingPath::enter_member(const value::Member* old_member, const value::Mem
 }
 
 void PendingPath::enter_item(std::size_t index, const Node* old_item, const Node* new_item) {
-  Position& fields = levels_.emplace_back().fields;
+  Position& fields = push().fields;
   fields.step = StepKind::Index;
   fields.index = index;
   fields.old_node = old_item;
@@ -190,15 +196,16 @@ void PendingPath::enter_item(std::size_t index, const Node* old_item, const Node
 }
 
 const Position* DiffAccumulator::intern(PendingPath& path) {
-  std::vector<PendingPath::Level>& levels = path.levels_;
+  PendingPath::Level* levels = path.levels_;
+  const std::size_t size = path.size_;
   // Up to the nearest interned level; a long chain is interned without recursion.
-  std::size_t first = levels.size();
+  std::size_t first = size;
   while (first > 0 && levels[first - 1].interned == nullptr) --first;
-  for (std::size_t level = first; level < levels.size(); ++level) {
+  for (std::size_t level = first; level < size; ++level) {
     const Position* parent = level > 0 ? levels[level - 1].interned : nullptr;
     levels[level].interned = add_position(parent, levels[level].fields);
   }
-  return levels.back().interned;
+  return levels[size - 1].interned;
 }
 
 Position* DiffAccumulator::add_position(const Position* parent, const Position& fields) {

@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "engine/change.hpp"
@@ -22,24 +25,28 @@ struct PathCollision {
 };
 
 // The positions from the root down to the one the walk stands at. A position is interned (copied
-// into the log) only when a record is made at it or below it. The chain lives on the heap, not in
-// the walk's frames: a level of the walk then costs the stack of its calls only, and each frame
-// stays small (a position in a frame would make every level several times larger under the
-// address sanitizer).
+// into the log) only when a record is made at it or below it. The chain is kept here, once per
+// walk, not in the walk's frames: a level of the walk then costs the stack of its calls only, and
+// each frame stays small (a position in a frame would make every level several times larger
+// under the address sanitizer). The first levels sit in this object; a deeper chain moves to the
+// heap.
 class PendingPath {
  public:
   // Starts at the root, whose nodes are t1 and t2.
   PendingPath(const value::Node& t1, const value::Node& t2);
+  PendingPath(const PendingPath&) = delete;
+  PendingPath& operator=(const PendingPath&) = delete;
+  ~PendingPath() {}
 
   // Goes down to the member of the two objects here (one side may be nullptr).
   void enter_member(const value::Member* old_member, const value::Member* new_member);
   // Goes down to the item at `index` of the two lists here (one side may be nullptr).
   void enter_item(std::size_t index, const value::Node* old_item, const value::Node* new_item);
   // Goes back up to the parent.
-  void leave() { levels_.pop_back(); }
+  void leave() { --size_; }
 
   // The position the walk stands at; its `parent` and `id` are set only once interned.
-  const Position& here() const { return levels_.back().fields; }
+  const Position& here() const { return levels_[size_ - 1].fields; }
 
  private:
   friend class DiffAccumulator;
@@ -47,7 +54,25 @@ class PendingPath {
     Position fields;
     const Position* interned = nullptr;
   };
-  std::vector<Level> levels_;
+  static_assert(std::is_trivially_destructible_v<Level>);
+
+  // A new level below the last one, with default fields.
+  Level& push() {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    return *new (&levels_[size_++]) Level();
+  }
+  void grow();
+
+  // Deeper than ordinary documents go.
+  static constexpr std::size_t kKeptLevels = 16;
+  Level* levels_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = kKeptLevels;
+  std::unique_ptr<Level[]> grown_;
+  union {
+    Level kept_[kKeptLevels];  // made level by level, as the walk goes down
+  };
 };
 
 // Collects the differences of one walk as records at interned positions. Positions hold views
