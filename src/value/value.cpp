@@ -91,52 +91,62 @@ constexpr std::size_t kCachedBlockBytes = std::size_t{16} << 10;
 struct BlockCache {
   void* blocks[kCachedBlocks];
   std::size_t sizes[kCachedBlocks];
-  unsigned count;
-  bool cleanup_registered;
-  bool gone;  // the thread is ending: arenas released from now on free their blocks directly
+  unsigned count = 0;
 };
 
-// Plain data, so that reaching it costs no initialisation check; the cleanup at thread end is
-// registered when the thread first keeps a block.
-[[gnu::tls_model("initial-exec")]] constinit thread_local BlockCache block_cache = {};
+// A thread reaches its cache through one pointer of static thread-local storage, which a loaded
+// module shares with every other (the cache itself is made on the heap when the thread first
+// keeps a block), so that reaching it costs no call. A thread that is ending points at
+// `ended_thread`, which keeps nothing.
+constinit BlockCache ended_thread{};
+[[gnu::tls_model("initial-exec")]] constinit thread_local BlockCache* block_cache = nullptr;
 
 struct BlockCacheCleanup {
   ~BlockCacheCleanup() {
-    BlockCache& cache = block_cache;
-    cache.gone = true;
-    for (unsigned at = 0; at < cache.count; ++at) std::free(cache.blocks[at]);
-    cache.count = 0;
+    BlockCache* cache = block_cache;
+    block_cache = &ended_thread;
+    if (cache == nullptr || cache == &ended_thread) return;
+    for (unsigned at = 0; at < cache->count; ++at) std::free(cache->blocks[at]);
+    delete cache;
   }
 };
 
-void register_block_cache_cleanup() {
-  thread_local BlockCacheCleanup cleanup;
-  (void)cleanup;
-  block_cache.cleanup_registered = true;
+// This thread's cache, made on first use; nullptr once the thread is ending, or when there is
+// no memory for it.
+BlockCache* thread_block_cache() {
+  if (block_cache == nullptr) {
+    auto* cache = new (std::nothrow) BlockCache;
+    if (cache == nullptr) return nullptr;
+    block_cache = cache;
+    thread_local BlockCacheCleanup cleanup;  // frees the cache when the thread ends
+    (void)cleanup;
+  }
+  return block_cache == &ended_thread ? nullptr : block_cache;
 }
 
 // A cached block of at least `bytes` (then set to its size), or nullptr.
 void* cached_block(std::size_t& bytes) {
-  BlockCache& cache = block_cache;
-  for (unsigned at = cache.count; at-- > 0;) {
-    if (cache.sizes[at] < bytes) continue;
-    void* block = cache.blocks[at];
-    bytes = cache.sizes[at];
-    --cache.count;
-    cache.blocks[at] = cache.blocks[cache.count];
-    cache.sizes[at] = cache.sizes[cache.count];
+  BlockCache* cache = block_cache;
+  if (cache == nullptr) return nullptr;
+  for (unsigned at = cache->count; at-- > 0;) {
+    if (cache->sizes[at] < bytes) continue;
+    void* block = cache->blocks[at];
+    bytes = cache->sizes[at];
+    --cache->count;
+    cache->blocks[at] = cache->blocks[cache->count];
+    cache->sizes[at] = cache->sizes[cache->count];
     return block;
   }
   return nullptr;
 }
 
 bool cache_block(void* block, std::size_t bytes) {
-  BlockCache& cache = block_cache;
-  if (bytes > kCachedBlockBytes || cache.gone || cache.count == kCachedBlocks) return false;
-  if (!cache.cleanup_registered) register_block_cache_cleanup();
-  cache.blocks[cache.count] = block;
-  cache.sizes[cache.count] = bytes;
-  ++cache.count;
+  if (bytes > kCachedBlockBytes) return false;
+  BlockCache* cache = thread_block_cache();
+  if (cache == nullptr || cache->count == kCachedBlocks) return false;
+  cache->blocks[cache->count] = block;
+  cache->sizes[cache->count] = bytes;
+  ++cache->count;
   return true;
 }
 
