@@ -101,6 +101,9 @@ pretty_options = st.fixed_dictionaries(
 def test_option_sets_agree_across_verbosity_and_views(old, new, options, layout):
     assert Vesperon(old, copy.deepcopy(old), **options).to_dict() == {}
     full = Vesperon(old, new, **options)
+    # A report may be built only when first read: truth value, length and drawing asked first
+    # must agree with what follows.
+    shape, drawn = (bool(full), len(full)), Vesperon(old, new, **options).pretty(**layout)
     result = full.to_dict()
     # Verbosity 0 lists the changed paths that verbosity 1 details; nothing else differs.
     brief_comparison = Vesperon(old, new, verbose_level=0, **options)
@@ -114,4 +117,6 @@ def test_option_sets_agree_across_verbosity_and_views(old, new, options, layout)
         len(result),
         f"Vesperon({result!r})",
     )
-    assert (full.pretty(**layout) == "") == (not result)
+    assert shape == (bool(result), len(result))
+    assert full.pretty(**layout) == drawn
+    assert (drawn == "") == (not result)

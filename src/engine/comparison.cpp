@@ -8,11 +8,35 @@ Vesperon with_options(value::Value inputs, options::VesperonOptions options, Inp
   DiffAccumulator accumulator;
   const value::Node& root = inputs.root();
   diff_values(root.items[0], root.items[1], options, accumulator, made);
-  std::optional<PathCollision> collision;
-  ChangeLog changes;
-  value::Value report =
-      into_value(std::move(accumulator), options.verbose_level, &collision, changes);
-  return Vesperon{std::move(report), std::move(changes), std::move(inputs), std::move(collision)};
+  Vesperon comparison{value::Value(), take_log(std::move(accumulator)), std::move(inputs),
+                      std::nullopt};
+  comparison.verbose_level = options.verbose_level;
+  if (report_can_wait(comparison.changes)) {
+    comparison.report_waits = true;
+  } else {
+    comparison.report =
+        report_of_log(comparison.changes, options.verbose_level, &comparison.collision);
+  }
+  return comparison;
+}
+
+void finish_report(Vesperon& comparison) {
+  if (!comparison.report_waits) return;
+  value::Value report = report_of_waiting_log(comparison.changes, comparison.verbose_level);
+  comparison.report = std::move(report);
+  comparison.report_waits = false;
+}
+
+std::size_t report_sections(const Vesperon& comparison) {
+  if (!comparison.report_waits) {
+    const value::Node& report = comparison.report.root();
+    return report.kind == value::Kind::Object ? report.size() : 0;
+  }
+  std::size_t sections = 0;
+  for (const std::vector<ChangeRecord>& records : comparison.changes.sections) {
+    if (!records.empty()) ++sections;
+  }
+  return sections;
 }
 
 Vesperon with_options(value::Value t1, value::Value t2, options::VesperonOptions options) {

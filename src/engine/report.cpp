@@ -1,6 +1,7 @@
 #include "engine/report.hpp"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -238,17 +239,17 @@ bool DiffAccumulator::empty() const {
   return true;
 }
 
-value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
-                        std::optional<PathCollision>* collision, ChangeLog& changes) {
-  ChangeLog& log = accumulator.log_;
-  if (accumulator.empty()) {
-    changes = std::move(log);
-    return value::Value(value::make_object(nullptr, 0));
-  }
+namespace {
+
+using Sections = std::array<std::vector<ChangeRecord>, kSectionCount>;
+
+// Builds the report of `sections` and puts their records in report order, in place.
+value::Value report_of_sections(Sections& sections, std::uint8_t verbose_level,
+                                std::optional<PathCollision>* collision) {
   Arena arena;
   Names names(arena);
   PathWriter writer;
-  Member sections[kSectionCount];
+  Member members[kSectionCount];
   std::size_t count = 0;
   // In ascending byte order of the report keys, which is the order objects keep.
   struct Layout {
@@ -265,22 +266,62 @@ value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_leve
       {Section::ValuesChanged, "values_changed", true},
   };
   for (const Layout& layout : kLayout) {
-    std::vector<ChangeRecord>& records = log.sections[static_cast<std::size_t>(layout.section)];
+    std::vector<ChangeRecord>& records = sections[static_cast<std::size_t>(layout.section)];
     if (records.empty()) continue;
     std::vector<Entry> entries = with_paths(records, arena, writer);
     sort_entries(entries, layout.keyed, layout.key, collision);
     const bool path_list =
         !layout.keyed || (layout.section == Section::ValuesChanged && verbose_level == 0);
-    sections[count++] = {
+    members[count++] = {
         value::make_string(arena, layout.key),
         path_list ? path_list_section(entries, arena) : object_section(entries, names, arena)};
     records.resize(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) records[i] = entries[i].record;
   }
-  Member* members = count == 0 ? nullptr : arena.allocate_members(count);
-  std::copy(sections, sections + count, members);
+  if (count == 0) return value::Value(value::make_object(nullptr, 0));
+  Member* stored = arena.allocate_members(count);
+  std::copy(members, members + count, stored);
+  return value::Value(std::move(arena), value::make_object(stored, count));
+}
+
+// Sections whose entries are keyed by path, where two records may share one.
+bool is_keyed(Section section) {
+  return section != Section::DictionaryItemAdded && section != Section::DictionaryItemRemoved;
+}
+
+// Records of the report waiting to be built, at most: copying them costs little.
+constexpr std::size_t kWaitingRecords = 64;
+
+}  // namespace
+
+value::Value report_of_log(ChangeLog& log, std::uint8_t verbose_level,
+                           std::optional<PathCollision>* collision) {
+  return report_of_sections(log.sections, verbose_level, collision);
+}
+
+value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
+                        std::optional<PathCollision>* collision, ChangeLog& changes) {
+  ChangeLog& log = accumulator.log_;
+  value::Value report = report_of_log(log, verbose_level, collision);
   changes = std::move(log);
-  return value::Value(std::move(arena), value::make_object(members, count));
+  return report;
+}
+
+bool report_can_wait(const ChangeLog& log) {
+  std::size_t records = 0;
+  for (std::size_t section = 0; section < kSectionCount; ++section) {
+    const std::size_t count = log.sections[section].size();
+    if (count > 1 && is_keyed(static_cast<Section>(section))) return false;
+    records += count;
+  }
+  return records <= kWaitingRecords;
+}
+
+value::Value report_of_waiting_log(ChangeLog& log, std::uint8_t verbose_level) {
+  Sections copies = log.sections;
+  value::Value report = report_of_sections(copies, verbose_level, nullptr);
+  log.sections = std::move(copies);
+  return report;
 }
 
 std::string_view type_name(const Node& node) {

@@ -107,6 +107,8 @@ class DiffAccumulator {
   // difference gives {}. The records move into `changes`, in report order, one per entry.
   friend value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
                                  std::optional<PathCollision>* collision, ChangeLog& changes);
+  // Consumes the accumulator and gives its records, in the order they were made.
+  friend ChangeLog take_log(DiffAccumulator&& accumulator) { return std::move(accumulator.log_); }
 
  private:
   ChangeLog log_;
@@ -114,6 +116,21 @@ class DiffAccumulator {
 
 value::Value into_value(DiffAccumulator&& accumulator, std::uint8_t verbose_level,
                         std::optional<PathCollision>* collision, ChangeLog& changes);
+
+// The report of `log` as into_value builds it, its records put in report order in place.
+value::Value report_of_log(ChangeLog& log, std::uint8_t verbose_level,
+                           std::optional<PathCollision>* collision);
+
+// Whether the report of `log` (records in the order they were made) may be built later, with
+// the same result: no section keyed by path holds two records, so no two entries can share a
+// path (which must be known when the comparison is made), and there are few records in all.
+bool report_can_wait(const ChangeLog& log);
+
+// The report of a log that report_can_wait() allowed to wait. It is built from copies of the
+// records, which take report order only at the end, in a step that cannot fail: a call that
+// throws (interrupted, out of memory) leaves the log as it was, and a call made while another
+// builds the same report (from a signal handler) gives the same result.
+value::Value report_of_waiting_log(ChangeLog& log, std::uint8_t verbose_level);
 
 // The type name of a node as recorded in a type change: "null", "bool", "int", "float", "str",
 // "list" or "dict".

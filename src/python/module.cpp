@@ -189,31 +189,36 @@ int vesperon_clear(PyObject* self) {
   return 0;
 }
 
+// The report, built on first use.
+const value::Node& report_of(PyObject* self) {
+  engine::Vesperon& comparison = instance_of(self).comparison;
+  engine::finish_report(comparison);
+  return comparison.report.root();
+}
+
 PyObject* vesperon_to_dict(PyObject* self, PyObject*) {
   return call_guarded([&] {
     GcPause pause;
-    return value_to_py(comparison_of(self).report.root()).release();
+    return value_to_py(report_of(self)).release();
   });
 }
 
 PyObject* vesperon_pretty(PyObject* self, PyObject* args, PyObject* kwargs) {
-  const PyVesperon& instance = instance_of(self);
+  PyVesperon& instance = instance_of(self);
   return call_guarded(
       [&] { return pretty_method(instance.comparison, instance.inputs, args, kwargs).release(); });
 }
 
 PyObject* vesperon_repr(PyObject* self) {
-  return call_guarded([&] { return comparison_repr(comparison_of(self).report.root()); });
+  return call_guarded([&] { return comparison_repr(report_of(self)); });
 }
 
 int vesperon_bool(PyObject* self) {
-  const value::Node& report = comparison_of(self).report.root();
-  return report.kind == value::Kind::Object && report.size() == 0 ? 0 : 1;
+  return engine::report_sections(comparison_of(self)) == 0 ? 0 : 1;
 }
 
 Py_ssize_t vesperon_length(PyObject* self) {
-  const value::Node& report = comparison_of(self).report.root();
-  return report.kind == value::Kind::Object ? static_cast<Py_ssize_t>(report.size()) : 0;
+  return static_cast<Py_ssize_t>(engine::report_sections(comparison_of(self)));
 }
 
 PyMethodDef vesperon_methods[] = {

@@ -96,7 +96,8 @@ TEST(engine_interrupt, every_phase_of_a_comparison_can_be_cancelled) {
     }
   }
   // The same comparison runs to its end afterwards.
-  const engine::Vesperon done = engine::with_options(records.t1, records.t2, {});
+  engine::Vesperon done = engine::with_options(records.t1, records.t2, {});
+  engine::finish_report(done);
   EXPECT_EQ(value::find_member(done.report.root(), "values_changed")->size(),
             20 * value::kPollInterval);
 }

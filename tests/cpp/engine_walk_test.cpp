@@ -195,6 +195,7 @@ TEST(walk, deep_nesting_reports_the_deepest_change) {
     engine::Vesperon comparison =
         engine::with_options(nested(1.0, kDepth, false), nested(2.0, kDepth, float_levels),
                              {.ignore_numeric_type_changes = true});
+    engine::finish_report(comparison);
     EXPECT_TRUE(value::equal(comparison.report.root(), expected.root())) << float_levels;
   }
 }

@@ -92,7 +92,8 @@ TEST(pretty_interrupt, a_long_flat_listing_can_be_cancelled) {
     for (std::size_t at = 0; at < kEntries; ++at) items[at] = value::make_unsigned(at + offset);
     return value::Value(std::move(*arena), value::make_list(items, kEntries));
   };
-  const engine::Vesperon comparison = engine::with_options(numbers(0), numbers(1), {});
+  engine::Vesperon comparison = engine::with_options(numbers(0), numbers(1), {});
+  engine::finish_report(comparison);
   pretty::PrettyOptions flat = unlimited(false);
   flat.path_header = true;
   CountingHook hook(2);

@@ -120,8 +120,9 @@ TEST(render_pretty, dense_list) {
   }
   PrettyOptions options = plain();
   options.context = 1;
-  const engine::Vesperon comparison =
+  engine::Vesperon comparison =
       engine::with_options(literal(old_list + "]"), literal(new_list + "]"), {});
+  engine::finish_report(comparison);
   EXPECT_EQ(pretty::render_pretty(comparison.changes, options), joined(lines));
 }
 
