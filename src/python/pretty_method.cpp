@@ -70,8 +70,8 @@ bool read_unsigned(const std::array<PyRef, KeywordCount>& given, Keyword keyword
 
 }  // namespace
 
-PyRef pretty_method(const engine::Vesperon& comparison, PyObject* const (&inputs)[2],
-                    PyObject* args, PyObject* kwargs) {
+PyRef pretty_method(engine::Vesperon& comparison, PyObject* const (&inputs)[2], PyObject* args,
+                    PyObject* kwargs) {
   const Py_ssize_t positional = args != nullptr ? PyTuple_Size(args) : 0;
   if (positional < 0) return {};
   if (positional > 0) {
@@ -90,6 +90,8 @@ PyRef pretty_method(const engine::Vesperon& comparison, PyObject* const (&inputs
       return {};
     }
   }
+  // The records in report order, which the drawing follows.
+  engine::finish_report(comparison);
   // Unchanged list items that the comparison did not convert are read from the inputs it kept.
   value::Arena arena;
   const pretty::DeferredItem deferred = [&](const engine::Position& parent, std::uint64_t index,
