@@ -232,16 +232,14 @@ void DiffAccumulator::record(const Position* at, ChangeRecord::Kind kind) {
   log_.sections[static_cast<std::size_t>(section_of(record))].push_back(record);
 }
 
-bool DiffAccumulator::empty() const {
-  for (const std::vector<ChangeRecord>& records : log_.sections) {
-    if (!records.empty()) return false;
-  }
-  return true;
-}
-
 namespace {
 
 using Sections = std::array<std::vector<ChangeRecord>, kSectionCount>;
+
+// Sections whose entries are keyed by path, where two records may share one.
+bool is_keyed(Section section) {
+  return section != Section::DictionaryItemAdded && section != Section::DictionaryItemRemoved;
+}
 
 // Builds the report of `sections` and puts their records in report order, in place.
 value::Value report_of_sections(Sections& sections, std::uint8_t verbose_level,
@@ -255,23 +253,23 @@ value::Value report_of_sections(Sections& sections, std::uint8_t verbose_level,
   struct Layout {
     Section section;
     std::string_view key;
-    bool keyed;
   };
   constexpr Layout kLayout[kSectionCount] = {
-      {Section::DictionaryItemAdded, "dictionary_item_added", false},
-      {Section::DictionaryItemRemoved, "dictionary_item_removed", false},
-      {Section::IterableItemAdded, "iterable_item_added", true},
-      {Section::IterableItemRemoved, "iterable_item_removed", true},
-      {Section::TypeChanges, "type_changes", true},
-      {Section::ValuesChanged, "values_changed", true},
+      {Section::DictionaryItemAdded, "dictionary_item_added"},
+      {Section::DictionaryItemRemoved, "dictionary_item_removed"},
+      {Section::IterableItemAdded, "iterable_item_added"},
+      {Section::IterableItemRemoved, "iterable_item_removed"},
+      {Section::TypeChanges, "type_changes"},
+      {Section::ValuesChanged, "values_changed"},
   };
   for (const Layout& layout : kLayout) {
     std::vector<ChangeRecord>& records = sections[static_cast<std::size_t>(layout.section)];
     if (records.empty()) continue;
     std::vector<Entry> entries = with_paths(records, arena, writer);
-    sort_entries(entries, layout.keyed, layout.key, collision);
+    const bool keyed = is_keyed(layout.section);
+    sort_entries(entries, keyed, layout.key, collision);
     const bool path_list =
-        !layout.keyed || (layout.section == Section::ValuesChanged && verbose_level == 0);
+        !keyed || (layout.section == Section::ValuesChanged && verbose_level == 0);
     members[count++] = {
         value::make_string(arena, layout.key),
         path_list ? path_list_section(entries, arena) : object_section(entries, names, arena)};
@@ -282,11 +280,6 @@ value::Value report_of_sections(Sections& sections, std::uint8_t verbose_level,
   Member* stored = arena.allocate_members(count);
   std::copy(members, members + count, stored);
   return value::Value(std::move(arena), value::make_object(stored, count));
-}
-
-// Sections whose entries are keyed by path, where two records may share one.
-bool is_keyed(Section section) {
-  return section != Section::DictionaryItemAdded && section != Section::DictionaryItemRemoved;
 }
 
 // Records of the report waiting to be built, at most: copying them costs little.

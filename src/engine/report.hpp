@@ -36,7 +36,6 @@ class PendingPath {
   PendingPath(const value::Node& t1, const value::Node& t2);
   PendingPath(const PendingPath&) = delete;
   PendingPath& operator=(const PendingPath&) = delete;
-  ~PendingPath() {}
 
   // Goes down to the member of the two objects here (one side may be nullptr).
   void enter_member(const value::Member* old_member, const value::Member* new_member);
@@ -96,8 +95,6 @@ class DiffAccumulator {
   // Records a change at a position; its section follows from the kind and the step.
   void record(const Position* at, ChangeRecord::Kind kind);
   void record(PendingPath& path, ChangeRecord::Kind kind) { record(intern(path), kind); }
-
-  bool empty() const;
 
   // Consumes the accumulator and builds the report, whose values are views of the records'
   // copies. Sections are sorted by path bytes (stable); a later record under the same path

@@ -70,16 +70,16 @@ struct Records {
 
 Records different_records(std::size_t count) {
   auto build = [count](std::uint64_t offset) {
-    auto arena = std::make_unique<value::Arena>();
-    value::Node* items = arena->allocate_nodes(count);
+    value::Arena arena;
+    value::Node* items = arena.allocate_nodes(count);
     for (std::size_t i = 0; i < count; ++i) {
-      value::Node* pair = arena->allocate_nodes(2);
+      value::Node* pair = arena.allocate_nodes(2);
       pair[0] = value::make_unsigned(i + offset);
-      pair[1] = value::make_string(*arena, "record");
+      pair[1] = value::make_string(arena, "record");
       items[i] = value::make_list(pair, 2);
     }
     value::Node root = value::make_list(items, count);
-    return value::Value(std::move(*arena), root);
+    return value::Value(std::move(arena), root);
   };
   return {build(0), build(1)};
 }

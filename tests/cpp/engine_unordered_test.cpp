@@ -20,14 +20,14 @@ namespace {
 // shuffled list by address) is counted in memory order: the report must not show it. Items are
 // texts "item-<k>" with k = index / 2, so each occurs twice.
 value::Value texts(std::size_t count, bool reversed_memory, std::size_t changed = SIZE_MAX) {
-  auto arena = std::make_unique<value::Arena>();
-  value::Node* items = arena->allocate_nodes(count);
+  value::Arena arena;
+  value::Node* items = arena.allocate_nodes(count);
   for (std::size_t step = 0; step < count; ++step) {
     const std::size_t i = reversed_memory ? count - 1 - step : step;
     const std::string text = i == changed ? "changed-item" : "item-" + std::to_string(i / 2);
-    items[i] = value::make_string(*arena, text);
+    items[i] = value::make_string(arena, text);
   }
-  return value::Value(std::move(*arena), value::make_list(items, count));
+  return value::Value(std::move(arena), value::make_list(items, count));
 }
 
 TEST(unordered, the_memory_order_of_the_new_list_never_shows) {

@@ -168,18 +168,18 @@ TEST(walk, excluding_an_index_skips_only_that_index) {
 // A chain of `depth` levels, each a one-item list holding {"a": level, "k": next level}, with a
 // float `leaf` at the bottom. The level number is an integer or, with `float_levels`, a float.
 value::Value nested(double leaf, std::size_t depth, bool float_levels) {
-  auto arena = std::make_unique<value::Arena>();
+  value::Arena arena;
   value::Node node = value::make_float(leaf);
   for (std::size_t i = 0; i < depth; ++i) {
-    value::Member* members = arena->allocate_members(2);
-    members[0] = {value::make_string(*arena, "a"),
+    value::Member* members = arena.allocate_members(2);
+    members[0] = {value::make_string(arena, "a"),
                   float_levels ? value::make_float(double(i)) : value::make_unsigned(i)};
-    members[1] = {value::make_string(*arena, "k"), node};
-    value::Node* item = arena->allocate_nodes(1);
+    members[1] = {value::make_string(arena, "k"), node};
+    value::Node* item = arena.allocate_nodes(1);
     *item = value::make_object(members, 2);
     node = value::make_list(item, 1);
   }
-  return value::Value(std::move(*arena), node);
+  return value::Value(std::move(arena), node);
 }
 
 // As deep as the converters let trees get, with one change at the bottom: reached whether every

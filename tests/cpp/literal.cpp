@@ -133,9 +133,9 @@ class Reader {
 }  // namespace
 
 value::Value literal(std::string_view json) {
-  auto arena = std::make_unique<value::Arena>();
-  Node root = Reader(json, *arena).document();
-  return value::Value(std::move(*arena), root);
+  value::Arena arena;
+  Node root = Reader(json, arena).document();
+  return value::Value(std::move(arena), root);
 }
 
 }  // namespace hexalume::testing

@@ -87,10 +87,10 @@ TEST(pretty_interrupt, a_long_flat_listing_can_be_cancelled) {
   // The flat listing costs what it prints, so it needs many entries to be long.
   constexpr std::size_t kEntries = 100000;
   auto numbers = [](std::uint64_t offset) {
-    auto arena = std::make_unique<value::Arena>();
-    value::Node* items = arena->allocate_nodes(kEntries);
+    value::Arena arena;
+    value::Node* items = arena.allocate_nodes(kEntries);
     for (std::size_t at = 0; at < kEntries; ++at) items[at] = value::make_unsigned(at + offset);
-    return value::Value(std::move(*arena), value::make_list(items, kEntries));
+    return value::Value(std::move(arena), value::make_list(items, kEntries));
   };
   engine::Vesperon comparison = engine::with_options(numbers(0), numbers(1), {});
   engine::finish_report(comparison);
