@@ -174,6 +174,9 @@ def test_a_document_against_its_edited_copy_agrees_with_conversion(document, edi
         pytest.param({"a": 1, "b": 2}, {"b": 2, 1: 1}, id="reordered, int key"),
         pytest.param({"a": 1, "\ud800": 1}, {"\ud800": 1, "a": 1}, id="reordered, bad key"),
         pytest.param({"a": "x", "1": "y"}, {"1": "x", 1: "y", "a": "x"}, id="int key wins"),
+        # Small dicts are built from the keys their pairing noted, larger ones read again.
+        pytest.param({f"k{i}": i for i in range(16)}, {f"k{i}": i + (i == 15) for i in range(16)}, id="16 members, last differs"),
+        pytest.param({f"k{i}": i for i in range(17)}, {f"k{i}": i + (i == 16) for i in range(17)}, id="17 members, last differs"),
     ],
 )  # fmt: skip
 def test_taking_over_the_old_tree_changes_nothing(old, new):

@@ -300,6 +300,44 @@ def test_a_signal_handler_emptying_equal_inputs_during_the_call(shape):
     assert result.stdout.split("\n")[0] == "True ['{}']"
 
 
+# A handler renames every key of both inputs while their dicts, each with one changed member,
+# are paired and built: keys read before it ran are gone. Each record must be reported once,
+# under its name from before or after the handler, never a name made of freed memory.
+RENAMING_HANDLER_CHILD = """
+import signal, time
+from hexalume import Vesperon
+N = 50_000
+def build(value):
+    return [{f"a{i}": value, f"b{i}": [i]} for i in range(N)]
+inputs = []
+def handler(number, frame):
+    for records in inputs:
+        for record in records:
+            items = list(record.items())
+            record.clear()
+            record.update(("x" + key, item) for key, item in items)
+signal.signal(signal.SIGALRM, handler)
+start = time.monotonic()
+Vesperon(build(1), build(2))
+full = time.monotonic() - start
+for run in range(20):
+    inputs[:] = [build(1), build(2)]
+    signal.setitimer(signal.ITIMER_REAL, full * (run % 10 + 1) / 12)
+    changed = Vesperon(*inputs).to_dict()["values_changed"]
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    names = [{f"root[{i}]['a{i}']", f"root[{i}]['xa{i}']"} for i in range(N)]
+    assert len(changed) == N and all(changed.keys() & name for name in names)
+    assert all(entry == {"new_value": 2, "old_value": 1} for entry in changed.values())
+print("ok")
+"""
+
+
+def test_a_signal_handler_renaming_keys_while_dicts_are_built():
+    result = run_python(RENAMING_HANDLER_CHILD)
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert result.stdout.strip() == "ok"
+
+
 # A handler shortens t1 while its 200,000 items, laid out in falling memory order, are read (in
 # the order of their addresses, or in order again after the handler ran). Every run must give
 # what reading in order gives: t1 as one of its own prefixes, at least the 10 items left.

@@ -1,10 +1,10 @@
 // Walks two Python inputs side by side before (or instead of) converting them in full.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "python/converter.hpp"
 #include "python/equal_inputs.hpp"
@@ -18,6 +18,10 @@ namespace {
 // documents are far shallower; the bound also keeps this walk's native stack small.
 constexpr unsigned kMaxWalkDepth = 256;
 static_assert(kMaxWalkDepth < value::kMaxDepth);
+
+// Dicts of up to this many members are built from the keys the pairing pass noted.
+constexpr std::size_t kNotedKeys = 16;
+static_assert((kNotedKeys & (kNotedKeys - 1)) == 0, "a power of two: the slot is one mask");
 
 // Lists and tuples are both sequences to the comparison, as conversion makes lists of both.
 bool is_sequence(ExactType plain) { return plain == ExactType::List || plain == ExactType::Tuple; }
@@ -75,6 +79,45 @@ struct BuiltPair {
   std::size_t index;  // in the container's own order
   Node old_node;
   Node new_node;
+};
+
+// The pairs found different and not yet placed in their containers, innermost last. Most walks
+// keep a few at a time: those need no heap.
+class BuiltPairs {
+ public:
+  BuiltPairs() {}  // the kept entries are written as pairs are added
+  ~BuiltPairs() {}
+  BuiltPairs(const BuiltPairs&) = delete;
+  BuiltPairs& operator=(const BuiltPairs&) = delete;
+
+  std::size_t size() const { return size_; }
+  const BuiltPair& operator[](std::size_t at) const { return pairs_[at]; }
+  void push_back(const BuiltPair& pair) {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    pairs_[size_++] = pair;
+  }
+  // Drops the pairs from `size` on.
+  void resize(std::size_t size) { size_ = size; }
+
+ private:
+  static constexpr std::size_t kKeptPairs = 8;
+
+  void grow() {
+    auto larger = std::make_unique<BuiltPair[]>(capacity_ * 2);
+    std::copy(pairs_, pairs_ + size_, larger.get());
+    pairs_ = larger.get();
+    grown_ = std::move(larger);
+    capacity_ *= 2;
+  }
+
+  BuiltPair* pairs_ = kept_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = kKeptPairs;
+  std::unique_ptr<BuiltPair[]> grown_;
+  union {
+    BuiltPair kept_[kKeptPairs];
+  };
 };
 
 // Not building, the walk only tells whether the inputs are equal, and stops at the first
@@ -297,21 +340,41 @@ class PairWalk {
   }
 
   // Whether two keys are exact str of the same text; nullopt stops the walk (a key of another
-  // type, or one without UTF-8 text). Documents repeat
-  // their keys, and a parser usually makes one object per distinct key: pairs found equal are
-  // remembered, so that most keys are compared without reading their texts. Python code run by
-  // a signal handler may free a key and reuse its memory, so it forgets them all.
+  // type, or one without UTF-8 text). Documents repeat their keys, and a parser usually makes
+  // one object per distinct key: pairs found equal are remembered, so that most keys are
+  // compared without reading their texts. Python code run by a signal handler may free a key
+  // and reuse its memory, so it forgets them all.
   std::optional<bool> same_key(PyObject* old_key, PyObject* new_key) {
-    // Emptied on first use, not when the walk is made: most walks meet few keys.
     if (known_runs_ != python_code_runs()) [[unlikely]] {
+      // A small document meets each key once: the table is emptied and used only once the
+      // walk has compared more keys than such a document has.
+      if (keys_before_table_ > 0) {
+        --keys_before_table_;
+        return same_key_text(old_key, new_key);
+      }
       std::memset(known_keys_.data(), 0, sizeof known_keys_);
       known_runs_ = python_code_runs();
     }
-    KeyPair& known =
-        known_keys_[(reinterpret_cast<std::uintptr_t>(old_key) >> 4) % known_keys_.size()];
+    KeyPair& known = known_keys_[slot_of(old_key)];
     if (known.old_key == old_key && known.new_key == new_key) [[likely]] {
       return true;
     }
+    const std::optional<bool> same = same_key_text(old_key, new_key);
+    if (same == true) known = {old_key, new_key};
+    return same;
+  }
+
+  // Key objects lie in the allocator's size classes, whose strides make low address bits
+  // collide: a multiplicative hash spreads them over the table.
+  static std::size_t slot_of(PyObject* key) {
+    constexpr unsigned kSlotBits = 6;
+    static_assert(std::size_t{1} << kSlotBits == std::tuple_size_v<decltype(known_keys_)>);
+    return static_cast<std::size_t>(
+        (reinterpret_cast<std::uintptr_t>(key) * std::uint64_t{0x9E3779B97F4A7C15}) >>
+        (64 - kSlotBits));
+  }
+
+  std::optional<bool> same_key_text(PyObject* old_key, PyObject* new_key) {
     if (!exact_text(old_key) || !exact_text(new_key)) return std::nullopt;
     Py_ssize_t old_size = 0;
     Py_ssize_t new_size = 0;
@@ -320,12 +383,8 @@ class PairWalk {
     if (old_key == new_key) return true;
     const char* new_bytes = text_of(new_key, new_size);
     if (new_bytes == nullptr) return std::nullopt;
-    if (old_size != new_size ||
-        std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) != 0) {
-      return false;
-    }
-    known = {old_key, new_key};
-    return true;
+    return old_size == new_size &&
+           std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) == 0;
   }
 
   Outcome pair_sequences(PyObject* old_sequence, ExactType old_plain, PyObject* new_sequence,
@@ -405,6 +464,8 @@ class PairWalk {
     Held new_held(new_dict);
     const std::size_t first_built = built_.size();
     bool in_order = size == PyDict_Size(new_dict);
+    // The keys of a small dict, noted in order: building it then needs no second pass over it.
+    PyObject* keys[kNotedKeys];
     Py_ssize_t old_position = 0;
     Py_ssize_t new_position = 0;
     PyObject* old_key = nullptr;
@@ -416,6 +477,7 @@ class PairWalk {
          (value::poll_interrupt(), PyDict_Next(old_dict, &old_position, &old_key, &old_item));
          ++index) {
       if (!PyDict_Next(new_dict, &new_position, &new_key, &new_item)) return Outcome::Stop;
+      keys[index % kNotedKeys] = old_key;  // only a dict that fits keeps them all
       const std::optional<bool> same = same_key(old_key, new_key);
       if (!same) return Outcome::Stop;
       if (!*same) {
@@ -437,7 +499,10 @@ class PairWalk {
         return Outcome::Stop;
       }
       if (built_.size() == first_built) return Outcome::Same;
-      if (!build_in_order(old_dict, new_dict, size, first_built, old_out, new_out)) {
+      // Keys noted before Python code ran may be gone from the dict.
+      const bool noted = size <= Py_ssize_t{kNotedKeys} && runs == python_code_runs();
+      if (!build_in_order(old_dict, new_dict, size, noted ? keys : nullptr, first_built, old_out,
+                          new_out)) {
         return Outcome::Stop;
       }
       built_.resize(first_built);
@@ -476,8 +541,10 @@ class PairWalk {
   }
 
   // Both dicts' keys agree in order, and the members at `built_[first_built...]` differ.
+  // `noted` holds the old dict's keys in order when the pairing pass kept them.
   bool build_in_order(PyObject* old_dict, PyObject* new_dict, Py_ssize_t size,
-                      std::size_t first_built, Node& old_out, Node& new_out) {
+                      PyObject* const* noted, std::size_t first_built, Node& old_out,
+                      Node& new_out) {
     const auto count = static_cast<std::size_t>(size);
     Member* old_members = arena().allocate_members(count);
     Member* new_members = arena().allocate_members(count);
@@ -486,9 +553,12 @@ class PairWalk {
     PyObject* item = nullptr;
     std::size_t next = first_built;
     for (std::size_t index = 0; index < count; ++index) {
-      if (!PyDict_Next(old_dict, &position, &key, &item) || !key_of(key, old_members[index].key)) {
+      if (noted != nullptr) {
+        key = noted[index];
+      } else if (!PyDict_Next(old_dict, &position, &key, &item)) {
         return false;
       }
+      if (!key_of(key, old_members[index].key)) return false;
       new_members[index].key = old_members[index].key;
       if (next < built_.size() && built_[next].index == index) {
         old_members[index].value = built_[next].old_node;
@@ -630,11 +700,12 @@ class PairWalk {
   };
   std::array<KeyPair, 64> known_keys_;  // valid while known_runs_ is python_code_runs()
   std::uint64_t known_runs_ = python_code_runs() - 1;
+  unsigned keys_before_table_ = 64;
 
   const bool building_;
   std::optional<Arena> arena_;
   std::optional<Converter> converter_;
-  std::vector<BuiltPair> built_;
+  BuiltPairs built_;
   std::uint64_t next_id_ = 0;
   unsigned depth_ = 0;
   unsigned entered_ = 0;  // levels of the interpreter's recursion count held by this walk
