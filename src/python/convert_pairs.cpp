@@ -74,6 +74,10 @@ enum class Outcome : std::uint8_t {
   Stop,   // the walk is over: something it does not follow, or failed()
 };
 
+// Two keys: the same text, different texts, or one the walk does not follow (not an exact str,
+// or a text without UTF-8), which stops it.
+enum class KeyMatch : std::uint8_t { Same, Different, Stop };
+
 // A member or item whose two sides differ, kept until its container is built.
 struct BuiltPair {
   std::size_t index;  // in the container's own order
@@ -339,12 +343,11 @@ class PairWalk {
     return bytes;
   }
 
-  // Whether two keys are exact str of the same text; nullopt stops the walk (a key of another
-  // type, or one without UTF-8 text). Documents repeat their keys, and a parser usually makes
-  // one object per distinct key: pairs found equal are remembered, so that most keys are
-  // compared without reading their texts. Python code run by a signal handler may free a key
+  // Whether two keys are exact str of the same text. Documents repeat their keys, and a parser
+  // usually makes one object per distinct key: pairs found equal are remembered, so that most keys
+  // are compared without reading their texts. Python code run by a signal handler may free a key
   // and reuse its memory, so it forgets them all.
-  std::optional<bool> same_key(PyObject* old_key, PyObject* new_key) {
+  KeyMatch same_key(PyObject* old_key, PyObject* new_key) {
     if (known_runs_ != python_code_runs()) [[unlikely]] {
       // A small document meets each key once: the table is emptied and used only once the
       // walk has compared more keys than such a document has.
@@ -357,11 +360,11 @@ class PairWalk {
     }
     KeyPair& known = known_keys_[slot_of(old_key)];
     if (known.old_key == old_key && known.new_key == new_key) [[likely]] {
-      return true;
+      return KeyMatch::Same;
     }
-    const std::optional<bool> same = same_key_text(old_key, new_key);
-    if (same == true) known = {old_key, new_key};
-    return same;
+    const KeyMatch match = same_key_text(old_key, new_key);
+    if (match == KeyMatch::Same) known = {old_key, new_key};
+    return match;
   }
 
   // Key objects lie in the allocator's size classes, whose strides make low address bits
@@ -374,17 +377,18 @@ class PairWalk {
         (64 - kSlotBits));
   }
 
-  std::optional<bool> same_key_text(PyObject* old_key, PyObject* new_key) {
-    if (!exact_text(old_key) || !exact_text(new_key)) return std::nullopt;
+  KeyMatch same_key_text(PyObject* old_key, PyObject* new_key) {
+    if (!exact_text(old_key) || !exact_text(new_key)) return KeyMatch::Stop;
     Py_ssize_t old_size = 0;
     Py_ssize_t new_size = 0;
     const char* old_bytes = text_of(old_key, old_size);
-    if (old_bytes == nullptr) return std::nullopt;
-    if (old_key == new_key) return true;
+    if (old_bytes == nullptr) return KeyMatch::Stop;
+    if (old_key == new_key) return KeyMatch::Same;
     const char* new_bytes = text_of(new_key, new_size);
-    if (new_bytes == nullptr) return std::nullopt;
-    return old_size == new_size &&
-           std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) == 0;
+    if (new_bytes == nullptr) return KeyMatch::Stop;
+    const bool same = old_size == new_size &&
+                      std::memcmp(old_bytes, new_bytes, static_cast<std::size_t>(old_size)) == 0;
+    return same ? KeyMatch::Same : KeyMatch::Different;
   }
 
   Outcome pair_sequences(PyObject* old_sequence, ExactType old_plain, PyObject* new_sequence,
@@ -478,9 +482,9 @@ class PairWalk {
          ++index) {
       if (!PyDict_Next(new_dict, &new_position, &new_key, &new_item)) return Outcome::Stop;
       keys[index % kNotedKeys] = old_key;  // only a dict that fits keeps them all
-      const std::optional<bool> same = same_key(old_key, new_key);
-      if (!same) return Outcome::Stop;
-      if (!*same) {
+      const KeyMatch match = same_key(old_key, new_key);
+      if (match == KeyMatch::Stop) return Outcome::Stop;
+      if (match == KeyMatch::Different) {
         in_order = false;
         break;
       }
