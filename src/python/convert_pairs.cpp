@@ -19,6 +19,8 @@ namespace {
 constexpr unsigned kMaxWalkDepth = 256;
 static_assert(kMaxWalkDepth < value::kMaxDepth);
 
+constexpr std::size_t kFirstArenaBytes = std::size_t{4} << 10;
+
 // Dicts of up to this many members are built from the keys the pairing pass noted.
 constexpr std::size_t kNotedKeys = 16;
 static_assert((kNotedKeys & (kNotedKeys - 1)) == 0, "a power of two: the slot is one mask");
@@ -690,7 +692,8 @@ class PairWalk {
 
   // Made when the first difference is met: equal inputs need neither.
   Arena& arena() {
-    if (!arena_) arena_.emplace();
+    // A difference in a document of a few dozen members needs a kilobyte or two of nodes.
+    if (!arena_) arena_.emplace(kFirstArenaBytes);
     return *arena_;
   }
   Converter& converter() {

@@ -70,6 +70,9 @@ inline std::span<const Member> Node::object() const { return {members, size()}; 
 class Arena {
  public:
   Arena() = default;
+  // An arena whose first block holds `first_block_bytes` (header included), for a use that
+  // knows it will need about that much: a block of the default size would be followed by more.
+  explicit Arena(std::size_t first_block_bytes) : next_block_size_(first_block_bytes) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
   Arena(Arena&&) noexcept;
