@@ -455,7 +455,16 @@ Node make_string(Arena& arena, std::string_view text) {
     return node;
   }
   char* bytes = static_cast<char*>(arena.allocate(text.size(), 1));
-  std::memcpy(bytes, text.data(), text.size());
+  if (text.size() <= 2 * kStringPadding) {
+    // Most keys and short values: two overlapping words, without a call.
+    const auto* chars = reinterpret_cast<const unsigned char*>(text.data());
+    const std::uint64_t head = load64(chars);
+    const std::uint64_t tail = load64(chars + text.size() - kStringPadding);
+    std::memcpy(bytes, &head, sizeof head);
+    std::memcpy(bytes + text.size() - kStringPadding, &tail, sizeof tail);
+  } else {
+    std::memcpy(bytes, text.data(), text.size());
+  }
   node.chars = bytes;
   return node;
 }
