@@ -19,6 +19,8 @@ namespace {
 constexpr unsigned kMaxWalkDepth = 256;
 static_assert(kMaxWalkDepth < value::kMaxDepth);
 
+// The first block of a paired walk's tree: a difference in a document of a few dozen members
+// needs a kilobyte or two of nodes.
 constexpr std::size_t kFirstArenaBytes = std::size_t{4} << 10;
 
 // Dicts of up to this many members are built from the keys the pairing pass noted.
@@ -692,7 +694,6 @@ class PairWalk {
 
   // Made when the first difference is met: equal inputs need neither.
   Arena& arena() {
-    // A difference in a document of a few dozen members needs a kilobyte or two of nodes.
     if (!arena_) arena_.emplace(kFirstArenaBytes);
     return *arena_;
   }
