@@ -166,22 +166,14 @@ Node path_list_section(const std::vector<Entry>& entries, Arena& arena) {
 
 }  // namespace
 
-PendingPath::PendingPath(const Node& t1, const Node& t2) : levels_(kept_) {
-  Level& root = push();
+PendingPath::PendingPath(const Node& t1, const Node& t2) {
+  Level& root = levels_.push();
   root.fields.old_node = &t1;
   root.fields.new_node = &t2;
 }
 
-void PendingPath::grow() {
-  auto larger = std::make_unique<Level[]>(capacity_ * 2);
-  std::copy(levels_, levels_ + size_, larger.get());
-  levels_ = larger.get();
-  grown_ = std::move(larger);
-  capacity_ *= 2;
-}
-
 void PendingPath::enter_member(const value::Member* old_member, const value::Member* new_member) {
-  Position& fields = push().fields;
+  Position& fields = levels_.push().fields;
   fields.step = StepKind::Member;
   fields.key = old_member != nullptr ? old_member->key : new_member->key;
   fields.old_node = old_member != nullptr ? &old_member->value : nullptr;
@@ -189,7 +181,7 @@ void PendingPath::enter_member(const value::Member* old_member, const value::Mem
 }
 
 void PendingPath::enter_item(std::size_t index, const Node* old_item, const Node* new_item) {
-  Position& fields = push().fields;
+  Position& fields = levels_.push().fields;
   fields.step = StepKind::Index;
   fields.index = index;
   fields.old_node = old_item;
@@ -197,8 +189,8 @@ void PendingPath::enter_item(std::size_t index, const Node* old_item, const Node
 }
 
 const Position* DiffAccumulator::intern(PendingPath& path) {
-  PendingPath::Level* levels = path.levels_;
-  const std::size_t size = path.size_;
+  auto& levels = path.levels_;
+  const std::size_t size = levels.size();
   // Up to the nearest interned level; a long chain is interned without recursion.
   std::size_t first = size;
   while (first > 0 && levels[first - 1].interned == nullptr) --first;

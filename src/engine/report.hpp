@@ -2,16 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine/change.hpp"
 #include "options/record.hpp"
+#include "value/inline_stack.hpp"
 #include "value/value.hpp"
 
 namespace hexalume::engine {
@@ -42,10 +41,10 @@ class PendingPath {
   // Goes down to the item at `index` of the two lists here (one side may be nullptr).
   void enter_item(std::size_t index, const value::Node* old_item, const value::Node* new_item);
   // Goes back up to the parent.
-  void leave() { --size_; }
+  void leave() { levels_.pop(); }
 
   // The position the walk stands at; its `parent` and `id` are set only once interned.
-  const Position& here() const { return levels_[size_ - 1].fields; }
+  const Position& here() const { return levels_.back().fields; }
 
  private:
   friend class DiffAccumulator;
@@ -53,25 +52,9 @@ class PendingPath {
     Position fields;
     const Position* interned = nullptr;
   };
-  static_assert(std::is_trivially_destructible_v<Level>);
 
-  // A new level below the last one, with default fields.
-  Level& push() {
-    if (size_ == capacity_) [[unlikely]]
-      grow();
-    return *new (&levels_[size_++]) Level();
-  }
-  void grow();
-
-  // Deeper than ordinary documents go.
-  static constexpr std::size_t kKeptLevels = 16;
-  Level* levels_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = kKeptLevels;
-  std::unique_ptr<Level[]> grown_;
-  union {
-    Level kept_[kKeptLevels];  // made level by level, as the walk goes down
-  };
+  // Sixteen levels are deeper than ordinary documents go.
+  value::InlineStack<Level, 16> levels_;
 };
 
 // Collects the differences of one walk as records at interned positions. Positions hold views

@@ -1,6 +1,5 @@
 // Walks two Python inputs side by side before (or instead of) converting them in full.
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -8,6 +7,7 @@
 
 #include "python/converter.hpp"
 #include "python/equal_inputs.hpp"
+#include "value/inline_stack.hpp"
 #include "value/stack_limit.hpp"
 
 namespace hexalume::python {
@@ -87,45 +87,6 @@ struct BuiltPair {
   std::size_t index;  // in the container's own order
   Node old_node;
   Node new_node;
-};
-
-// The pairs found different and not yet placed in their containers, innermost last. Most walks
-// keep a few at a time: those need no heap.
-class BuiltPairs {
- public:
-  BuiltPairs() {}  // the kept entries are written as pairs are added
-  ~BuiltPairs() {}
-  BuiltPairs(const BuiltPairs&) = delete;
-  BuiltPairs& operator=(const BuiltPairs&) = delete;
-
-  std::size_t size() const { return size_; }
-  const BuiltPair& operator[](std::size_t at) const { return pairs_[at]; }
-  void push_back(const BuiltPair& pair) {
-    if (size_ == capacity_) [[unlikely]]
-      grow();
-    pairs_[size_++] = pair;
-  }
-  // Drops the pairs from `size` on.
-  void resize(std::size_t size) { size_ = size; }
-
- private:
-  static constexpr std::size_t kKeptPairs = 8;
-
-  void grow() {
-    auto larger = std::make_unique<BuiltPair[]>(capacity_ * 2);
-    std::copy(pairs_, pairs_ + size_, larger.get());
-    pairs_ = larger.get();
-    grown_ = std::move(larger);
-    capacity_ *= 2;
-  }
-
-  BuiltPair* pairs_ = kept_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = kKeptPairs;
-  std::unique_ptr<BuiltPair[]> grown_;
-  union {
-    BuiltPair kept_[kKeptPairs];
-  };
 };
 
 // Not building, the walk only tells whether the inputs are equal, and stops at the first
@@ -417,7 +378,7 @@ class PairWalk {
       const Outcome outcome = pair(old_item, new_item, old_node, new_node);
       if (outcome == Outcome::Stop) return Outcome::Stop;
       if (outcome == Outcome::Built) {
-        built_.push_back({static_cast<std::size_t>(i), old_node, new_node});
+        built_.push({static_cast<std::size_t>(i), old_node, new_node});
       }
     }
     --depth_;
@@ -435,7 +396,7 @@ class PairWalk {
                      new_out)) {
       return Outcome::Stop;
     }
-    built_.resize(first_built);
+    built_.shrink_to(first_built);
     return Outcome::Built;
   }
 
@@ -497,7 +458,7 @@ class PairWalk {
       Node new_node;
       const Outcome outcome = pair(old_item, new_item, old_node, new_node);
       if (outcome == Outcome::Stop) return Outcome::Stop;
-      if (outcome == Outcome::Built) built_.push_back({index, old_node, new_node});
+      if (outcome == Outcome::Built) built_.push({index, old_node, new_node});
     }
     if (in_order) {
       --depth_;
@@ -513,10 +474,10 @@ class PairWalk {
                           new_out)) {
         return Outcome::Stop;
       }
-      built_.resize(first_built);
+      built_.shrink_to(first_built);
       return Outcome::Built;
     }
-    built_.resize(first_built);
+    built_.shrink_to(first_built);
     if (!exact_text_keys(old_dict) || !exact_text_keys(new_dict)) return Outcome::Stop;
     const Py_ssize_t new_size = PyDict_Size(new_dict);
     const Outcome outcome = !building_ ? same_by_lookup(old_dict, new_dict)
@@ -713,7 +674,9 @@ class PairWalk {
   const bool building_;
   std::optional<Arena> arena_;
   std::optional<Converter> converter_;
-  BuiltPairs built_;
+  // The pairs found different and not yet placed in their containers, innermost last. Most
+  // walks keep a few at a time: those need no heap.
+  value::InlineStack<BuiltPair, 8> built_;
   std::uint64_t next_id_ = 0;
   unsigned depth_ = 0;
   unsigned entered_ = 0;  // levels of the interpreter's recursion count held by this walk
